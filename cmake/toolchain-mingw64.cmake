@@ -1,0 +1,14 @@
+# Cross-compiling the Windows x64 DLL with mingw-w64 (posix thread model) on Linux.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(triple x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${triple}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${triple}-g++-posix)
+set(CMAKE_RC_COMPILER ${triple}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${triple} $ENV{ORVANE_WIN_DEPS})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Tests run through wine; scripts/test provides the prefix, the display and the wine server.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
