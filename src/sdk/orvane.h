@@ -1,0 +1,181 @@
+// COrvane: the object behind one SDK handle. It owns the device object, the image buffers, the
+// preview window and the acquisition threads, the cached settings, and the error history through
+// which every exported call reports why it failed. Each public operation is the body of one export
+// (same name without the "Orvane_" prefix); the export layer looks the handle up and calls it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "OrvaneSdk.h"
+#include "platform/device_notification.h"
+#include "sdk/device_seam.h"
+#include "sdk/error_history.h"
+#include "ui/dialogs.h"
+
+class COrvane {
+ public:
+  // The "%s_%02d" product name of the camera list.
+  static constexpr const char* kProductName = "OrvaneKD7-USB3-R5";
+  // Camera-type code of this camera: its USB product ID.
+  static constexpr int kCameraType = 0x31F0;
+  // Wide-string arguments are converted into buffers of this many bytes (1023 characters).
+  static constexpr int kTextBufferSize = 1024;
+
+  COrvane();
+  virtual ~COrvane();
+  COrvane(const COrvane&) = delete;
+  COrvane& operator=(const COrvane&) = delete;
+
+  // Runs once after construction with the notification window (may be null). A failed setup leaves
+  // the object usable for GetLastError and Release; later operations fail with error 1 or 2.
+  bool Setup(HWND notifyWindow);
+
+  // ---- Errors ----
+  // Recorded form: pushes `code` on the history and posts ORVANE_WM_ERROR to the notification
+  // window when one was given.
+  void ReportError(int code);
+  // Notify-only form: posts ORVANE_WM_ERROR without touching the history. With no notification
+  // window the platform queues it to the calling thread (Windows) or drops it (Linux).
+  void NotifyError(int code);
+  int GetLastError();
+
+  // ---- Wide strings ----
+  // Converts a wide argument for the 8-bit body; records error 12 (and returns false) on failure.
+  bool ConvertArgument(const ORVANE_WCHAR* text, std::array<char, kTextBufferSize>& out);
+  // Converts an 8-bit result into the caller's buffer of `length` wide characters; records error 12
+  // when the conversion fails or the result with its terminator does not fit.
+  bool ConvertResult(const char* text, ORVANE_WCHAR* out, int length);
+
+  // ---- Device choice ----
+  int EnumDevice(char names[10][256]);
+  int EnumDeviceW(ORVANE_WCHAR names[10][256]);
+  int GetDeviceName(int deviceNumber, char* name, int length);
+  int GetDeviceNameW(int deviceNumber, ORVANE_WCHAR* name, int length);
+  int SetDeviceNumber(int deviceNumber);
+
+  // ---- Geometry and windows ----
+  int SetPreviewWindow(HWND parent, int x, int y, int width, int height);
+  int SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev);
+  int GetCaptureWindowEx(int* th, int* ehs, int* eh, int* tv, int* evs, int* ev);
+  int SetCaptureWindow(int width, int height);
+
+  // ---- Acquisition ----
+  int Preview();
+  int CallBackPreview(HWND callbackWindow, unsigned char* buffer, int size, int rowOrder);
+  int StartPreview();
+  int StopPreview();
+  int Capture();
+  int Close();
+  int SnapShot(unsigned char* buffer, int size, int rowOrder);
+  int GetImage(unsigned char* buffer, int size, int rowOrder);
+  int Record(const char* fileName, int durationMs, int showWindow);
+  int RecordW(const ORVANE_WCHAR* fileName, int durationMs, int showWindow);
+  int SetWaitTime(int milliseconds);
+  int GetWaitTime() const { return waitTime_; }
+
+  // ---- Image format ----
+  int SetColorMode(int bitsPerPixel);
+  int GetColorMode() const;
+  int SetSubSample(int mode);
+  int GetSubSample() const { return subSample_; }
+  int Width() const { return eh_; }
+  int Height() const { return ev_; }
+  int GetCameraInfo(OrvaneCameraInfo* info);
+
+  // ---- Filter values and device settings ----
+  int SetFilterValue(int filterId, int value);
+  int GetFilterValue(int filterId, int* ok);
+  int SetChannelGain(int channel, int value);
+  int GetChannelGain(int channel, int* ok);
+  int SetChannelOffset(int channel, int value);
+  int GetChannelOffset(int channel, int* ok);
+  int SetExposureTimeEx(double seconds);
+  double GetExposureTimeEx(int* ok);
+  int SetRealExposureTime(int microseconds);
+  int GetRealExposureTime(int* ok);
+  double GetTemperatureEx(int* ok);
+  int SetMirrorH(int on);
+  int GetMirrorH();
+  int SetMirrorV(int on);
+  int GetMirrorV();
+  int SetAutoIris(int mode);
+  int GetAutoIris(int* ok);
+  int SetInternalCorrection(int value);
+  int GetInternalCorrection(int* ok);
+  int SetSamplingRate(int rate);
+
+  // ---- Registers, EEPROM and port ----
+  int ReadRegister(int address, int* ok, bool fullAddress);
+  int WriteRegister(int address, int value, bool fullAddress);
+  int FpgaReadRegister(int address, int* ok);
+  int FpgaWriteRegister(int address, int value);
+  int ReadSromID(int address, int* ok);
+  int WriteSromID(int address, int value);
+  int ReadSerialNumberA(char* buffer, int length);
+  int ReadSerialNumberW(ORVANE_WCHAR* buffer, int length);
+  int GetIOPort(unsigned char* value);
+  int SetIOPort(int value);
+
+  // ---- Configuration ----
+  int LoadConfigFileA(const char* fileName);
+  int LoadConfigFileW(const ORVANE_WCHAR* fileName);
+  // Orvane_GetConfigFilter / Orvane_SetConfigFilter: error 11, -1.
+  int ConfigFilterNotSupported() {
+    ReportError(ORVANE_ERR_NOT_SUPPORTED);
+    return -1;
+  }
+  // Entries read by the last LoadConfigFileA (two little-endian int32 each).
+  std::vector<std::pair<int32_t, int32_t>> ConfigTable() const;
+
+  // ---- Image files, defect mask, dialogs ----
+  int SaveImage(const char* fileName, int type);
+  int SaveImageW(const ORVANE_WCHAR* fileName, int type);
+  int LoadMaskFile(const char* fileName);
+  int LoadMaskFileW(const ORVANE_WCHAR* fileName);
+  int SaveMaskFile(const char* fileName);
+  int SaveMaskFileW(const ORVANE_WCHAR* fileName);
+  int UpdateMaskData(int which);
+  // The camera, analog and image settings dialogs (modal).
+  int OpenDialog(orvane::ui::Dialog dialog, HWND parent);
+
+ private:
+  // Records error 1 and answers false when there is no device object.
+  bool RequireDevice();
+  bool HasDevice() const { return device_ != nullptr; }
+
+  orvane::sdk::ErrorHistory history_;
+  std::atomic<HWND> notifyWindow_{nullptr};
+  orvane::platform::DeviceNotification deviceNotification_;
+  orvane::sdk::DeviceObjectPtr device_;
+
+  // Capture geometry: total size, image size and start, and the seventh value of a size preset.
+  std::atomic<int> th_{4000}, tv_{3000}, eh_{4000}, ev_{3000}, ehs_{0}, evs_{0}, buf_{4};
+
+  // Preview window configuration: parent (may be null) and position; the default size is the
+  // image size, so a preview makes a top-level window unless the application changes it.
+  std::mutex windowMutex_;
+  HWND previewParent_ = nullptr;   // guarded by windowMutex_
+  int previewX_ = 0, previewY_ = 0, previewWidth_ = 4000, previewHeight_ = 3000;  // guarded by windowMutex_
+  HWND callbackWindow_ = nullptr;  // guarded by windowMutex_
+  unsigned char* appBuffer_ = nullptr;  // guarded by windowMutex_
+  int appBufferSize_ = 0, appRowOrder_ = 0;  // guarded by windowMutex_
+
+  std::atomic<int> waitTime_{10};      // ms slept before each pass of the acquisition loop
+  std::atomic<int> colorMode_{0};      // 0..5: 8, 16, 24, 32, 48, 64 bits per pixel
+  std::atomic<int> subSample_{0};      // 0 or 17
+  std::atomic<int> autoIris_{0};       // 0 off, 1 exposure, 2 gain
+  std::atomic<int> clock_{0};
+  std::atomic<int> acquisitionMode_{0};  // 0 idle, 1 preview, 2 capture
+  std::atomic<int> runState_{0};
+  std::atomic<int> currentCamera_{-1};
+  std::atomic<int> realExposureRequest_{1};  // microseconds / 100
+  OrvaneFrameInfo frameInfo_{};
+
+  mutable std::mutex configMutex_;
+  std::vector<std::pair<int32_t, int32_t>> configTable_;  // guarded by configMutex_
+};

@@ -1,0 +1,7 @@
+#include "ui/dialogs.h"
+
+namespace orvane::ui {
+
+bool DialogsAvailable() { return true; }
+
+}  // namespace orvane::ui
