@@ -1,0 +1,70 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using orvane::platform::AnsiToWide;
+using orvane::platform::WideToAnsi;
+
+const ORVANE_WCHAR* W(const std::u16string& s) { return reinterpret_cast<const ORVANE_WCHAR*>(s.c_str()); }
+
+TEST(WideToAnsi, AsciiRoundTrip) {
+  char narrow[16];
+  ASSERT_TRUE(WideToAnsi(W(u"frame_01.bmp"), narrow, sizeof(narrow)));
+  EXPECT_STREQ(narrow, "frame_01.bmp");
+  ORVANE_WCHAR wide[16];
+  ASSERT_TRUE(AnsiToWide(narrow, wide, 16));
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(wide)), u"frame_01.bmp");
+}
+
+TEST(WideToAnsi, RefusesLoneSurrogates) {
+  char narrow[16] = "unchanged";
+  const std::u16string cases[] = {std::u16string{u'a', char16_t(0xD800)}, std::u16string{char16_t(0xDC00), u'b'},
+                                  std::u16string{char16_t(0xD83D), u'x'}};
+  for (const auto& text : cases) {
+    EXPECT_FALSE(WideToAnsi(W(text), narrow, sizeof(narrow)));
+    EXPECT_STREQ(narrow, "");
+  }
+}
+
+TEST(WideToAnsi, NeverWritesPastTheBuffer) {
+  char narrow[8];
+  std::memset(narrow, '#', sizeof(narrow));
+  EXPECT_FALSE(WideToAnsi(W(u"12345678"), narrow, 8));  // 8 characters need 9 bytes
+  EXPECT_TRUE(WideToAnsi(W(u"1234567"), narrow, 8));
+  EXPECT_STREQ(narrow, "1234567");
+  EXPECT_FALSE(WideToAnsi(nullptr, narrow, 8));
+  EXPECT_FALSE(WideToAnsi(W(u"x"), nullptr, 8));
+  EXPECT_FALSE(WideToAnsi(W(u"x"), narrow, 0));
+}
+
+TEST(AnsiToWide, NeverWritesPastTheBuffer) {
+  ORVANE_WCHAR wide[4] = {9, 9, 9, 9};
+  EXPECT_FALSE(AnsiToWide("abcd", wide, 4));
+  EXPECT_TRUE(AnsiToWide("abc", wide, 4));
+  EXPECT_EQ(wide[3], 0);
+}
+
+#ifndef _WIN32
+TEST(WideToAnsi, Utf8OnLinux) {
+  char narrow[32];
+  ASSERT_TRUE(WideToAnsi(W(u"\u00e9\u65e5\U0001F600"), narrow, sizeof(narrow)));
+  EXPECT_STREQ(narrow, "\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80");
+  ORVANE_WCHAR wide[8];
+  ASSERT_TRUE(AnsiToWide(narrow, wide, 8));
+  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(wide)), u"\u00e9\u65e5\U0001F600");
+}
+
+TEST(AnsiToWide, RefusesMalformedUtf8) {
+  ORVANE_WCHAR wide[8];
+  for (const char* bad : {"\xc3", "\x80", "\xe6\x97", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80"}) {
+    EXPECT_FALSE(AnsiToWide(bad, wide, 8)) << bad;
+  }
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,58 @@
+#include "sdk/error_history.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+using orvane::sdk::ErrorHistory;
+
+TEST(ErrorHistory, PopsNewestFirstThenZero) {
+  ErrorHistory history;
+  for (int code : {9, 6, 1}) history.Push(code);
+  EXPECT_EQ(history.Pop(), 1);
+  EXPECT_EQ(history.Pop(), 6);
+  EXPECT_EQ(history.Pop(), 9);
+  EXPECT_EQ(history.Pop(), 0);
+  EXPECT_EQ(history.Pop(), 0);
+}
+
+TEST(ErrorHistory, KeepsTheTwentyNewest) {
+  ErrorHistory history;
+  for (int code = 1; code <= 21; ++code) history.Push(code);
+  for (int code = 21; code >= 2; --code) EXPECT_EQ(history.Pop(), code);
+  EXPECT_EQ(history.Pop(), 0);  // code 1 fell out
+}
+
+TEST(ErrorHistory, PushAfterPopRefillsFromTheTop) {
+  ErrorHistory history;
+  history.Push(3);
+  history.Push(4);
+  EXPECT_EQ(history.Pop(), 4);
+  history.Push(5);
+  EXPECT_EQ(history.Pop(), 5);
+  EXPECT_EQ(history.Pop(), 3);
+  EXPECT_EQ(history.Pop(), 0);
+}
+
+TEST(ErrorHistory, ConcurrentPushesAndPopsLoseNothingAndInventNothing) {
+  ErrorHistory history;
+  constexpr int kPushes = 2000;
+  std::thread pusher([&] {
+    for (int i = 0; i < kPushes; ++i) history.Push(7);
+  });
+  int popped = 0;
+  for (int i = 0; i < kPushes; ++i) {
+    int code = history.Pop();
+    ASSERT_TRUE(code == 0 || code == 7) << code;
+    popped += code == 7;
+  }
+  pusher.join();
+  while (history.Pop() == 7) ++popped;
+  EXPECT_LE(popped, kPushes);
+  EXPECT_GT(popped, 0);
+}
+
+}  // namespace

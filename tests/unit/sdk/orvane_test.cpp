@@ -1,0 +1,93 @@
+// The SDK object on its own: configuration table, wide-string results and the no-device paths
+// that the exports cannot observe directly.
+#include "sdk/orvane.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+std::filesystem::path TempFile(const std::string& name, const std::string& bytes) {
+  auto path = std::filesystem::temp_directory_path() / ("orvane_sdk_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" + name);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+TEST(OrvaneConfigFile, TwentyBytesGiveTwoEntriesAndTheRemainderIsIgnored) {
+  COrvane sdk;
+  std::string bytes = {1, 0, 0, 0, 2, 0, 0, 0, '\xFF', '\xFF', '\xFF', '\xFF', 0, 1, 0, 0, 9, 9, 9, 9};
+  auto path = TempFile("cfg20", bytes);
+  EXPECT_EQ(sdk.LoadConfigFileA(path.string().c_str()), 1);
+  auto table = sdk.ConfigTable();
+  ASSERT_EQ(table.size(), 2u);
+  EXPECT_EQ(table[0], std::make_pair(1, 2));
+  EXPECT_EQ(table[1], std::make_pair(-1, 256));
+  EXPECT_EQ(sdk.GetLastError(), 0);
+  std::filesystem::remove(path);
+}
+
+TEST(OrvaneConfigFile, ReloadReplacesTheTableAndAMissingFileChangesNothing) {
+  COrvane sdk;
+  auto path = TempFile("cfg8", std::string("\x05\0\0\0\x06\0\0\0", 8));
+  ASSERT_EQ(sdk.LoadConfigFileA(path.string().c_str()), 1);
+  ASSERT_EQ(sdk.ConfigTable().size(), 1u);
+  EXPECT_EQ(sdk.LoadConfigFileA((path.string() + ".missing").c_str()), 0);
+  EXPECT_EQ(sdk.ConfigTable().size(), 1u);
+  EXPECT_EQ(sdk.GetLastError(), 0);  // a missing file is not reported
+  auto empty = TempFile("cfg0", "");
+  EXPECT_EQ(sdk.LoadConfigFileA(empty.string().c_str()), 1);
+  EXPECT_TRUE(sdk.ConfigTable().empty());
+  std::filesystem::remove(path);
+  std::filesystem::remove(empty);
+}
+
+TEST(OrvaneWideResult, FitsExactlyWithItsTerminator) {
+  COrvane sdk;
+  ORVANE_WCHAR out[6];
+  for (auto& c : out) c = 0x7777;
+  EXPECT_TRUE(sdk.ConvertResult("abcde", out, 6));
+  EXPECT_EQ(out[4], u'e');
+  EXPECT_EQ(out[5], 0);
+  EXPECT_EQ(sdk.GetLastError(), 0);
+}
+
+TEST(OrvaneWideResult, OneCharacterShortIsError12AndWritesNothing) {
+  COrvane sdk;
+  ORVANE_WCHAR out[6];
+  for (auto& c : out) c = 0x7777;
+  EXPECT_FALSE(sdk.ConvertResult("abcdef", out, 6));
+  for (auto c : out) EXPECT_EQ(c, 0x7777);
+  EXPECT_EQ(sdk.GetLastError(), ORVANE_ERR_CONVERSION);
+}
+
+TEST(OrvaneWideArgument, LoneSurrogateIsError12) {
+  COrvane sdk;
+  const ORVANE_WCHAR lone[] = {u'a', 0xD800, u'b', 0};
+  std::array<char, COrvane::kTextBufferSize> out;
+  EXPECT_FALSE(sdk.ConvertArgument(lone, out));
+  EXPECT_EQ(sdk.GetLastError(), ORVANE_ERR_CONVERSION);
+}
+
+TEST(OrvaneWideArgument, LongestNameThatFitsIs1023Bytes) {
+  COrvane sdk;
+  std::array<char, COrvane::kTextBufferSize> out;
+  std::u16string fits(1023, u'x'), tooLong(1024, u'x');
+  EXPECT_TRUE(sdk.ConvertArgument(reinterpret_cast<const ORVANE_WCHAR*>(fits.c_str()), out));
+  EXPECT_EQ(std::string(out.data()).size(), 1023u);
+  EXPECT_FALSE(sdk.ConvertArgument(reinterpret_cast<const ORVANE_WCHAR*>(tooLong.c_str()), out));
+  EXPECT_EQ(sdk.GetLastError(), ORVANE_ERR_CONVERSION);
+}
+
+TEST(OrvaneWithoutDevice, SetupSucceedsAndDeviceOperationsFailWithError1) {
+  COrvane sdk;
+  EXPECT_TRUE(sdk.Setup(nullptr));
+  EXPECT_EQ(sdk.StartPreview(), 0);
+  EXPECT_EQ(sdk.GetLastError(), ORVANE_ERR_NOT_NOW);
+  EXPECT_EQ(sdk.GetLastError(), 0);
+}
+
+}  // namespace
