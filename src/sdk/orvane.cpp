@@ -1,6 +1,7 @@
 #include "sdk/orvane.h"
 
 #include <cstring>
+#include <string>
 
 #include "platform/messages.h"
 #include "platform/text.h"
@@ -93,7 +94,9 @@ int COrvane::EnumDeviceW(ORVANE_WCHAR names[10][256]) {
 }
 
 int COrvane::GetDeviceName(int deviceNumber, char* name, int length) {
-  if (name == nullptr || length <= 18) {
+  // "OrvaneKD7-USB3-R5_NN": the buffer must hold the whole name with its terminator.
+  constexpr int kNameBytes = static_cast<int>(std::char_traits<char>::length(kProductName)) + 3 + 1;
+  if (name == nullptr || length <= 18 || length < kNameBytes) {
     ReportError(ORVANE_ERR_ARGUMENT);
     return 0;
   }
