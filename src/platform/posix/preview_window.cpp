@@ -1,0 +1,81 @@
+#include "platform/preview_window.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace orvane::platform {
+
+// The headless surface: a "window" exists as a record of its class name and client size, and every
+// Draw keeps a copy of the image as it would appear on screen.
+
+bool PreviewWindow::Create(const void* owner, uint32_t timeValue, const PreviewPlacement& placement) {
+  Destroy();
+  std::lock_guard lock(mutex_);
+  int width = placement.parent != nullptr ? placement.width : placement.imageWidth;
+  int height = placement.parent != nullptr ? placement.height : placement.imageHeight;
+  if (width < 0 || height < 0) return false;
+  char name[64];
+  std::snprintf(name, sizeof(name), "VideoRenderer_%08x_%08x",
+                static_cast<unsigned>(reinterpret_cast<uintptr_t>(owner) & 0xFFFFFFFFu), static_cast<unsigned>(timeValue));
+  className_ = name;
+  clientWidth_ = width;
+  clientHeight_ = height;
+  // Any non-null value marks the surface as existing; it is never dereferenced.
+  window_ = reinterpret_cast<HWND>(this);
+  windowDc_ = this;
+  return true;
+}
+
+void PreviewWindow::Destroy() {
+  std::lock_guard lock(mutex_);
+  window_ = nullptr;
+  windowDc_ = nullptr;
+  className_.clear();
+  clientWidth_ = clientHeight_ = 0;
+}
+
+bool PreviewWindow::Exists() const {
+  std::lock_guard lock(mutex_);
+  return window_ != nullptr;
+}
+
+std::string PreviewWindow::ClassName() const {
+  std::lock_guard lock(mutex_);
+  return className_;
+}
+
+bool PreviewWindow::DrawableSize(int* width, int* height) const {
+  std::lock_guard lock(mutex_);
+  if (window_ == nullptr || clientWidth_ <= 0 || clientHeight_ <= 0) return false;
+  *width = clientWidth_;
+  *height = clientHeight_;
+  return true;
+}
+
+void PreviewWindow::Draw(const SurfaceImage& image, bool flip) {
+  std::lock_guard lock(mutex_);
+  if (window_ == nullptr || image.bits == nullptr || image.width <= 0 || image.height <= 0) return;
+  size_t rowBytes = static_cast<size_t>(image.width) * static_cast<size_t>(image.bitsPerPixel / 8);
+  last_.resize(rowBytes * static_cast<size_t>(image.height));
+  for (int y = 0; y < image.height; ++y) {
+    // What a screen would show. The bitmap declares itself bottom-up, so a plain blit puts the last
+    // memory row at the top; the flipped blit (bottom row as origin, negative height) puts memory
+    // row 0, the image's top line, at the top.
+    int source = flip ? y : image.height - 1 - y;
+    std::memcpy(last_.data() + rowBytes * static_cast<size_t>(y),
+                image.bits + static_cast<ptrdiff_t>(source) * image.stride, rowBytes);
+  }
+  lastWidth_ = image.width;
+  lastHeight_ = image.height;
+  lastBits_ = image.bitsPerPixel;
+}
+
+std::vector<uint8_t> PreviewWindow::LastImage(int* width, int* height, int* bitsPerPixel) const {
+  std::lock_guard lock(mutex_);
+  *width = lastWidth_;
+  *height = lastHeight_;
+  *bitsPerPixel = lastBits_;
+  return last_;
+}
+
+}  // namespace orvane::platform
