@@ -205,25 +205,52 @@ inline void LutGeneric(const Plane& img, const LutParams& p, RowPool* pool) {
   });
 }
 
-// One row of the unsharp mask over samples i = 2 step .. (w - 2) step - 1 (the fourth channel of
-// 32/64-bit pixels keeps the output's value). `Wide` holds a 4 × 4 sum (int16 suffices for 8-bit data).
-template <typename T, typename Wide>
+// One row of the unsharp mask over samples i = 2 step .. (w - 2) step - 1, separably: vertical sums of the
+// four rows into a chunk buffer, then the horizontal sum of four of them. `Wide` holds a 4 × 4 sum (int16
+// suffices for 8-bit data, which lets the division by 10 vectorise as a 16-bit multiply-high). The fourth
+// channel of 32/64-bit pixels (step 4) keeps the output's value.
+template <typename T, typename Wide, int kStep>
 ORVANE_ALWAYS_INLINE void SharpenRow(T* out, const T* r0, const T* r1, const T* r2, const T* r3, int width,
-                                     int step, int sharpness) {
+                                     int sharpness) {
   constexpr int kMax = sizeof(T) == 1 ? 255 : 65535;
-  const int begin = 2 * step;
-  const int end = (width - 2) * step;
-  for (int i = begin; i < end; ++i) {
-    const Wide v0 = static_cast<Wide>(r0[i - 2 * step] + r1[i - 2 * step] + r2[i - 2 * step] + r3[i - 2 * step]);
-    const Wide v1 = static_cast<Wide>(r0[i - step] + r1[i - step] + r2[i - step] + r3[i - step]);
-    const Wide v2 = static_cast<Wide>(r0[i] + r1[i] + r2[i] + r3[i]);
-    const Wide v3 = static_cast<Wide>(r0[i + step] + r1[i + step] + r2[i + step] + r3[i + step]);
-    const Wide blur = static_cast<Wide>((v0 + v1 + v2 + v3) >> 4);
-    const Wide o = static_cast<Wide>(r2[i]);
-    const Wide d = static_cast<Wide>(sharpness * (o - blur));
-    const int v = o + d / 10;
-    const T result = static_cast<T>(v < 0 ? 0 : (v > kMax ? kMax : v));
-    out[i] = (step == 4 && (i & 3) == 3) ? out[i] : result;
+  constexpr int kChunk = 1024;
+  Wide vertical[kChunk + 3 * kStep];
+  const int begin = 2 * kStep;
+  const int end = (width - 2) * kStep;
+  const Wide sharp = static_cast<Wide>(sharpness);
+  for (int c0 = begin; c0 < end; c0 += kChunk) {
+    const int c1 = c0 + kChunk < end ? c0 + kChunk : end;
+    const int lo = c0 - 2 * kStep;
+    const int count = c1 - c0;
+    for (int j = 0; j < count + 3 * kStep; ++j) {
+      vertical[j] = static_cast<Wide>(r0[lo + j] + r1[lo + j] + r2[lo + j] + r3[lo + j]);
+    }
+    T* o = out + c0;
+    const T* centre = r2 + c0;
+    for (int j = 0; j < count; ++j) {
+      const Wide sum = static_cast<Wide>(vertical[j] + vertical[j + kStep] + vertical[j + 2 * kStep] +
+                                         vertical[j + 3 * kStep]);
+      const Wide value = static_cast<Wide>(centre[j]);
+      const Wide d = static_cast<Wide>(sharp * static_cast<Wide>(value - (sum >> 4)));
+      Wide v = static_cast<Wide>(value + static_cast<Wide>(d / 10));
+      v = v < 0 ? 0 : v;
+      v = v > kMax ? static_cast<Wide>(kMax) : v;
+      if constexpr (kStep == 4) {
+        o[j] = ((c0 + j) & 3) == 3 ? o[j] : static_cast<T>(v);
+      } else {
+        o[j] = static_cast<T>(v);
+      }
+    }
+  }
+}
+
+template <typename T, typename Wide>
+void SharpenRowAnyStep(T* out, const T* r0, const T* r1, const T* r2, const T* r3, int width, int step,
+                       int sharpness) {
+  switch (step) {
+    case 1: SharpenRow<T, Wide, 1>(out, r0, r1, r2, r3, width, sharpness); break;
+    case 3: SharpenRow<T, Wide, 3>(out, r0, r1, r2, r3, width, sharpness); break;
+    default: SharpenRow<T, Wide, 4>(out, r0, r1, r2, r3, width, sharpness); break;
   }
 }
 
@@ -233,12 +260,12 @@ inline void SharpenGeneric(const Plane& dst, const Plane& src, const SharpenPara
     for (int y = b0 + 2; y < b1 + 2; ++y) {
       if (src.Deep()) {
         auto row = [&](int yy) { return reinterpret_cast<const uint16_t*>(src.Row(yy)); };
-        SharpenRow<uint16_t, int>(reinterpret_cast<uint16_t*>(dst.Row(y)), row(y - 2), row(y - 1), row(y), row(y + 1),
-                                  src.width, src.bytesPerPixel / 2, p.sharpness);
+        SharpenRowAnyStep<uint16_t, int32_t>(reinterpret_cast<uint16_t*>(dst.Row(y)), row(y - 2), row(y - 1), row(y),
+                                             row(y + 1), src.width, src.bytesPerPixel / 2, p.sharpness);
       } else {
         auto row = [&](int yy) { return static_cast<const uint8_t*>(src.Row(yy)); };
-        SharpenRow<uint8_t, int16_t>(dst.Row(y), row(y - 2), row(y - 1), row(y), row(y + 1), src.width,
-                                     src.bytesPerPixel, p.sharpness);
+        SharpenRowAnyStep<uint8_t, int16_t>(dst.Row(y), row(y - 2), row(y - 1), row(y), row(y + 1), src.width,
+                                            src.bytesPerPixel, p.sharpness);
       }
     }
   });

@@ -14,6 +14,10 @@ namespace orvane::image {
 int HueShift(int hue);
 // S[i] = (f × i + 0x8000) >> 16 with f = (saturation + 256) << 8: i × (256 + saturation) / 256 rounded.
 void BuildSaturationTable(int saturation, int* table256);
+// Parameters of the hue/saturation pass; `table` must hold BuildSaturationTable(saturation).
+inline HueSatParams MakeHueSatParams(int hue, int saturation, const int* table) {
+  return {HueShift(hue), table, (saturation + 256) << 8};
+}
 
 // Gamma in percent: T[0] = 0, T[i] = (int)(M × (i / M)^(1 / (gamma / 100))), limited to M.
 void BuildGammaTable(int gamma, uint8_t* table256);

@@ -202,7 +202,7 @@ bool ImagePipeline::ApplyFilters(const PipelineSettings& s, DibImage& output) {
   const int hue = std::clamp(s.hue, -360, 360);
   const int saturation = std::clamp(s.saturation, -255, 255);
   if (colour && (hue != 0 || saturation != 0)) {
-    const HueSatParams params{HueShift(hue), tables_.Saturation(saturation)};
+    const HueSatParams params = MakeHueSatParams(hue, saturation, tables_.Saturation(saturation));
     PassContext ctx{kernels_, pool, &params};
     ApplyPixelOp(output, HueSatOp, output, nullptr, 0, 0, &ctx, 0);
   }

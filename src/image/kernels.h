@@ -67,8 +67,9 @@ struct GrayGainParams {
 };
 
 struct HueSatParams {
-  int shift = 0;                      // hue shift on the 1530-step circle
-  const int* satTable = nullptr;      // 256 entries
+  int shift = 0;                  // hue shift on the 1530-step circle
+  const int* satTable = nullptr;  // 256 entries: S[i] = (saturationFactor × i + 0x8000) >> 16
+  int saturationFactor = 65536;   // (saturation + 256) << 8
 };
 
 // Per-value table for gamma, contrast and brightness: 256 entries for 8-bit channels, 65536 for 16-bit.

@@ -45,7 +45,7 @@ void ReferenceFilters(const PipelineSettings& s, DibImage& out) {
   FilterTables tables;
   const bool deep = out.BitsPerPixel() == 16 || out.BitsPerPixel() >= 48;
   if (out.BitsPerPixel() >= 24 && (s.hue != 0 || s.saturation != 0)) {
-    ref.hueSat(PlaneOf(out), {HueShift(s.hue), tables.Saturation(s.saturation)}, nullptr);
+    ref.hueSat(PlaneOf(out), MakeHueSatParams(s.hue, s.saturation, tables.Saturation(s.saturation)), nullptr);
   }
   if (s.gamma != 100) ref.lut(PlaneOf(out), {tables.Gamma8(s.gamma), tables.Gamma16(s.gamma)}, nullptr);
   if (s.contrast != 0) ref.lut(PlaneOf(out), {tables.Contrast8(s.contrast), tables.Contrast16(s.contrast)}, nullptr);

@@ -133,7 +133,7 @@ TEST(FilterKernels, HueSaturationFastEqualsReference) {
   for (const auto& c : kCases) {
     int table[256];
     BuildSaturationTable(c[1], table);
-    const HueSatParams params{HueShift(c[0]), table};
+    const HueSatParams params = MakeHueSatParams(c[0], c[1], table);
     CompareInPlace("hue/sat", {24, 32, 48, 64}, [&](const KernelTable& k, DibImage& img, const DibImage&,
                                                     RowPool* pool) { k.hueSat(PlaneOf(img), params, pool); });
   }
