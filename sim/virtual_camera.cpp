@@ -447,7 +447,7 @@ bool VirtualCamera::ProcessFrontLocked(Clock::time_point now, Clock::time_point*
     StartFrameLocked(std::min(due, now));
     armed_ = false;
     const auto n = static_cast<uint32_t>(std::min<size_t>(r.length, sizeof(header_)));
-    std::memcpy(r.data, header_, n);
+    if (n != 0) std::memcpy(r.data, header_, n);
     ++counters_.headersSent;
     return finish(false, n);
   }

@@ -183,6 +183,48 @@ TEST(DeviceTable, DamagedSectionIsRebuiltOnAttach) {
   }
 }
 
+TEST(DeviceTable, GarbageSectionsNeverBreakAttachOrEnumeration) {
+  sim::VirtualBus bus(3);
+  uint64_t state = 0x2545F4914F6CDD1Dull;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE(round);
+    ScopedSectionName section;
+    std::vector<uint8_t> garbage(kSectionSize);
+    for (auto& b : garbage) b = static_cast<uint8_t>(next());
+    // Some rounds keep the counts plausible so that the entries themselves are exercised.
+    if (round % 2 == 0) {
+      const uint8_t count = static_cast<uint8_t>(next() % 33);
+      garbage[kSectionAttachCount] = 1;
+      std::fill(garbage.begin() + 1, garbage.begin() + 4, 0);
+      garbage[kSectionDeviceCount] = count;
+      std::fill(garbage.begin() + kSectionDeviceCount + 1, garbage.end(), 0);
+      for (int e = 0; e < kMaxDevices; ++e) {
+        garbage[kSectionEntries + e * kDeviceEntrySize + 8 + (next() % kDevicePathSize)] = 0;
+      }
+    }
+    Damage(section.name(), 0, garbage);
+    COrvCy3Cam cam(Options(bus, section.name()));
+    const int before = cam.DeviceCount();
+    ASSERT_GE(before, 0);
+    ASSERT_LE(before, 32);
+    const int after = cam.EnumerateDevices();
+    EXPECT_GE(after, before);
+    EXPECT_LE(after, 32);
+    for (int i = 0; i < after; ++i) {
+      const auto entry = cam.GetDeviceEntry(i);
+      ASSERT_TRUE(entry);
+      EXPECT_LT(entry->devicePath.size(), kDevicePathSize);
+    }
+    EXPECT_FALSE(cam.GetDeviceEntry(after));
+  }
+}
+
 TEST(DeviceTable, OccupiedFreeSlotSendsTheDebugLineAndIsOverwritten) {
   ScopedSectionName section;
   sim::VirtualBus bus(1);
