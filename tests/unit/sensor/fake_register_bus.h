@@ -32,8 +32,11 @@ class FakeRegisterBus : public CControllerBase {
     bool operator==(const FpgaWrite&) const = default;
   };
 
-  // Returns true to make the operation fail (it is still recorded).
-  std::function<bool(const BusOp&)> failWhen;
+  // `fail` returns true to make an operation fail (it is still recorded).
+  void SetFailWhen(std::function<bool(const BusOp&)> fail) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failWhen_ = std::move(fail);
+  }
 
   std::vector<BusOp> Ops() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -155,7 +158,23 @@ class FakeRegisterBus : public CControllerBase {
     *value = it == eeprom_.end() ? 0xFF : it->second;
     return true;
   }
-  bool AbortPipe() override { return true; }
+  bool AbortPipe() override {
+    std::function<void()> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++aborts_;
+      hook = onAbort;
+    }
+    if (hook) hook();
+    return true;
+  }
+  int Aborts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return aborts_;
+  }
+
+  // Called by AbortPipe (set before the bus is shared between threads).
+  std::function<void()> onAbort;
 
  private:
   // Records the operation and answers whether it succeeds.
@@ -164,16 +183,18 @@ class FakeRegisterBus : public CControllerBase {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ops_.push_back(op);
-      fail = failWhen;
+      fail = failWhen_;
     }
     return !(fail && fail(op));
   }
 
   mutable std::mutex mutex_;
+  std::function<bool(const BusOp&)> failWhen_;  // guarded by mutex_
   std::vector<BusOp> ops_;                  // guarded by mutex_
   std::map<uint16_t, uint8_t> sensor_;      // guarded by mutex_
   std::map<uint8_t, uint16_t> pointer_;     // guarded by mutex_: register pointer per I2C device
-  mutable uint8_t fpga_[256] = {};          // guarded by mutex_
+  uint8_t fpga_[256] = {};                  // guarded by mutex_
+  int aborts_ = 0;                          // guarded by mutex_
   std::map<uint16_t, uint8_t> eeprom_;      // guarded by mutex_; unwritten bytes read 0xFF
   uint8_t gpio25_ = 1;                      // guarded by mutex_
 };

@@ -212,8 +212,8 @@ TEST_F(Imx226Test, ExposureLinesAreLimitedAsUnsignedValues) {
 }
 
 TEST_F(Imx226Test, FailedLastExposureWriteKeepsTheLines) {
-  bus.failWhen = [](const BusOp& op) {
-    return op.kind == BusOp::Kind::kI2cWrite && op.bytes.size() == 3 && op.bytes[1] == 0x0C;
+  bus.SetFailWhen([](const BusOp& op) {
+    return op.kind == BusOp::Kind::kI2cWrite && op.bytes.size() == 3 && op.bytes[1] == 0x0C);
   };
   EXPECT_EQ(sensor.SetExposureLines(500), 0);
   EXPECT_EQ(sensor.Info().exposureLines, 3075);
@@ -264,7 +264,7 @@ TEST_F(Imx226Test, ReducedModeGainCompensationFollowsTheGainBands) {
 }
 
 TEST_F(Imx226Test, FailedFirstGainWriteChangesNothing) {
-  bus.failWhen = [](const BusOp& op) { return op.kind == BusOp::Kind::kI2cWrite; };
+  bus.SetFailWhen([](const BusOp& op) { return op.kind == BusOp::Kind::kI2cWrite; });
   EXPECT_EQ(sensor.SetGlobalGain(100), 0);
   EXPECT_EQ(sensor.Info().gain, 0);
   EXPECT_EQ(bus.Ops().size(), 1u);
@@ -292,7 +292,7 @@ TEST_F(Imx226Test, MirrorVWritesSensorThenFpgaStart) {
 }
 
 TEST_F(Imx226Test, FailedMirrorVWriteKeepsTheFlag) {
-  bus.failWhen = [](const BusOp& op) { return op.kind == BusOp::Kind::kI2cWrite; };
+  bus.SetFailWhen([](const BusOp& op) { return op.kind == BusOp::Kind::kI2cWrite; });
   EXPECT_EQ(sensor.SetMirrorV(1), 0);
   EXPECT_EQ(sensor.Info().mirrorV, 0);
   EXPECT_TRUE(bus.FpgaWrites().empty());
@@ -365,7 +365,7 @@ TEST_F(Imx226Test, RegisterAccessSendsAddressHighFirst) {
 
 TEST_F(Imx226Test, ReadRetryGivesUpAfterThirtyAttempts) {
   int reads = 0;
-  bus.failWhen = [&reads](const BusOp& op) { return op.kind == BusOp::Kind::kI2cRead && ++reads < 30; };
+  bus.SetFailWhen([&reads](const BusOp& op) { return op.kind == BusOp::Kind::kI2cRead && ++reads < 30; });
   bus.SetSensorRegister(0x0010, 0x42);
   int32_t value = -1;
   ASSERT_EQ(sensor.ReadRegisterRetry(0x0010, &value), 1);  // the 30th attempt succeeds
