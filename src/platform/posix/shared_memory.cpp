@@ -1,0 +1,121 @@
+#include "platform/shared_memory.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <utility>
+
+namespace orvane::platform {
+
+namespace {
+std::string ShmName(const std::string& name) { return "/" + name; }
+
+// flock excludes open file descriptions, not threads, and tells ThreadSanitizer nothing; the process
+// mutex orders the threads of this process. One mutex serves every named lock: they are never nested.
+std::mutex& ProcessLockMutex() {
+  static std::mutex m;
+  return m;
+}
+}  // namespace
+
+std::optional<SharedMemory> SharedMemory::OpenOrCreate(const std::string& name, size_t size, bool* created) {
+  if (name.empty() || name.find('/') != std::string::npos || size == 0) return std::nullopt;
+  const std::string shm = ShmName(name);
+  bool isNew = true;
+  int fd = shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    isNew = false;
+    fd = shm_open(shm.c_str(), O_RDWR | O_CLOEXEC, 0666);
+  }
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return std::nullopt;
+  }
+  // A fresh object has size 0; growing is zero-filled. A larger object stays as it is.
+  if (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    close(fd);
+    return std::nullopt;
+  }
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  if (p == MAP_FAILED) return std::nullopt;
+  SharedMemory section;
+  section.data_ = static_cast<unsigned char*>(p);
+  section.size_ = size;
+  if (created != nullptr) *created = isNew;
+  return section;
+}
+
+void SharedMemory::Remove(const std::string& name) { shm_unlink(ShmName(name).c_str()); }
+
+SharedMemory::SharedMemory(SharedMemory&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+      handle_(std::exchange(other.handle_, nullptr)) {}
+
+SharedMemory& SharedMemory::operator=(SharedMemory&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+SharedMemory::~SharedMemory() { Reset(); }
+
+void SharedMemory::Reset() {
+  if (data_ != nullptr) munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
+}
+
+std::optional<NamedLock> NamedLock::Open(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos) return std::nullopt;
+  const std::string path = "/dev/shm/" + name;
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return std::nullopt;
+  NamedLock lock;
+  lock.fd_ = fd;
+  return lock;
+}
+
+NamedLock::NamedLock(NamedLock&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), fd_(std::exchange(other.fd_, -1)) {}
+
+NamedLock& NamedLock::operator=(NamedLock&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    handle_ = std::exchange(other.handle_, nullptr);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+NamedLock::~NamedLock() { Reset(); }
+
+void NamedLock::Reset() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+void NamedLock::Lock() {
+  ProcessLockMutex().lock();
+  if (fd_ < 0) return;
+  while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+void NamedLock::Unlock() {
+  if (fd_ >= 0) flock(fd_, LOCK_UN);
+  ProcessLockMutex().unlock();
+}
+
+}  // namespace orvane::platform

@@ -1,0 +1,73 @@
+// Named shared memory and a named inter-process lock (Win32: a named file mapping and a named mutex;
+// POSIX: a shm_open object and an flock-held file in /dev/shm). Both are RAII and move-only.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace orvane::platform {
+
+// A named, page-file backed read/write section mapped into this process. The name is given without a
+// leading slash ("R3O5-MemMap"); the POSIX backend adds it.
+class SharedMemory {
+ public:
+  // Opens the section `name`, creating it zero-filled with `size` bytes when it does not exist; the
+  // mapping covers `size` bytes. `created` (may be null) tells whether this call created it.
+  static std::optional<SharedMemory> OpenOrCreate(const std::string& name, size_t size, bool* created);
+  // Removes the name (POSIX; a no-op on Windows, where the section ends with its last handle).
+  static void Remove(const std::string& name);
+
+  SharedMemory() = default;
+  SharedMemory(SharedMemory&& other) noexcept;
+  SharedMemory& operator=(SharedMemory&& other) noexcept;
+  SharedMemory(const SharedMemory&) = delete;
+  SharedMemory& operator=(const SharedMemory&) = delete;
+  ~SharedMemory();
+
+  unsigned char* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool valid() const { return data_ != nullptr; }
+
+ private:
+  void Reset();
+  unsigned char* data_ = nullptr;
+  size_t size_ = 0;
+  void* handle_ = nullptr;  // Win32 mapping handle; unused on POSIX (the mapping outlives the fd)
+};
+
+// A lock shared by every process that opens the same name (and by the threads of one process).
+class NamedLock {
+ public:
+  static std::optional<NamedLock> Open(const std::string& name);
+
+  NamedLock() = default;
+  NamedLock(NamedLock&& other) noexcept;
+  NamedLock& operator=(NamedLock&& other) noexcept;
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+  ~NamedLock();
+
+  // Blocks until held. A holder that dies releases the lock. Not recursive.
+  void Lock();
+  void Unlock();
+  bool valid() const { return handle_ != nullptr || fd_ >= 0; }
+
+ private:
+  void Reset();
+  void* handle_ = nullptr;  // Win32 mutex
+  int fd_ = -1;             // POSIX lock file
+};
+
+class NamedLockGuard {
+ public:
+  explicit NamedLockGuard(NamedLock& lock) : lock_(lock) { lock_.Lock(); }
+  ~NamedLockGuard() { lock_.Unlock(); }
+  NamedLockGuard(const NamedLockGuard&) = delete;
+  NamedLockGuard& operator=(const NamedLockGuard&) = delete;
+
+ private:
+  NamedLock& lock_;
+};
+
+}  // namespace orvane::platform

@@ -1,0 +1,96 @@
+#include "platform/shared_memory.h"
+
+#include <windows.h>
+
+#include <utility>
+
+namespace orvane::platform {
+
+std::optional<SharedMemory> SharedMemory::OpenOrCreate(const std::string& name, size_t size, bool* created) {
+  if (name.empty() || size == 0) return std::nullopt;
+  bool isNew = false;
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+  if (mapping == nullptr) {
+    const auto high = static_cast<DWORD>(static_cast<unsigned long long>(size) >> 32);
+    const auto low = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, high, low, name.c_str());
+    if (mapping == nullptr) return std::nullopt;
+    isNew = GetLastError() != ERROR_ALREADY_EXISTS;
+  }
+  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
+  if (view == nullptr) {
+    CloseHandle(mapping);
+    return std::nullopt;
+  }
+  SharedMemory section;
+  section.data_ = static_cast<unsigned char*>(view);
+  section.size_ = size;
+  section.handle_ = mapping;
+  if (created != nullptr) *created = isNew;
+  return section;
+}
+
+void SharedMemory::Remove(const std::string&) {}
+
+SharedMemory::SharedMemory(SharedMemory&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+      handle_(std::exchange(other.handle_, nullptr)) {}
+
+SharedMemory& SharedMemory::operator=(SharedMemory&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    handle_ = std::exchange(other.handle_, nullptr);
+  }
+  return *this;
+}
+
+SharedMemory::~SharedMemory() { Reset(); }
+
+void SharedMemory::Reset() {
+  if (data_ != nullptr) UnmapViewOfFile(data_);
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+  data_ = nullptr;
+  handle_ = nullptr;
+  size_ = 0;
+}
+
+std::optional<NamedLock> NamedLock::Open(const std::string& name) {
+  if (name.empty()) return std::nullopt;
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return std::nullopt;
+  NamedLock lock;
+  lock.handle_ = mutex;
+  return lock;
+}
+
+NamedLock::NamedLock(NamedLock&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), fd_(std::exchange(other.fd_, -1)) {}
+
+NamedLock& NamedLock::operator=(NamedLock&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    handle_ = std::exchange(other.handle_, nullptr);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+NamedLock::~NamedLock() { Reset(); }
+
+void NamedLock::Reset() {
+  if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+  handle_ = nullptr;
+}
+
+// A holder that died leaves the mutex abandoned; the next waiter owns it (WAIT_ABANDONED).
+void NamedLock::Lock() {
+  if (handle_ != nullptr) WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
+}
+
+void NamedLock::Unlock() {
+  if (handle_ != nullptr) ReleaseMutex(static_cast<HANDLE>(handle_));
+}
+
+}  // namespace orvane::platform
