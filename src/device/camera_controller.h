@@ -4,33 +4,16 @@
 // Every operation answers true for success and false for failure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
 #include "usb/controller_base.h"
+#include "usb/orv_cy3_cam.h"
 
-// One frame transfer: the 64-byte header the controller reads from endpoint 0x81, a copy of the header's
-// word at byte 32 (the frame counter word), and the buffer the payload goes to.
-struct FrameTransfer {
-  static constexpr int kHeaderSize = 64;
-  static constexpr int kPayloadLengthOffset = 16;
-  static constexpr int kStatusOffsets[4] = {28, 32, 40, 44};  // the four status words, in slot order
-  static constexpr int kFrameCounterOffset = 32;              // low byte = frame counter
-
-  uint8_t header[kHeaderSize] = {};
-  uint32_t counterWord = 0;
-  uint8_t* buffer = nullptr;  // borrowed: the device object's transfer buffer
-  int32_t bufferSize = 0;     // bytes available at `buffer`
-  int32_t frameSize = 0;      // bytes of one frame as configured
-
-  uint32_t HeaderWord(int offset) const {
-    return static_cast<uint32_t>(header[offset]) | static_cast<uint32_t>(header[offset + 1]) << 8 |
-           static_cast<uint32_t>(header[offset + 2]) << 16 | static_cast<uint32_t>(header[offset + 3]) << 24;
-  }
-  uint32_t PayloadLength() const { return HeaderWord(kPayloadLengthOffset); }
-  int32_t StatusWord(int i) const { return static_cast<int32_t>(HeaderWord(kStatusOffsets[i])); }
-  uint8_t FrameCounter() const { return header[kFrameCounterOffset]; }
-};
+// One frame transfer: the controller's request record (64-byte header, the copy of its frame-counter
+// word, the transfer buffer and its size).
+using FrameTransfer = orvane::usb::FrameTransferRequest;
 
 // One entry of the shared device table as the device object reads it.
 struct DeviceTableEntry {
@@ -39,12 +22,9 @@ struct DeviceTableEntry {
   int32_t number = -1;       // device number among cameras of the type; -1 for an empty entry
 };
 
-// 16-byte device-interface class GUID, stored as four 32-bit words.
-struct InterfaceClassGuid {
-  uint32_t words[4];
-};
+using InterfaceClassGuid = orvane::usb::InterfaceGuid;
 // The camera driver's interface class {328184C5-93E6-49B7-94B8-2ADA13AABB39}.
-inline constexpr InterfaceClassGuid kDefaultInterfaceGuid{{0x328184C5u, 0x49B793E6u, 0xDA2AB894u, 0x39BBAA13u}};
+inline constexpr InterfaceClassGuid kDefaultInterfaceGuid = orvane::usb::kCameraInterfaceGuid;
 
 class CameraController {
  public:
@@ -59,7 +39,8 @@ class CameraController {
   // Enumerates the driver's devices; the number of used table entries.
   virtual int EnumerateDevices() = 0;
   virtual bool IsDeviceOpenable(int index) = 0;
-  virtual bool GetDeviceName(int index, char* text) = 0;
+  // Fails (text untouched) for a camera type without a name, or when the name does not fit `size`.
+  virtual bool GetDeviceName(int index, char* text, size_t size) = 0;
   // False for an index outside the table.
   virtual bool GetTableEntry(int index, DeviceTableEntry* entry) = 0;
 
@@ -75,7 +56,7 @@ class CameraController {
   // Reads the 64-byte frame header (with the controller's own retries) into `transfer`.
   virtual bool ReadFrameHeader(FrameTransfer* transfer) = 0;
   // Reads the payload announced by the header into transfer->buffer; `timeoutMs` per piece.
-  virtual bool ReadFrameData(FrameTransfer* transfer, int timeoutMs) = 0;
+  virtual bool ReadFrameData(FrameTransfer* transfer, uint32_t timeoutMs) = 0;
   virtual bool ResetPipe(uint8_t endpoint) = 0;
   virtual bool SendStreamReset() = 0;
 };

@@ -242,10 +242,10 @@ int COrvaneR3O5Base::CountDevices(int32_t typeCode) {
   return present;
 }
 
-int COrvaneR3O5Base::GetDeviceName(int32_t index, char* buffer) {
+int COrvaneR3O5Base::GetDeviceName(int32_t index, char* buffer, size_t size) {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
-  if (!controller_ || buffer == nullptr) return 0;
-  return controller_->GetDeviceName(index, buffer) ? 1 : 0;
+  if (!controller_ || buffer == nullptr || size == 0) return 0;
+  return controller_->GetDeviceName(index, buffer, size) ? 1 : 0;
 }
 
 int COrvaneR3O5Base::SetCameraType(int32_t code) {
@@ -517,8 +517,8 @@ void COrvaneR3O5Base::TransferLoop() {
   }
   transfer_ = FrameTransfer{};
   transfer_.buffer = transferBuffer_.data();
-  transfer_.bufferSize = static_cast<int32_t>(transferBuffer_.size());
-  transfer_.frameSize = frameSize;
+  transfer_.bufferSize = transferBuffer_.size();
+  transfer_.frameSize = static_cast<size_t>(frameSize);
   transferFailed_ = false;
   rateCount_ = 0;
   rateStartMs_ = orvane::platform::MultimediaTimeMs();
@@ -605,8 +605,8 @@ int COrvaneR3O5Base::CaptureOneFrame() {
   }
   transfer_ = FrameTransfer{};
   transfer_.buffer = transferBuffer_.data();
-  transfer_.bufferSize = static_cast<int32_t>(transferBuffer_.size());
-  transfer_.frameSize = frameSize;
+  transfer_.bufferSize = transferBuffer_.size();
+  transfer_.frameSize = static_cast<size_t>(frameSize);
   transferFailed_ = false;
   const uint32_t start = orvane::platform::TickCountMs();
   if (controller_->OpenDataChannel()) {

@@ -59,7 +59,7 @@ class COrvaneR3O5Base {
   virtual int Open(int32_t number);
   virtual int IsDevicePresent(int32_t number);
   virtual int CountDevices(int32_t typeCode);
-  virtual int GetDeviceName(int32_t index, char* buffer);
+  virtual int GetDeviceName(int32_t index, char* buffer, size_t size);
   virtual int SetCameraType(int32_t code);
   virtual int32_t GetCameraType();
   virtual int32_t GetTableEntryId(int32_t index);

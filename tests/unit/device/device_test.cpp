@@ -70,7 +70,7 @@ TEST_F(DeviceTest, CountsAndNamesDevicesOfTheType) {
   EXPECT_EQ(device->GetTableEntryNumber(32), -1);
   EXPECT_EQ(device->GetTableEntryNumber(-1), -1);
   char name[64] = "unchanged";
-  EXPECT_EQ(device->GetDeviceName(0, name), 0);  // this camera's type has no name entry
+  EXPECT_EQ(device->GetDeviceName(0, name, sizeof(name)), 0);  // this camera's type has no name entry
   EXPECT_STREQ(name, "unchanged");
   EXPECT_EQ(device->GetMaxDevices(), 32);
 }

@@ -64,7 +64,7 @@ class FakeCamera : public CameraController {
   bool IsDeviceOpenable(int index) override {
     return Locked([&] { return !unplugged_; }) && index >= 0 && index < cameras_;
   }
-  bool GetDeviceName(int, char*) override { return false; }
+  bool GetDeviceName(int, char*, size_t) override { return false; }
   bool GetTableEntry(int index, DeviceTableEntry* entry) override {
     if (index < 0 || index >= kTableEntries) return false;
     *entry = index < cameras_ ? DeviceTableEntry{0x04B4, 0x31F0, index} : DeviceTableEntry{};
@@ -115,13 +115,13 @@ class FakeCamera : public CameraController {
     PutWord(t->header, 32, static_cast<uint32_t>(framesSent_));
     PutWord(t->header, 40, 0x4000 + framesSent_);
     PutWord(t->header, 44, 0x8000 + framesSent_);
-    t->counterWord = static_cast<uint32_t>(framesSent_);
+    t->headerWord32 = static_cast<uint32_t>(framesSent_);
     return true;
   }
 
-  bool ReadFrameData(FrameTransfer* t, int timeoutMs) override {
+  bool ReadFrameData(FrameTransfer* t, uint32_t timeoutMs) override {
     std::unique_lock<std::mutex> lock(mutex_);
-    lastTimeout_ = timeoutMs;
+    lastTimeout_ = static_cast<int>(timeoutMs);
     if (blockPayloads_) {
       blockedNow_ = true;
       cv_.notify_all();
@@ -136,7 +136,7 @@ class FakeCamera : public CameraController {
       return false;
     }
     const uint32_t length = t->PayloadLength();
-    if (length > static_cast<uint32_t>(t->bufferSize)) return false;
+    if (length > t->bufferSize) return false;
     const uint32_t frame = static_cast<uint32_t>(framesSent_++);
     for (uint32_t i = 0; i < length; ++i) t->buffer[i] = PatternByte(frame, i);
     return true;

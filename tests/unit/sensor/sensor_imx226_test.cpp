@@ -213,8 +213,8 @@ TEST_F(Imx226Test, ExposureLinesAreLimitedAsUnsignedValues) {
 
 TEST_F(Imx226Test, FailedLastExposureWriteKeepsTheLines) {
   bus.SetFailWhen([](const BusOp& op) {
-    return op.kind == BusOp::Kind::kI2cWrite && op.bytes.size() == 3 && op.bytes[1] == 0x0C);
-  };
+    return op.kind == BusOp::Kind::kI2cWrite && op.bytes.size() == 3 && op.bytes[1] == 0x0C;
+  });
   EXPECT_EQ(sensor.SetExposureLines(500), 0);
   EXPECT_EQ(sensor.Info().exposureLines, 3075);
   EXPECT_EQ(sensor.SetExposureTime(100), 0);
