@@ -61,5 +61,8 @@ class CameraController {
   virtual bool SendStreamReset() = 0;
 };
 
-// Creates the controller of the real driver (or the virtual camera when selected); null on failure.
+// Creates the controller of the process's driver (the real one, or the virtual cameras when
+// ORVANE_SIM_CAMERAS selects them) for the interface class `guid`.
 std::unique_ptr<CameraController> CreateCameraController(const InterfaceClassGuid& guid);
+// The same with explicit options (tests: their own virtual bus and shared-section name).
+std::unique_ptr<CameraController> CreateCameraController(const orvane::usb::ControllerOptions& options);

@@ -8,7 +8,7 @@ namespace {
 
 class Cy3CameraController final : public CameraController {
  public:
-  explicit Cy3CameraController(const InterfaceClassGuid& guid) : cam_(guid) {}
+  explicit Cy3CameraController(const orvane::usb::ControllerOptions& options) : cam_(options) {}
 
   CControllerBase* Registers() override { return &cam_; }
   int EnumerateDevices() override { return cam_.EnumerateDevices(); }
@@ -41,6 +41,11 @@ class Cy3CameraController final : public CameraController {
 }  // namespace
 
 std::unique_ptr<CameraController> CreateCameraController(const InterfaceClassGuid& guid) {
-  auto controller = std::make_unique<Cy3CameraController>(guid);
-  return controller;
+  orvane::usb::ControllerOptions options;
+  options.guid = guid;
+  return CreateCameraController(options);
+}
+
+std::unique_ptr<CameraController> CreateCameraController(const orvane::usb::ControllerOptions& options) {
+  return std::make_unique<Cy3CameraController>(options);
 }
