@@ -1,0 +1,314 @@
+// The camera device object: owns the USB controller and the sensor driver, opens and brings up a camera,
+// runs the streaming thread with its ring of frame buffers, and turns setting requests into FPGA and
+// sensor operations. The SDK object (COrvane) holds one COrvaneUSB3R5SimpleSdk for its whole life.
+//
+// Threads: the application's threads call the operations; the streaming thread reads frames. Streaming
+// control (StartTransfer, StopTransfer, SetCaptureMode, SetTriggerMode, ConfigureBuffers, Open, Close) and
+// the settings are expected from one thread at a time (the SDK object serialises them); frame consumers
+// (WaitFrame, GetFrame, CopyFrame, ...) may run on another thread at the same time. Results: 1 (non-zero)
+// for success, 0 for failure, unless an operation says otherwise.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "device/camera_controller.h"
+#include "device/sync_event.h"
+#include "sensor/sensor_base.h"
+
+class COrvaneR3O5Base {
+ public:
+  // The camera-type code of this camera (USB product ID 0x31F0); selects the IMX226 driver.
+  static constexpr int32_t kCameraTypeImx226 = 12784;
+  static constexpr int kMaxDevices = 32;
+  static constexpr int kRingSize = 4;
+  static constexpr int kMaxRingSlots = 8;
+
+  // Results of WaitFrame.
+  static constexpr int kWaitFailed = 1;   // the streaming thread gave up
+  static constexpr int kWaitNoFrame = 2;  // timed out, or nothing new
+  static constexpr int kWaitNewFrame = 3;
+
+  // Time sources of the open sequence and the EEPROM pacing; injectable so tests need not wait.
+  using Sleeper = std::function<void(uint32_t ms)>;
+  using Clock = std::function<uint32_t()>;
+  using ControllerFactory = std::function<std::unique_ptr<CameraController>(const InterfaceClassGuid&)>;
+
+  COrvaneR3O5Base();
+  virtual ~COrvaneR3O5Base();
+  COrvaneR3O5Base(const COrvaneR3O5Base&) = delete;
+  COrvaneR3O5Base& operator=(const COrvaneR3O5Base&) = delete;
+
+  // ---- Device object and open sequence ----
+  // Closes any open device and creates the controller for `guid` (the camera driver's class when null).
+  // The window is not used. 1, or 0 when the controller could not be created.
+  virtual int CreateController(void* window, const InterfaceClassGuid* guid);
+  virtual int InitializeDevice();
+  virtual int Close();
+  // Copies the 64-byte controller information record read at initialisation.
+  virtual int GetControllerInfo(uint8_t* record);
+  virtual int GetControllerStatus(uint8_t* record);
+  // Stops streaming (waiting for the thread), then opens `number`: 0 on success, -1 on failure.
+  virtual int Reopen(int32_t number);
+  virtual int Open(int32_t number);
+  virtual int IsDevicePresent(int32_t number);
+  virtual int CountDevices(int32_t typeCode);
+  virtual int GetDeviceName(int32_t index, char* buffer, size_t size);
+  virtual int SetCameraType(int32_t code);
+  virtual int32_t GetCameraType();
+  virtual int32_t GetTableEntryId(int32_t index);
+  virtual int32_t GetTableEntryType(int32_t index);
+  virtual int32_t GetTableEntryNumber(int32_t index);
+  virtual int UsesSingleRequestLoop();
+  virtual int IsLineSensor();
+  virtual int32_t GetDeviceNumber();
+  virtual int GetMaxDevices();
+
+  // ---- Streaming engine ----
+  // Capture modes: 0 continuous, 1 one frame then stop, 2 one frame per trigger, 3 stop after the next
+  // frame header (no payload).
+  virtual int StartTransfer(int32_t mode);
+  // wait = 1 also aborts the pending transfer and waits for the thread to leave.
+  virtual int StopTransfer(int32_t wait);
+  // Copies the newest frame (or slot 0) into `buffer`: 0 when `length` is below the frame size, else 1.
+  // rowOrder 1 = rows as stored (for an upright sensor); see the orientation rules in the source.
+  virtual int CopyFrame(void* buffer, int32_t length, int32_t* counter, int32_t* status1, int32_t* status2,
+                        int32_t* status3, int32_t* status4, int firstSlot, int rowOrder);
+  virtual int SetCaptureMode(int32_t mode);
+  virtual int ResetController();
+  virtual int ConfigureBuffers();
+  virtual int ReadFrameCounter();
+  // One frame outside the thread into slot 0; 2 when there is nothing to transfer with, else 0 (the
+  // transfer-failed flag tells whether a frame came).
+  virtual int CaptureOneFrame();
+  // Copies slot 0: -2 for a null buffer, else 0. The read mark is not changed.
+  virtual int GetFirstSlotFrame(void* buffer, int32_t length, int rowOrder);
+  virtual int SetTransferTimeout(int32_t ms);
+  // 1 when the last streaming attempt failed, 2 when nothing new arrived within `ms`, 3 for a new frame.
+  virtual int WaitFrame(int32_t ms);
+  // Copies the newest frame and marks it taken: 0 on success, non-zero when nothing could be copied.
+  virtual int GetFrame(void* buffer, int32_t length, int rowOrder);
+  // Row order 1; `time` and `extra` are filled by other camera types only.
+  virtual int GetFrameTimed(void* buffer, int32_t length, int64_t* time, int32_t* extra, int first);
+  virtual int GetFrameInfo(void* buffer, int32_t length, int32_t* counter, int32_t* status1, int32_t* status2,
+                           int32_t* status3, int32_t* status4, int rowOrder);
+
+  // ---- Settings engine ----
+  virtual int SetBitDepth(int32_t mode);
+  virtual int SetReadoutMode(int32_t mode);
+  virtual int GetReadoutMode(int32_t* mode);
+  virtual int SetWindow(int32_t x, int32_t y, int32_t width, int32_t height, int32_t mode);
+  virtual int GetWindow(int32_t* x, int32_t* y, int32_t* width, int32_t* height, int32_t* mode);
+  virtual int SetMirrorH(int32_t flag);
+  virtual int SetMirrorV(int32_t flag);
+  virtual int GetMirrorH(int32_t* flag);
+  virtual int GetMirrorV(int32_t* flag);
+  virtual int GetMirrorVDefault();
+  virtual int GetMirrorHDefault();
+  virtual int HasMirrorV();
+  virtual int HasMirrorH();
+  virtual int SetTriggerMode(int32_t mode, int32_t force);
+  // Whether the window may be narrower / lower than the full 4000 x 3000 frame.
+  virtual int AllowsNarrowWindow();
+  virtual int AllowsLowWindow();
+
+  virtual int SetGlobalGain(int32_t code);
+  virtual int GetGlobalGain(int32_t* code);
+  virtual int GetGlobalGainMin(int32_t* code);
+  virtual int GetGlobalGainMax(int32_t* code);
+  virtual int GetGlobalGainDefault(int32_t* code);
+  // Exposure in units of 100 us; also sets the transfer timeout.
+  virtual int SetExposureTime(int32_t value);
+  virtual int GetExposureTime(int32_t* value);
+  virtual int GetExposureTimeMin(int32_t* value);
+  virtual int GetExposureTimeMax(int32_t* value);
+  virtual int GetExposureTimeDefault(int32_t* value);
+  virtual int HasExposureTimeEx();
+  virtual int SetExposureTimeEx(double seconds);
+  virtual int GetExposureTimeEx(double* seconds);
+  virtual int GetExposureTimeExMin(double* seconds);
+  virtual int GetExposureTimeExMax(double* seconds);
+  virtual int GetExposureTimeExDefault(double* seconds);
+  virtual int SetColorGainRed(int32_t value);
+  virtual int GetColorGainRed(int32_t* value);
+  virtual int SetColorGainGreen1(int32_t value);
+  virtual int GetColorGainGreen1(int32_t* value);
+  virtual int SetColorGainGreen2(int32_t value);
+  virtual int GetColorGainGreen2(int32_t* value);
+  virtual int SetColorGainBlue(int32_t value);
+  virtual int GetColorGainBlue(int32_t* value);
+  virtual int GetColorGainMin(int32_t* value);
+  virtual int GetColorGainMax(int32_t* value);
+  virtual int GetColorGainDefault(int32_t* value);
+  virtual int HasBlackLevel();
+  virtual int SetBlackLevel(int32_t value);
+  virtual int GetBlackLevel(int32_t* value);
+  virtual int GetBlackLevelMin(int32_t* value);
+  virtual int GetBlackLevelMax(int32_t* value);
+  virtual int GetBlackLevelDefault(int32_t* value);
+  virtual int HasGainMode();
+  virtual int SetGainMode(int32_t mode);
+  virtual int GetGainMode();
+  virtual int HasShortExposureMode();
+  virtual int GetShortExposureMode(int32_t* flag);
+  virtual int SetShortExposureMode(int32_t flag);
+  virtual int ColorModeQuery1();
+  virtual int ColorModeQuery2();
+  virtual int ColorModeQuery3();
+  // Called once when preview starts, after the settings were pushed (the SDK's 127th operation).
+  virtual void PreparePreview();
+  // The sampling-rate operation; `sensorIndex` is always 0 for this camera.
+  virtual int SetSamplingRate(int32_t sensorIndex, int32_t word, int32_t* rate);
+  // A setting that preview start resets to 0 where supported (the SDK's 153rd to 155th operations).
+  virtual int HasPreviewResetSetting();
+  virtual int GetPreviewResetSetting(int32_t* value);
+  virtual int SetPreviewResetSetting(int32_t value);
+
+  // ---- Device information and auxiliary I/O ----
+  virtual int WriteEeprom(int32_t address, uint8_t value);
+  virtual int ReadEeprom(int32_t address, uint8_t* value);
+  virtual int WriteEepromAt4224(uint8_t value);
+  virtual int ReadEepromAt4224(uint8_t* value);
+  // Sensor register access; the SDK always passes bank 0. `ok` may be null.
+  virtual int WriteSensorRegister(int32_t bank, int32_t address, int32_t value);
+  virtual int32_t ReadSensorRegister(int32_t bank, int32_t address, int32_t* ok);
+  // FPGA byte registers (address and value cut to 8 bits). The read answers the byte, 0 on failure.
+  virtual int WriteFpgaRegister(int32_t address, int32_t value);
+  virtual int32_t ReadFpgaRegister(int32_t address, int32_t* ok);
+  // 1 when the FPGA's busy bit (register 2, bit 1) is clear within `ms` milliseconds.
+  virtual int WaitFpgaIdle(int32_t ms);
+  virtual int HasInternalCorrection();
+  virtual int GetInternalCorrection();
+  virtual int SetInternalCorrection(int32_t on);
+  virtual int HasPeltier();
+  virtual int GetPeltier(int32_t* value);
+  virtual int SetPeltier(int32_t value);
+  virtual int HasTemperature();
+  virtual int ReadTemperature(double* celsius);
+  virtual int GetFpgaTemperature(double* celsius);
+
+  // Serial number from EEPROM 0x1040..0x105F into `buffer` (at most length - 1 characters and the
+  // terminator). 1 with the text, or 1 with the buffer untouched when the first byte is 0xFF (blank);
+  // 0 when the first read fails or the buffer is unusable.
+  int ReadSerialNumber(char* buffer, int32_t length);
+  // Identification area (12-bit addresses). The write reads back up to 10 times and rewrites on a
+  // mismatch; `readBackFailures` (may be null) counts the read-backs that failed. 1 when the first write
+  // succeeded.
+  int WriteIdentificationByte(int32_t address, uint8_t value, int32_t* readBackFailures);
+  int ReadIdentificationByte(int32_t address, uint8_t* value);
+
+  // ---- Read-only views for the SDK object ----
+  int32_t FrameSize() const;
+  int32_t BitDepthMode() const { return bitDepthMode_; }
+  int32_t TriggerMode() const { return triggerMode_.load(); }
+  int32_t CaptureMode() const { return captureMode_.load(); }
+  int32_t TransferTimeout() const { return transferTimeout_.load(); }
+  int32_t LastFrameCounter() const { return lastFrameCounter_.load(); }
+  int32_t TriggeredFrames() const { return triggeredFrames_.load(); }
+  float FrameRate() const { return frameRate_.load(); }
+  double TransferRate() const { return transferRate_.load(); }
+  bool IsTransferFailed() const { return transferFailed_.load(); }
+  bool IsStreaming() const { return running_.load(); }
+  bool ReconfigureNeeded() const { return reconfigureNeeded_; }
+  int32_t RingWriteIndex() const;
+  CSensorBase* Sensor() const { return sensor_.get(); }
+  CameraController* Controller() const { return controller_.get(); }
+
+  // ---- Test seams ----
+  void SetControllerFactory(ControllerFactory factory) { controllerFactory_ = std::move(factory); }
+  void SetTiming(Sleeper sleeper, Clock clock);
+
+  // The process-wide lock of the device class, shared with the controller layer's device-table work.
+  static std::recursive_mutex& ClassLock();
+
+ private:
+  struct Slot {
+    std::vector<uint8_t> data;
+    int32_t counter = -1;
+    std::array<int32_t, 4> status{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+    // Held while the slot's bytes are written or copied out, so that a consumer never sees a torn frame.
+    std::mutex lock;
+  };
+
+  void TransferLoop();
+  void ThreadBody();
+  // Waits for the old thread to end and joins it (running must already be cleared).
+  void JoinThread(bool abortIfSlow);
+  void EnsureFrameEvent();
+  std::shared_ptr<orvane::device::SyncEvent> FrameEvent();
+  void SignalFrameEvent();
+  void CountFrameForRate();
+  bool RecordFailedAttempt(int* attempts);
+  void StoreFrame(int slotIndex, int32_t counter, const std::array<int32_t, 4>* status);
+  int CopySlot(void* buffer, int32_t length, int32_t* counter, int32_t* status, int firstSlot, int rowOrder,
+               bool markRead);
+  int FindTableIndex(int32_t number);
+  void Sleep(uint32_t ms) const;
+  uint32_t Now() const;
+  void ClearRing();
+
+  // Owned parts. controller_ and sensor_ change only in CreateController/Open/Close, never while the
+  // streaming thread runs (those operations stop it first).
+  std::unique_ptr<CameraController> controller_;
+  std::unique_ptr<CSensorBase> sensor_;
+  ControllerFactory controllerFactory_;
+
+  std::array<uint8_t, CameraController::kInfoRecordSize> controllerInfo_{};  // written by InitializeDevice
+  std::vector<uint8_t> transferBuffer_;  // written by the controller in the streaming thread only
+  FrameTransfer transfer_;                // used by the streaming thread / CaptureOneFrame only
+
+  int32_t cameraType_ = -1;
+  int32_t bitDepthMode_ = 0;
+  int32_t deviceNumber_ = 0;
+  bool reconfigureNeeded_ = true;
+
+  // The ring. ringLock_ guards the indices, the frame size and the copy geometry; each slot's own lock
+  // guards its bytes, counter and status words. Lock order: ringLock_ before a slot lock.
+  mutable std::mutex ringLock_;
+  std::array<Slot, kMaxRingSlots> slots_;
+  int32_t ringSize_ = kRingSize;       // guarded by ringLock_
+  int32_t writeIndex_ = 0;             // guarded by ringLock_
+  int32_t readMark_ = kRingSize - 1;   // guarded by ringLock_
+  int32_t frameSize_ = 0;              // guarded by ringLock_
+  int32_t copyWidth_ = 0;              // guarded by ringLock_: window width of the row copies
+  int32_t copyHeight_ = 0;             // guarded by ringLock_
+  int32_t bytesPerPixel_ = 1;          // guarded by ringLock_
+  int32_t orientation_ = -1;           // guarded by ringLock_: sensor orientation code at configuration
+
+  // Flags and counters shared with the streaming thread: atomics, one writer each at a time.
+  std::atomic<int32_t> captureMode_{0};
+  std::atomic<int32_t> triggerMode_{-1};
+  std::atomic<bool> transferFailed_{false};
+  std::atomic<bool> running_{false};
+  std::atomic<int32_t> transferTimeout_{5000};
+  std::atomic<int32_t> lastFrameCounter_{0};
+  std::atomic<int32_t> triggeredFrames_{0};
+  std::atomic<float> frameRate_{0.0f};
+  std::atomic<double> transferRate_{0.0};
+  // Frame-rate window of the streaming thread (thread-only state).
+  uint32_t rateCount_ = 0;
+  uint32_t rateStartMs_ = 0;
+
+  // Events. The frame event is replaced and dropped by the controlling thread while consumers may hold
+  // a reference; eventLock_ guards the pointers.
+  std::mutex eventLock_;
+  std::shared_ptr<orvane::device::SyncEvent> frameEvent_;  // guarded by eventLock_
+  std::shared_ptr<orvane::device::SyncEvent> threadEnd_;   // guarded by eventLock_
+  std::thread thread_;  // owned by the controlling thread
+
+  Sleeper sleeper_;
+  Clock clock_;
+};
+
+// The class the SDK object instantiates; it adds nothing to the base.
+class COrvaneUSB3R5SimpleSdk : public COrvaneR3O5Base {
+ public:
+  COrvaneUSB3R5SimpleSdk() = default;
+  ~COrvaneUSB3R5SimpleSdk() override = default;
+};

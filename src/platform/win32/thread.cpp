@@ -1,0 +1,11 @@
+#include "platform/thread.h"
+
+#include <windows.h>
+
+namespace orvane::platform {
+
+bool SetCurrentThreadTimeCritical() {
+  return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0;
+}
+
+}  // namespace orvane::platform
