@@ -1,32 +1,55 @@
 #include "sdk/orvane.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/messages.h"
 #include "platform/text.h"
-#include "ui/dialogs.h"
+#include "platform/time.h"
 
-COrvane::COrvane() = default;
+COrvane::COrvane() : pipeline_(std::make_unique<orvane::image::ImagePipeline>()) {
+  lastRateTime_ = orvane::platform::MultimediaTimeMs();
+}
 
 COrvane::~COrvane() {
   currentCamera_ = -1;
   Close();
+  if (device_) {
+    device_->GetDeviceNumber();
+    device_->Close();
+  }
+  device_.reset();
 }
 
 bool COrvane::Setup(HWND notifyWindow) {
   device_.reset();
-  if (orvane::sdk::DeviceCoreAvailable()) device_ = orvane::sdk::NewDeviceObject();
+  device_ = std::make_unique<COrvaneUSB3R5SimpleSdk>();
   notifyWindow_ = notifyWindow;
   if (notifyWindow != nullptr &&
       !deviceNotification_.Register(notifyWindow, orvane::platform::kCameraInterfaceGuid)) {
     return false;  // nothing recorded: the application learns of it through the later calls
   }
-  if (orvane::sdk::DeviceCoreAvailable() && !device_) {
-    ReportError(ORVANE_ERR_MEMORY);
-    return false;
-  }
+  // The image buffers are created empty with the object; the mask references are allocated on
+  // first use, so nothing here can fail for memory.
+  SetDefaultImageSettings();
+  device_->SetCameraType(kCameraType);
+  device_->CreateController(notifyWindow, nullptr);
+  if (device_->CountDevices(kCameraType) == 1) SetDeviceNumber(0);
   return true;
+}
+
+// The image settings when none are stored: neutral filters, unity gains, the sensor's Bayer phase.
+void COrvane::SetDefaultImageSettings() {
+  brightness_ = contrast_ = hue_ = saturation_ = sharpness_ = 0;
+  bayerGainRed_ = bayerGainGreen_ = bayerGainBlue_ = 100;
+  bayerGainAuto_ = 0;
+  whiteBalanceOnce_[0] = whiteBalanceOnce_[1] = 0;
+  gamma_ = 100;
+  bayerMode_ = 2;
+  grayMode_ = 0;
+  for (auto& gain : grayGain_) gain = 128;
+  for (auto& offset : grayOffset_) offset = 128;
 }
 
 // ---- Errors --------------------------------------------------------------------------------
@@ -81,7 +104,15 @@ int COrvane::EnumDevice(char names[10][256]) {
     return 0;
   }
   if (!RequireDevice()) return 0;
-  return 0;
+  int count = device_->CountDevices(kCameraType);
+  int written = 0;
+  for (int j = 0; j < count && written < 10; ++j) {
+    if (!device_->IsDevicePresent(j)) continue;
+    std::snprintf(names[written], 256, "%s_%02d", kProductName, written + 1);
+    ++written;
+  }
+  for (int i = written; i < 10; ++i) names[i][0] = '\0';
+  return written;
 }
 
 int COrvane::EnumDeviceW(ORVANE_WCHAR names[10][256]) {
@@ -89,8 +120,12 @@ int COrvane::EnumDeviceW(ORVANE_WCHAR names[10][256]) {
     ReportError(ORVANE_ERR_ARGUMENT);
     return 0;
   }
-  if (!RequireDevice()) return 0;
-  return 0;
+  char narrow[10][256];
+  int count = EnumDevice(narrow);
+  for (int i = 0; i < 10; ++i) {
+    if (i >= count || !ConvertResult(narrow[i], names[i], 256)) names[i][0] = 0;
+  }
+  return count;
 }
 
 int COrvane::GetDeviceName(int deviceNumber, char* name, int length) {
@@ -100,12 +135,17 @@ int COrvane::GetDeviceName(int deviceNumber, char* name, int length) {
     ReportError(ORVANE_ERR_ARGUMENT);
     return 0;
   }
-  if (deviceNumber < 0 || deviceNumber >= 32) {
+  if (deviceNumber < 0 || deviceNumber >= COrvaneR3O5Base::kMaxDevices) {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return 0;
   }
   if (!RequireDevice()) return 0;
-  return 0;
+  if (!device_->IsDevicePresent(deviceNumber)) {
+    ReportError(ORVANE_ERR_NO_CAMERA);
+    return 0;
+  }
+  std::snprintf(name, static_cast<size_t>(length), "%s_%02d", kProductName, deviceNumber + 1);
+  return 1;
 }
 
 int COrvane::GetDeviceNameW(int deviceNumber, ORVANE_WCHAR* name, int length) {
@@ -118,9 +158,57 @@ int COrvane::GetDeviceNameW(int deviceNumber, ORVANE_WCHAR* name, int length) {
   return ConvertResult(narrow, name, length) ? 1 : 0;
 }
 
-int COrvane::SetDeviceNumber(int) {
+int COrvane::SetDeviceNumber(int deviceNumber) {
   if (!RequireDevice()) return 0;
-  return 0;
+  std::lock_guard control(controlMutex_);
+  cameraSelected_ = true;
+  if (!device_->IsDevicePresent(deviceNumber)) {
+    ReportError(ORVANE_ERR_NO_CAMERA);
+    return 0;
+  }
+  if (deviceNumber == currentCamera_) return 1;
+  if (!device_->Open(deviceNumber)) {
+    ReportError(ORVANE_ERR_NO_CAMERA);
+    return 0;
+  }
+  ApplyCameraSettings();
+  currentCamera_ = deviceNumber;
+  return 1;
+}
+
+// Pushes the cached analog settings to a newly opened camera. Until a camera's settings have been
+// stored, the cache starts from what the device itself reports.
+void COrvane::ApplyCameraSettings() {
+  if (!cameraSettingsLoaded_) {
+    int32_t value = 0;
+    if (device_->GetGlobalGain(&value)) globalGain_ = colorGainG1_ = colorGainR_ = colorGainB_ = colorGainG2_ = value;
+    if (device_->GetExposureTime(&value)) exposure_ = value;
+    if (device_->GetMirrorV(&value)) mirrorV_ = value;
+    if (device_->GetMirrorH(&value)) mirrorH_ = value;
+    cameraSettingsLoaded_ = true;
+  }
+  device_->SetGlobalGain(globalGain_);
+  device_->SetColorGainGreen1(colorGainG1_);
+  device_->SetColorGainRed(colorGainR_);
+  device_->SetColorGainBlue(colorGainB_);
+  device_->SetColorGainGreen2(colorGainG2_);
+  if (device_->HasExposureTimeEx()) {
+    device_->SetExposureTimeEx(exposureSeconds_);
+  } else {
+    device_->SetExposureTime(exposure_ & 0xFFFF);
+  }
+  device_->SetMirrorV(mirrorV_);
+  device_->SetMirrorH(mirrorH_);
+  if (device_->HasBlackLevel()) device_->SetBlackLevel(blackLevel_);
+  if (device_->HasPeltier()) {
+    device_->SetPeltier(1);
+    peltier_ = 1;
+  }
+  if (device_->HasShortExposureMode()) {
+    device_->SetShortExposureMode(0);
+    shortExposure_ = 0;
+  }
+  if (device_->HasGainMode()) device_->SetGainMode(gainMode_);
 }
 
 // ---- Geometry and windows ----------------------------------------------------------------------
@@ -136,11 +224,6 @@ int COrvane::SetPreviewWindow(HWND parent, int x, int y, int width, int height) 
   return 1;
 }
 
-int COrvane::SetCaptureWindowEx(int, int, int, int, int, int) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
 int COrvane::GetCaptureWindowEx(int* th, int* ehs, int* eh, int* tv, int* evs, int* ev) {
   if (th) *th = th_;
   if (ehs) *ehs = ehs_;
@@ -151,401 +234,30 @@ int COrvane::GetCaptureWindowEx(int* th, int* ehs, int* eh, int* tv, int* evs, i
   return 1;
 }
 
+int COrvane::SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev) {
+  if (!RequireDevice()) return 0;
+  // The sensor driver tells whether the window may be narrower or lower than the full frame.
+  if ((!device_->AllowsNarrowWindow() && eh != kSensorWidth) || (!device_->AllowsLowWindow() && ev != kSensorHeight)) {
+    ReportError(ORVANE_ERR_ARGUMENT);
+    return 0;
+  }
+  th_ = th;
+  ehs_ = ehs;
+  eh_ = eh;
+  tv_ = tv;
+  evs_ = evs;
+  ev_ = ev;
+  if (!GeometryValid()) {
+    ReportError(ORVANE_ERR_GEOMETRY);
+    return 0;
+  }
+  device_->SetWindow(ehs, evs, eh, ev, subSample_);
+  return 1;
+}
+
 int COrvane::SetCaptureWindow(int, int) {
   if (!RequireDevice()) return 0;
-  return 0;
-}
-
-// ---- Acquisition -------------------------------------------------------------------------------
-
-int COrvane::Preview() { return CallBackPreview(nullptr, nullptr, 0, 0); }
-
-int COrvane::CallBackPreview(HWND callbackWindow, unsigned char* buffer, int size, int rowOrder) {
-  if (size < 0 || (buffer == nullptr && size > 0)) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  {
-    std::lock_guard lock(windowMutex_);
-    callbackWindow_ = callbackWindow;
-    appBuffer_ = buffer;
-    appBufferSize_ = size;
-    appRowOrder_ = rowOrder;
-  }
-  if (!StartPreview()) {
-    Close();
-    ReportError(ORVANE_ERR_TRANSFER);
-    return 0;
-  }
-  return 1;
-}
-
-int COrvane::StartPreview() {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::StopPreview() {
-  runState_ = 0;
-  acquisitionMode_ = 0;
-  if (!RequireDevice()) return 0;
-  return 1;
-}
-
-int COrvane::Capture() {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::Close() {
-  runState_ = 0;
-  acquisitionMode_ = 0;
-  return 1;
-}
-
-int COrvane::SnapShot(unsigned char* buffer, int size, int) {
-  if (size < 0 || (buffer == nullptr && size > 0)) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::GetImage(unsigned char* buffer, int size, int) {
-  if (!RequireDevice()) return 0;
-  if (buffer == nullptr || size < 0) {
-    ReportError(ORVANE_ERR_MEMORY);
-    return 0;
-  }
-  return 0;
-}
-
-int COrvane::Record(const char* fileName, int, int) {
-  if (fileName == nullptr || fileName[0] == '\0') {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  {
-    std::lock_guard lock(windowMutex_);
-    callbackWindow_ = nullptr;
-    appBuffer_ = nullptr;
-    appBufferSize_ = 0;
-    appRowOrder_ = 0;
-  }
-  if (!StartPreview()) {
-    Close();
-    ReportError(ORVANE_ERR_CONVERSION);
-    return 0;
-  }
-  return 0;
-}
-
-int COrvane::RecordW(const ORVANE_WCHAR* fileName, int durationMs, int showWindow) {
-  if (fileName == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  std::array<char, kTextBufferSize> narrow;
-  if (!ConvertArgument(fileName, narrow)) return 0;
-  return Record(narrow.data(), durationMs, showWindow);
-}
-
-int COrvane::SetWaitTime(int milliseconds) {
-  if (milliseconds < 0) return 0;
-  waitTime_ = milliseconds;
-  return 1;
-}
-
-// ---- Image format ------------------------------------------------------------------------------
-
-namespace {
-constexpr int kBitsPerMode[] = {8, 16, 24, 32, 48, 64};
-}
-
-int COrvane::SetColorMode(int bitsPerPixel) {
-  for (int mode = 0; mode < 6; ++mode) {
-    if (kBitsPerMode[mode] == bitsPerPixel) {
-      colorMode_ = mode;
-      return 1;
-    }
-  }
-  ReportError(ORVANE_ERR_ARGUMENT);
-  return 0;
-}
-
-int COrvane::GetColorMode() const {
-  int mode = colorMode_;
-  return mode >= 0 && mode < 6 ? kBitsPerMode[mode] : -1;
-}
-
-int COrvane::SetSubSample(int mode) {
-  if (mode != 0 && mode != 17) return 0;
-  subSample_ = mode;
-  return 1;
-}
-
-int COrvane::GetCameraInfo(OrvaneCameraInfo* info) {
-  if (!RequireDevice()) return 0;
-  if (info == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  return 0;
-}
-
-// ---- Filter values and device settings -----------------------------------------------------------
-
-int COrvane::SetFilterValue(int, int) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::GetFilterValue(int, int* ok) {
-  if (ok) *ok = 0;
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-namespace {
-constexpr bool IsChannel(int channel) { return channel >= 1 && channel <= 4; }
-// Channels 1-4 map to filter ids 29-32 (gains) and 33-36 (offsets).
-constexpr int kChannelGainBase = 28;
-constexpr int kChannelOffsetBase = 32;
-}  // namespace
-
-int COrvane::SetChannelGain(int channel, int value) {
-  return IsChannel(channel) ? SetFilterValue(kChannelGainBase + channel, value) : 0;
-}
-int COrvane::GetChannelGain(int channel, int* ok) {
-  return IsChannel(channel) ? GetFilterValue(kChannelGainBase + channel, ok) : 0;
-}
-int COrvane::SetChannelOffset(int channel, int value) {
-  return IsChannel(channel) ? SetFilterValue(kChannelOffsetBase + channel, value) : 0;
-}
-int COrvane::GetChannelOffset(int channel, int* ok) {
-  return IsChannel(channel) ? GetFilterValue(kChannelOffsetBase + channel, ok) : 0;
-}
-
-int COrvane::SetExposureTimeEx(double) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-double COrvane::GetExposureTimeEx(int* ok) {
-  if (ok) *ok = 0;
-  if (!RequireDevice()) return -1.0;
-  return -1.0;
-}
-
-int COrvane::SetRealExposureTime(int) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::GetRealExposureTime(int* ok) {
-  if (ok) *ok = 0;
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-double COrvane::GetTemperatureEx(int* ok) {
-  if (ok) *ok = 0;
-  if (!RequireDevice()) return 0.0;
-  return 0.0;
-}
-
-int COrvane::SetMirrorH(int) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::GetMirrorH() {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::SetMirrorV(int) {
-  if (!HasDevice()) {
-    NotifyError(ORVANE_ERR_NOT_NOW);
-    return 0;
-  }
-  return 0;
-}
-
-int COrvane::GetMirrorV() {
-  if (!HasDevice()) {
-    NotifyError(ORVANE_ERR_NOT_NOW);
-    return 0;
-  }
-  return 0;
-}
-
-int COrvane::SetAutoIris(int mode) {
-  if (mode < 0 || mode > 2) {
-    NotifyError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  autoIris_ = mode;
-  return 1;
-}
-
-int COrvane::GetAutoIris(int* ok) {
-  if (ok) *ok = 1;
-  return autoIris_;
-}
-
-int COrvane::SetInternalCorrection(int) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::GetInternalCorrection(int*) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::SetSamplingRate(int) { return 0; }
-
-// ---- Registers, EEPROM and port ------------------------------------------------------------------
-
-int COrvane::ReadRegister(int, int* ok, bool) {
-  if (ok) *ok = 0;
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::WriteRegister(int, int, bool) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::FpgaReadRegister(int, int* ok) {
-  if (ok) *ok = 0;
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::FpgaWriteRegister(int, int) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::ReadSromID(int, int* ok) {
-  if (ok) *ok = 0;
-  NotifyError(ORVANE_ERR_NOT_NOW);
-  return 0;
-}
-
-int COrvane::WriteSromID(int, int) {
-  NotifyError(ORVANE_ERR_NOT_NOW);
-  return 0;
-}
-
-int COrvane::ReadSerialNumberA(char* buffer, int length) {
-  if (buffer == nullptr || length < 32) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::ReadSerialNumberW(ORVANE_WCHAR* buffer, int length) {
-  if (buffer == nullptr || length < 0) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  char narrow[kTextBufferSize] = {};
-  if (!ReadSerialNumberA(narrow, sizeof(narrow))) return 0;
-  return ConvertResult(narrow, buffer, length) ? 1 : 0;
-}
-
-int COrvane::GetIOPort(unsigned char*) {
-  if (!HasDevice()) {
-    NotifyError(ORVANE_ERR_NOT_NOW);
-    return 0;
-  }
-  return 0;
-}
-
-int COrvane::SetIOPort(int) {
-  if (!HasDevice()) {
-    NotifyError(ORVANE_ERR_NOT_NOW);
-    return 0;
-  }
-  return 0;
-}
-
-// ---- Image files, defect mask, dialogs -----------------------------------------------------------
-
-int COrvane::SaveImage(const char* fileName, int) {
-  if (fileName == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::SaveImageW(const ORVANE_WCHAR* fileName, int type) {
-  if (fileName == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  std::array<char, kTextBufferSize> narrow;
-  if (!ConvertArgument(fileName, narrow)) return 0;
-  return SaveImage(narrow.data(), type);
-}
-
-int COrvane::LoadMaskFile(const char* fileName) {
-  if (!RequireDevice()) return 0;
-  if (fileName == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  return 0;
-}
-
-int COrvane::LoadMaskFileW(const ORVANE_WCHAR* fileName) {
-  if (fileName == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  std::array<char, kTextBufferSize> narrow;
-  if (!ConvertArgument(fileName, narrow)) return 0;
-  return LoadMaskFile(narrow.data());
-}
-
-int COrvane::SaveMaskFile(const char* fileName) {
-  if (!RequireDevice()) return 0;
-  if (fileName == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  return 0;
-}
-
-int COrvane::SaveMaskFileW(const ORVANE_WCHAR* fileName) {
-  if (fileName == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  std::array<char, kTextBufferSize> narrow;
-  if (!ConvertArgument(fileName, narrow)) return 0;
-  return SaveMaskFile(narrow.data());
-}
-
-int COrvane::UpdateMaskData(int) {
-  if (!RequireDevice()) return 0;
-  return 0;
-}
-
-int COrvane::OpenDialog(orvane::ui::Dialog, HWND) {
-  if (!RequireDevice()) return 0;
-  if (!orvane::ui::DialogsAvailable()) {
-    ReportError(ORVANE_ERR_NOT_SUPPORTED);
-    return 0;
-  }
+  // Size presets live in the settings store; none exist until an application or tool writes them.
+  ReportError(ORVANE_ERR_WINDOW);
   return 0;
 }

@@ -1,19 +1,29 @@
 // COrvane: the object behind one SDK handle. It owns the device object, the image buffers, the
-// preview window and the acquisition threads, the cached settings, and the error history through
+// preview window and the acquisition thread, the cached settings, and the error history through
 // which every exported call reports why it failed. Each public operation is the body of one export
 // (same name without the "Orvane_" prefix); the export layer looks the handle up and calls it.
+//
+// Threads: application threads call the operations; the acquisition thread runs the preview loop.
+// The frame lock (recursive) guards the image buffers, the pipeline and the application-buffer copy;
+// settings are atomics read once per frame; the window lock guards the preview configuration.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "device/orvane_device.h"
+#include "image/defect_mask.h"
+#include "image/dib_image.h"
+#include "image/image_pipeline.h"
 #include "platform/device_notification.h"
-#include "sdk/device_seam.h"
+#include "platform/preview_window.h"
 #include "sdk/error_history.h"
 #include "ui/dialogs.h"
 
@@ -22,9 +32,11 @@ class COrvane {
   // The "%s_%02d" product name of the camera list.
   static constexpr const char* kProductName = "OrvaneKD7-USB3-R5";
   // Camera-type code of this camera: its USB product ID.
-  static constexpr int kCameraType = 0x31F0;
+  static constexpr int kCameraType = 12784;
   // Wide-string arguments are converted into buffers of this many bytes (1023 characters).
   static constexpr int kTextBufferSize = 1024;
+  static constexpr int kSensorWidth = 4000;
+  static constexpr int kSensorHeight = 3000;
 
   COrvane();
   virtual ~COrvane();
@@ -143,38 +155,106 @@ class COrvane {
   // The camera, analog and image settings dialogs (modal).
   int OpenDialog(orvane::ui::Dialog dialog, HWND parent);
 
+  // ---- For tests of this build ----
+  const orvane::platform::PreviewWindow& PreviewSurface() const { return previewWindow_; }
+  COrvaneUSB3R5SimpleSdk* Device() { return device_.get(); }
+
  private:
+  class DeviceExposure;
+  friend class DeviceExposure;
+
   // Records error 1 and answers false when there is no device object.
   bool RequireDevice();
   bool HasDevice() const { return device_ != nullptr; }
 
+  // Acquisition (orvane_acquisition.cpp).
+  bool GeometryValid() const;
+  void OutputSize(int* width, int* height) const;
+  bool Prepare();
+  void PushCachedSettings();
+  bool CreatePreviewWindow();
+  void AcquisitionLoop();
+  // Reads the newest raw frame into the raw image of the colour mode (frame lock held); false when no
+  // frame could be had.
+  bool ReadRawFrame();
+  // Runs the pipeline on the raw frame and stores what it measured (frame lock held).
+  void ConvertFrame();
+  void DrawPreview();
+  orvane::image::DibImage* OutputImage();
+  // Copies the output image into an application buffer (frame lock held); false after reporting 5.
+  bool CopyOutput(unsigned char* buffer, int size, int rowOrder, HWND callbackWindow);
+  void PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam);
+  void UpdateFrameRate();
+  void ApplyCameraSettings();
+  void SetDefaultImageSettings();
+  orvane::image::PipelineSettings SnapshotSettings() const;
+
   orvane::sdk::ErrorHistory history_;
   std::atomic<HWND> notifyWindow_{nullptr};
   orvane::platform::DeviceNotification deviceNotification_;
-  orvane::sdk::DeviceObjectPtr device_;
+  std::unique_ptr<COrvaneUSB3R5SimpleSdk> device_;
 
   // Capture geometry: total size, image size and start, and the seventh value of a size preset.
   std::atomic<int> th_{4000}, tv_{3000}, eh_{4000}, ev_{3000}, ehs_{0}, evs_{0}, buf_{4};
 
-  // Preview window configuration: parent (may be null) and position; the default size is the
-  // image size, so a preview makes a top-level window unless the application changes it.
-  std::mutex windowMutex_;
+  // Preview window configuration and the application's callback target.
+  mutable std::mutex windowMutex_;
   HWND previewParent_ = nullptr;   // guarded by windowMutex_
   int previewX_ = 0, previewY_ = 0, previewWidth_ = 4000, previewHeight_ = 3000;  // guarded by windowMutex_
   HWND callbackWindow_ = nullptr;  // guarded by windowMutex_
   unsigned char* appBuffer_ = nullptr;  // guarded by windowMutex_
   int appBufferSize_ = 0, appRowOrder_ = 0;  // guarded by windowMutex_
+  orvane::platform::PreviewWindow previewWindow_;  // locks itself
 
   std::atomic<int> waitTime_{10};      // ms slept before each pass of the acquisition loop
   std::atomic<int> colorMode_{0};      // 0..5: 8, 16, 24, 32, 48, 64 bits per pixel
   std::atomic<int> subSample_{0};      // 0 or 17
-  std::atomic<int> autoIris_{0};       // 0 off, 1 exposure, 2 gain
   std::atomic<int> clock_{0};
   std::atomic<int> acquisitionMode_{0};  // 0 idle, 1 preview, 2 capture
   std::atomic<int> runState_{0};
   std::atomic<int> currentCamera_{-1};
+  std::atomic<bool> cameraSelected_{false};  // a camera was opened at least once
+  bool cameraSettingsLoaded_ = false;        // guarded by controlMutex_: the analog cache holds values
+  std::atomic<int> hardwareMirrorV_{0}, hardwareMirrorH_{0};  // the device mirrors these itself
+  std::atomic<int> imageValid_{0};
+  std::atomic<int> snapshotTimeout_{3000};
+
+  // Image settings of the pipeline (filter ids 1-12, 19-28, 102, 103, auto iris).
+  std::atomic<int> brightness_{0}, contrast_{0}, hue_{0}, saturation_{0}, sharpness_{0};
+  std::atomic<int> bayerGainRed_{0}, bayerGainGreen_{0}, bayerGainBlue_{0}, bayerGainAuto_{0};
+  std::atomic<int> whiteBalanceOnce_[2] = {0, 0};
+  std::atomic<int> gamma_{0}, bayerMode_{0};
+  std::atomic<int> grayMode_{0};
+  std::atomic<int> grayGain_[4] = {0, 0, 0, 0};    // R, G1, G2, B
+  std::atomic<int> grayOffset_[4] = {0, 0, 0, 0};
+  std::atomic<int> autoGrayBalance_{0};  // filter 28
+  std::atomic<int> dotFilter_{0}, maskFilter_{0};
+  std::atomic<int> autoIris_{0};       // 0 off, 1 exposure, 2 gain
+
+  // Device settings cache, re-applied at every preparation and camera change.
+  std::atomic<int> globalGain_{0};
+  std::atomic<int> colorGainG1_{0}, colorGainR_{0}, colorGainB_{0}, colorGainG2_{0};
+  std::atomic<int> exposure_{0};       // device unit: 100 us
+  std::atomic<int> mirrorV_{0}, mirrorH_{0};
+  std::atomic<int> blackLevel_{0}, peltier_{0}, shortExposure_{0}, gainMode_{0};
+  std::atomic<double> exposureSeconds_{0.0};
   std::atomic<int> realExposureRequest_{1};  // microseconds / 100
+  std::atomic<int> realExposureCache_{0};    // exposure value x 100
+
+  // Frames. frameLock_ guards the images, the pipeline, the mask and frameInfo_'s writes.
+  std::recursive_mutex frameLock_;
+  orvane::image::DibImage image8_, image16_, image24_, image32_, image48_, image64_;
+  orvane::image::DibImage work_, reduced_, display_;
+  orvane::image::DefectMask mask_;
+  std::unique_ptr<orvane::image::ImagePipeline> pipeline_;
   OrvaneFrameInfo frameInfo_{};
+  int frameCounter_ = 0;             // acquisition thread only
+  uint32_t lastRateTime_ = 0;        // acquisition thread only
+  std::atomic<int> frameRate_{0};    // frames per second x 10
+  std::atomic<int> newFrame_{0};     // set per converted frame for the recorder
+
+  std::thread acquisitionThread_;    // started and joined by the controlling call (under controlMutex_)
+  std::recursive_mutex controlMutex_;  // serialises start, stop and close of acquisition
 
   mutable std::mutex configMutex_;
   std::vector<std::pair<int32_t, int32_t>> configTable_;  // guarded by configMutex_

@@ -88,11 +88,12 @@ TEST(Exports, SamplingRateAndVideoFormatAnswerZeroSilently) {
 TEST(Exports, HistoryIsAStackOfTheTwentyNewestCodes) {
   TestWindow window;
   Handle h(window.handle());
-  // 9, 11 and 1 are recorded by calls that need no camera.
+  // 9, 11 and 2 are recorded by calls that need no camera.
   EXPECT_EQ(Orvane_SetColorMode(h.get(), 7), 0);           // 9
   EXPECT_EQ(Orvane_SendText(h.get(), "x"), 0);             // 11
-  EXPECT_EQ(Orvane_SetFilterValue(h.get(), 1, 0), 0);      // 1: no device object
-  EXPECT_EQ(Orvane_GetLastError(h.get()), 1);
+  char name[64];
+  EXPECT_EQ(Orvane_GetDeviceName(h.get(), 40, name, 64), 0);  // 2: no such camera number
+  EXPECT_EQ(Orvane_GetLastError(h.get()), 2);
   EXPECT_EQ(Orvane_GetLastError(h.get()), 11);
   EXPECT_EQ(Orvane_GetLastError(h.get()), 9);
   EXPECT_EQ(Orvane_GetLastError(h.get()), 0);
@@ -119,12 +120,17 @@ TEST(Exports, NotifyOnlyFailuresLeaveTheHistory) {
   TakenMessage m;
   ASSERT_TRUE(window.Take(&m));
   EXPECT_EQ(m.lParam, 9);
-  EXPECT_EQ(Orvane_SetMirrorV(h.get(), 1), 0);  // no device object: notify-only 1
+  EXPECT_EQ(Orvane_GetIOPort(h.get(), nullptr), 0);  // notify-only 9
+  ASSERT_TRUE(window.Take(&m));
+  EXPECT_EQ(m.lParam, 9);
+  int ok = 5;
+  EXPECT_EQ(Orvane_ReadSromID(h.get(), 0x10, &ok), 0);  // no camera: notify-only 1
+  EXPECT_EQ(ok, 0);
   ASSERT_TRUE(window.Take(&m));
   EXPECT_EQ(m.lParam, 1);
   EXPECT_EQ(Orvane_GetLastError(h.get()), 0);
   EXPECT_EQ(Orvane_SetAutoIris(h.get(), 2), 1);
-  int ok = 0;
+  ok = 0;
   EXPECT_EQ(Orvane_GetAutoIris(h.get(), &ok), 2);
   EXPECT_EQ(ok, 1);
 }
@@ -172,22 +178,23 @@ TEST(Exports, SettingsThatNeedNoCamera) {
   EXPECT_EQ(Orvane_GetLastError(h.get()), 11);
 }
 
-TEST(Exports, WithoutACameraDeviceOperationsFailWithError1) {
+TEST(Exports, WithoutACameraAcquisitionFailsWithError2) {
   Handle h(nullptr);
   int ok = 5;
   EXPECT_EQ(Orvane_StartPreview(h.get()), 0);
-  EXPECT_EQ(Orvane_GetLastError(h.get()), 1);
-  EXPECT_EQ(Orvane_GetBrightness(h.get(), &ok), 0);
-  EXPECT_EQ(ok, 0);
-  EXPECT_EQ(Orvane_GetLastError(h.get()), 1);
-  EXPECT_EQ(Orvane_GetExposureTimeEx(h.get(), &ok), -1.0);
-  EXPECT_EQ(Orvane_GetLastError(h.get()), 1);
-  // Preview fails to start: the preview's own failure (1) and then the preview failure (8).
+  EXPECT_EQ(Orvane_GetLastError(h.get()), 2);
+  EXPECT_EQ(Orvane_GetBrightness(h.get(), &ok), 0);  // stored settings still answer
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(Orvane_GetGamma(h.get(), &ok), 100);
+  // Preview fails to start: the preparation's failure (2) and then the preview failure (8).
   EXPECT_EQ(Orvane_Preview(h.get()), 0);
   EXPECT_EQ(Orvane_GetLastError(h.get()), 8);
-  EXPECT_EQ(Orvane_GetLastError(h.get()), 1);
+  EXPECT_EQ(Orvane_GetLastError(h.get()), 2);
   EXPECT_EQ(Orvane_Close(h.get()), 1);
-  EXPECT_EQ(Orvane_SetCameraDlg(h.get(), nullptr), 0);
+  unsigned char buffer[16];
+  EXPECT_EQ(Orvane_SnapShot(h.get(), buffer, sizeof(buffer), 1), 0);
+  EXPECT_EQ(Orvane_GetLastError(h.get()), 2);
+  EXPECT_EQ(Orvane_SaveImage(h.get(), "never.bmp", ORVANE_FILE_BMP), 0);  // no frame yet
   EXPECT_EQ(Orvane_GetLastError(h.get()), 1);
   EXPECT_EQ(Orvane_GetLastError(h.get()), 0);
 }

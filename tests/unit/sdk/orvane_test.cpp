@@ -82,11 +82,20 @@ TEST(OrvaneWideArgument, LongestNameThatFitsIs1023Bytes) {
   EXPECT_EQ(sdk.GetLastError(), ORVANE_ERR_CONVERSION);
 }
 
-TEST(OrvaneWithoutDevice, SetupSucceedsAndDeviceOperationsFailWithError1) {
+TEST(OrvaneWithoutDevice, OperationsBeforeSetupFailWithError1) {
+  COrvane sdk;  // no device object until setup
+  EXPECT_EQ(sdk.StartPreview(), 0);
+  EXPECT_EQ(sdk.GetLastError(), ORVANE_ERR_NOT_NOW);
+  EXPECT_EQ(sdk.SetFilterValue(ORVANE_FILTER_BRIGHTNESS, 1), 0);
+  EXPECT_EQ(sdk.GetLastError(), ORVANE_ERR_NOT_NOW);
+  EXPECT_EQ(sdk.GetLastError(), 0);
+}
+
+TEST(OrvaneWithoutCamera, SetupSucceedsAndAcquisitionFailsWithError2) {
   COrvane sdk;
   EXPECT_TRUE(sdk.Setup(nullptr));
   EXPECT_EQ(sdk.StartPreview(), 0);
-  EXPECT_EQ(sdk.GetLastError(), ORVANE_ERR_NOT_NOW);
+  EXPECT_EQ(sdk.GetLastError(), ORVANE_ERR_NO_CAMERA);
   EXPECT_EQ(sdk.GetLastError(), 0);
 }
 
