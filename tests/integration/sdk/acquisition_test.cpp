@@ -1,0 +1,219 @@
+// Preview, frame messages, snapshots and image copies through the exported API, against one
+// virtual camera.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "OrvaneSdk.h"
+#include "test_window.h"
+
+namespace {
+
+// One virtual camera for the whole program, chosen before the first handle exists.
+const bool kOneVirtualCamera = [] {
+#ifdef _WIN32
+  _putenv_s("ORVANE_SIM_CAMERAS", "1");
+#else
+  setenv("ORVANE_SIM_CAMERAS", "1", 1);
+#endif
+  return true;
+}();
+
+int32_t ReadShared(const int32_t& field) { return std::atomic_ref<const int32_t>(field).load(); }
+unsigned char* ReadShared(unsigned char* const& field) { return std::atomic_ref<unsigned char* const>(field).load(); }
+
+class Camera : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(kOneVirtualCamera);
+    handle_ = Orvane_Initialize(window_.handle());
+    ASSERT_NE(handle_, 0);
+    // No window of the SDK's own: frames go to the application only.
+    ASSERT_EQ(Orvane_SetPreviewWindow(handle_, nullptr, 0, 0, 0, 0), 1);
+    while (Orvane_GetLastError(handle_) != 0) {
+    }
+    TakenMessage m;
+    while (window_.Take(&m, 0)) {
+    }
+  }
+  void TearDown() override { EXPECT_EQ(Orvane_Release(handle_), 1); }
+
+  // The next frame message; fails the test when none comes within a generous limit.
+  TakenMessage NextFrameMessage() {
+    TakenMessage m;
+    for (;;) {
+      if (!window_.Take(&m, 60000)) {
+        ADD_FAILURE() << "no frame message";
+        return {};
+      }
+      if (m.message == ORVANE_WM_FRAME) return m;
+    }
+  }
+
+  TestWindow window_;
+  int handle_ = 0;
+};
+
+TEST_F(Camera, OneConnectedCameraIsListedAndOpened) {
+  char names[10][256];
+  EXPECT_EQ(Orvane_EnumDevice(handle_, names), 1);
+  EXPECT_STREQ(names[0], "OrvaneKD7-USB3-R5_01");
+  EXPECT_STREQ(names[1], "");
+  char name[32];
+  EXPECT_EQ(Orvane_GetDeviceName(handle_, 0, name, sizeof(name)), 1);
+  EXPECT_STREQ(name, "OrvaneKD7-USB3-R5_01");
+  char serial[32];
+  EXPECT_EQ(Orvane_ReadSerialNumberA(handle_, serial, sizeof(serial)), 1);
+  EXPECT_STREQ(serial, "SIM00001");
+  EXPECT_EQ(Orvane_GetLastError(handle_), 0);
+}
+
+TEST_F(Camera, CallBackPreviewDeliversFramesIntoTheApplicationBuffer) {
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 24), 1);
+  std::vector<unsigned char> buffer(4000 * 3 * 3000);
+  ASSERT_EQ(Orvane_CallBackPreview(handle_, window_.handle(), buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+  for (int i = 0; i < 3; ++i) {
+    TakenMessage m = NextFrameMessage();
+    ASSERT_NE(m.wParam, 0u) << "frame failure " << m.lParam;
+    EXPECT_EQ(m.lParam, 0);
+    const auto* info = reinterpret_cast<const OrvaneFrameInfo*>(m.wParam);
+    EXPECT_EQ(ReadShared(info->reserved0), 0);
+    EXPECT_EQ(ReadShared(info->width), 4000);
+    EXPECT_EQ(ReadShared(info->height), 3000);
+    EXPECT_EQ(ReadShared(info->bitsPerPixel), 24);
+    EXPECT_EQ(ReadShared(info->reserved1), 0);
+    EXPECT_EQ(ReadShared(info->buffer), buffer.data());
+  }
+  EXPECT_EQ(Orvane_StartPreview(handle_), 1);  // already previewing: one thread
+  unsigned char small[16];
+  EXPECT_EQ(Orvane_SnapShot(handle_, small, sizeof(small), 1), 0);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 1);
+  EXPECT_EQ(Orvane_Capture(handle_), 0);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 1);
+  EXPECT_EQ(Orvane_StopPreview(handle_), 1);
+
+  // The static scene gives identical frames: the copy equals what the preview delivered.
+  std::vector<unsigned char> copy(buffer.size());
+  ASSERT_EQ(Orvane_GetImage(handle_, copy.data(), static_cast<int>(copy.size()), 1), 1);
+  EXPECT_EQ(copy, buffer);
+  std::vector<unsigned char> reversed(buffer.size());
+  ASSERT_EQ(Orvane_GetImage(handle_, reversed.data(), static_cast<int>(reversed.size()), 0), 1);
+  const size_t row = 4000 * 3;
+  for (size_t y : {size_t{0}, size_t{1}, size_t{1499}, size_t{2999}}) {
+    EXPECT_EQ(std::memcmp(reversed.data() + y * row, copy.data() + (2999 - y) * row, row), 0) << y;
+  }
+  EXPECT_NE(copy, reversed);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 0);
+}
+
+TEST_F(Camera, ABufferOneByteTooSmallGivesError5PerFrame) {
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
+  std::vector<unsigned char> buffer(4000 * 3000 - 1);
+  ASSERT_EQ(Orvane_CallBackPreview(handle_, window_.handle(), buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+  for (int i = 0; i < 2; ++i) {
+    TakenMessage m = NextFrameMessage();
+    EXPECT_EQ(m.wParam, 0u);
+    EXPECT_EQ(m.lParam, 5);
+  }
+  std::vector<unsigned char> copy(4000 * 3000);
+  EXPECT_EQ(Orvane_GetImage(handle_, copy.data(), static_cast<int>(copy.size()), 1), 1);  // still works
+  EXPECT_EQ(Orvane_StopPreview(handle_), 1);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 5);
+}
+
+struct ModeSize {
+  int bits;
+  int rowBytes;
+};
+
+TEST_F(Camera, SnapshotsInEveryColourModeHaveTheirSizes) {
+  for (ModeSize mode : {ModeSize{8, 4000}, ModeSize{16, 8000}, ModeSize{24, 12000}, ModeSize{32, 16000},
+                        ModeSize{48, 24000}, ModeSize{64, 32000}}) {
+    SCOPED_TRACE(mode.bits);
+    ASSERT_EQ(Orvane_SetColorMode(handle_, mode.bits), 1);
+    size_t size = static_cast<size_t>(mode.rowBytes) * 3000;
+    std::vector<unsigned char> buffer(size, 0xEE);
+    EXPECT_EQ(Orvane_SnapShot(handle_, buffer.data(), static_cast<int>(size) - 1, 1), 0);
+    EXPECT_EQ(Orvane_GetLastError(handle_), 5);  // the copy's and the snapshot's own report
+    EXPECT_EQ(Orvane_GetLastError(handle_), 5);
+    ASSERT_EQ(Orvane_SnapShot(handle_, buffer.data(), static_cast<int>(size), 1), 1);
+    EXPECT_EQ(Orvane_GetLastError(handle_), 0);
+    size_t nonZero = 0;
+    for (size_t i = 0; i < size; i += 997) nonZero += buffer[i] != 0 && buffer[i] != 0xEE;
+    EXPECT_GT(nonZero, size / 997 / 4) << "the scene should be visible";
+  }
+}
+
+TEST_F(Camera, CaptureModeTakesRepeatedSnapshotsWithoutPreparingAgain) {
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
+  ASSERT_EQ(Orvane_Capture(handle_), 1);
+  EXPECT_EQ(Orvane_Capture(handle_), 1);
+  EXPECT_EQ(Orvane_StartPreview(handle_), 0);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 1);
+  std::vector<unsigned char> first(4000 * 3000), second(4000 * 3000);
+  ASSERT_EQ(Orvane_SnapShot(handle_, first.data(), static_cast<int>(first.size()), 1), 1);
+  ASSERT_EQ(Orvane_SnapShot(handle_, second.data(), static_cast<int>(second.size()), 1), 1);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(Orvane_StopPreview(handle_), 1);
+}
+
+TEST_F(Camera, SubSampling17PreparesTheReducedFrame) {
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
+  ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
+  std::vector<unsigned char> buffer(2048 * 1080);
+  ASSERT_EQ(Orvane_CallBackPreview(handle_, window_.handle(), buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+  TakenMessage m = NextFrameMessage();
+  ASSERT_NE(m.wParam, 0u) << m.lParam;
+  const auto* info = reinterpret_cast<const OrvaneFrameInfo*>(m.wParam);
+  EXPECT_EQ(ReadShared(info->width), 2048);
+  EXPECT_EQ(ReadShared(info->height), 1080);
+  EXPECT_EQ(Orvane_StopPreview(handle_), 1);
+  EXPECT_EQ(Orvane_Width(handle_), 4000);  // the capture window itself is not divided
+}
+
+TEST_F(Camera, FilterValuesReachTheDeviceAndTheirRanges) {
+  EXPECT_EQ(Orvane_SetBrightness(handle_, 255), 1);
+  EXPECT_EQ(Orvane_SetBrightness(handle_, -255), 1);
+  EXPECT_EQ(Orvane_SetBrightness(handle_, 256), 0);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 9);
+  int ok = 0;
+  EXPECT_EQ(Orvane_GetBrightness(handle_, &ok), -255);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(Orvane_SetBayerGainRGB(handle_, 50 + 100 * 256 + 200 * 65536), 1);
+  EXPECT_EQ(Orvane_GetBayerGainRed(handle_, &ok), 50);
+  EXPECT_EQ(Orvane_GetBayerGainBlue(handle_, &ok), 200);
+  EXPECT_EQ(Orvane_GetBayerGainRGB(handle_, &ok), 50 + 100 * 256 + 200 * 65536);
+  EXPECT_EQ(Orvane_SetGlobalGain(handle_, 500), 1);
+  EXPECT_EQ(Orvane_GetGlobalGain(handle_, &ok), 500);
+  EXPECT_EQ(Orvane_SetGlobalGain(handle_, 1958), 0);  // above the sensor's maximum
+  EXPECT_EQ(Orvane_GetLastError(handle_), 9);
+  EXPECT_EQ(Orvane_GetChannelGain(handle_, 2, &ok), 0);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 9);
+  EXPECT_EQ(Orvane_GetChannelGain(handle_, 5, &ok), 0);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 0);
+  EXPECT_EQ(Orvane_GetTemperature(handle_, &ok), -1);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 11);
+  EXPECT_EQ(Orvane_SetExposureTime(handle_, 100), 1);
+  EXPECT_EQ(Orvane_GetRealExposureTime(handle_, &ok), 10000);
+  EXPECT_EQ(Orvane_SetRealExposureTime(handle_, 2000), 1);
+  EXPECT_EQ(Orvane_GetExposureTime(handle_, &ok), 20);
+  EXPECT_EQ(Orvane_SetRealExposureTime(handle_, 0), 0);  // below the minimum of 100 us
+  EXPECT_EQ(Orvane_GetLastError(handle_), 9);
+  OrvaneCameraInfo info{};
+  info.size = 40;
+  info.exposureTimeExMin = 123.0;
+  ASSERT_EQ(Orvane_GetCameraInfo(handle_, &info), 1);
+  EXPECT_EQ(info.maxWidth, 4000);
+  EXPECT_EQ(info.globalGainMax, 1957);
+  EXPECT_EQ(info.exposureMax, 20000);
+  EXPECT_EQ(info.exposureTimeExMin, 123.0);  // a 40-byte record ends before the doubles
+  info.size = 35;
+  EXPECT_EQ(Orvane_GetCameraInfo(handle_, &info), 0);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 5);
+}
+
+}  // namespace
