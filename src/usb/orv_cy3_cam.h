@@ -8,6 +8,7 @@
 // (opened on demand); the abort-pipe request and the arming request 0xC2 go to that handle too.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
