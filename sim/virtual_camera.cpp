@@ -486,6 +486,8 @@ void VirtualCamera::StartFrameLocked(Clock::time_point frameTime) {
   ++frameCounter_;
   lastFrameTime_ = frameTime;
   anyFrame_ = true;
+  // Besides the payload length, the status words and the counter the device core reads, the header
+  // carries the frame's geometry (line length at 20, lines at 24, bytes per pixel at 36) for diagnostics.
   const RenderSettings& s = renderedFor_;
   std::memset(header_, 0, sizeof(header_));
   StoreU32(header_ + usb::frame_header::kPayloadLength, static_cast<uint32_t>(frame_->size()));
