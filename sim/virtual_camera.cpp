@@ -434,8 +434,10 @@ bool VirtualCamera::ProcessFrontLocked(Clock::time_point now, Clock::time_point*
           std::chrono::duration<double, std::milli>(format.framePeriodMs));
       due = lastFrameTime_ + period;
       if (due < now && period.count() > 0) {
-        // Frames nobody asked for were dropped; the next one starts at the next period boundary.
-        const auto periods = (now - lastFrameTime_ + period - Clock::duration(1)) / period;
+        // Frames nobody asked for were dropped; the frame that is being read out now (the one that
+        // started at the latest period boundary) is the next one sent. Rounding up instead would move
+        // the boundary past `now` on every wake-up and no header would ever be due.
+        const auto periods = (now - lastFrameTime_) / period;
         due = lastFrameTime_ + period * periods;
       }
     }
