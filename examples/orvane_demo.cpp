@@ -1,9 +1,15 @@
-// The SDK's main job as an application does it: create a handle with a window that receives the
-// SDK's messages, list the cameras, report what happened, release the handle.
+// The SDK's main job as an application does it: list the cameras, preview with a frame message per
+// frame into the application's own buffer, take snapshots in every colour mode, change a few
+// settings and read them back, then release the handle and say what was written where.
 //
-// Windows: a hidden window and its message loop. Linux: a message queue of the library.
+// Windows: a window of the application receives the messages, and the SDK shows its own preview
+// window. Linux: a message queue of the library stands in for the window.
 
+#include <chrono>
+#include <cstdlib>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "OrvaneSdk.h"
 
@@ -29,28 +35,48 @@ class MessageWindow {
   }
   HWND handle() const { return handle_; }
 
-  // Prints every message waiting for the window.
-  void Drain() {
+  // The next message within timeoutMs; false when none came.
+  bool Next(unsigned int* message, uintptr_t* wParam, intptr_t* lParam, int timeoutMs) {
 #ifdef _WIN32
+    DWORD start = GetTickCount();
     MSG msg;
-    while (PeekMessageA(&msg, handle_, 0, 0, PM_REMOVE)) Print(msg.message, msg.lParam);
+    for (;;) {
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.hwnd == handle_ && msg.message >= WM_APP) {
+          *message = msg.message;
+          *wParam = static_cast<uintptr_t>(msg.wParam);
+          *lParam = static_cast<intptr_t>(msg.lParam);
+          return true;
+        }
+        DispatchMessageA(&msg);  // keeps the SDK's preview window responsive
+      }
+      if (GetTickCount() - start >= static_cast<DWORD>(timeoutMs)) return false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
 #else
-    unsigned int message;
-    intptr_t lParam;
-    while (Orvane_GetMessage(handle_, &message, nullptr, &lParam, 0)) Print(message, lParam);
+    return Orvane_GetMessage(handle_, message, wParam, lParam, timeoutMs) == 1;
 #endif
   }
 
  private:
-  static void Print(unsigned int message, intptr_t lParam) {
-    if (message == ORVANE_WM_ERROR) std::printf("  error message: code %ld\n", static_cast<long>(lParam));
-  }
   HWND handle_;
 };
 
+void PrintErrors(int handle) {
+  std::printf("  error history, newest first:");
+  int code;
+  bool any = false;
+  while ((code = Orvane_GetLastError(handle)) != 0) {
+    std::printf(" %d", code);
+    any = true;
+  }
+  std::printf(any ? "\n" : " none\n");
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int previewSeconds = argc > 1 ? std::atoi(argv[1]) : 3;
   std::printf("Orvane SDK version %d (0x%08x)\n", Orvane_GetDllVersion(), Orvane_GetDllVersion());
   MessageWindow window;
   int handle = Orvane_Initialize(window.handle());
@@ -58,18 +84,85 @@ int main() {
     std::printf("Orvane_Initialize failed\n");
     return 1;
   }
-  std::printf("handle %d\n", handle);
 
   char names[10][256] = {};
   int count = Orvane_EnumDevice(handle, names);
   std::printf("cameras found: %d\n", count);
   for (int i = 0; i < count; ++i) std::printf("  %s\n", names[i]);
+  if (count == 0) {
+    std::printf("no camera: set ORVANE_SIM_CAMERAS=1 for a virtual one\n");
+    PrintErrors(handle);
+    Orvane_Release(handle);
+    return 1;
+  }
+  char serial[64] = {};
+  if (Orvane_ReadSerialNumberA(handle, serial, sizeof(serial))) std::printf("serial number: %s\n", serial);
 
-  std::printf("errors, newest first:");
-  for (int code = Orvane_GetLastError(handle); code != 0; code = Orvane_GetLastError(handle)) std::printf(" %d", code);
-  std::printf("\n");
-  window.Drain();
+  // Preview, 24-bit colour, every frame into our own buffer with a frame message.
+  Orvane_SetColorMode(handle, 24);
+#ifdef _WIN32
+  Orvane_SetPreviewWindow(handle, nullptr, 0, 0, 800, 600);
+#else
+  Orvane_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0);
+#endif
+  std::vector<unsigned char> buffer(static_cast<size_t>(Orvane_Width(handle)) * Orvane_Height(handle) * 3);
+  if (!Orvane_CallBackPreview(handle, window.handle(), buffer.data(), static_cast<int>(buffer.size()), 1)) {
+    std::printf("preview failed\n");
+    PrintErrors(handle);
+    Orvane_Release(handle);
+    return 1;
+  }
+  std::printf("preview for %d s, frames into a %zu-byte buffer:\n", previewSeconds, buffer.size());
+  auto start = std::chrono::steady_clock::now();
+  int frames = 0, failures = 0, lastRate = 0;
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(previewSeconds)) {
+    unsigned int message;
+    uintptr_t wParam;
+    intptr_t lParam;
+    if (!window.Next(&message, &wParam, &lParam, 500) || message != ORVANE_WM_FRAME) continue;
+    if (wParam == 0) {
+      ++failures;
+      continue;
+    }
+    const auto* info = reinterpret_cast<const OrvaneFrameInfo*>(wParam);
+    ++frames;
+    if (info->frameRate != lastRate) {
+      lastRate = info->frameRate;
+      std::printf("  frame %d: %d x %d, %d bits, %.1f frames/s\n", frames, info->width, info->height,
+                  info->bitsPerPixel, info->frameRate / 10.0);
+    }
+  }
+  Orvane_StopPreview(handle);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("  %d frames in %.1f s (%.1f frames/s), %d failed deliveries\n", frames, seconds, frames / seconds, failures);
 
+  // Snapshots in every colour mode.
+  std::printf("snapshots:\n");
+  for (int bits : {8, 16, 24, 32, 48, 64}) {
+    if (!Orvane_SetColorMode(handle, bits)) continue;
+    std::vector<unsigned char> image(static_cast<size_t>(Orvane_Width(handle)) * Orvane_Height(handle) * bits / 8);
+    int ok = Orvane_SnapShot(handle, image.data(), static_cast<int>(image.size()), 1);
+    unsigned long sum = 0;
+    for (size_t i = 0; i < image.size(); i += 4099) sum += image[i];
+    std::printf("  %2d bits per pixel: %s, %zu bytes, sampled mean %.1f\n", bits, ok ? "ok" : "failed", image.size(),
+                static_cast<double>(sum) / static_cast<double>(image.size() / 4099 + 1));
+  }
+
+  // A few settings, changed and read back.
+  std::printf("settings:\n");
+  int ok = 0;
+  Orvane_SetGlobalGain(handle, 300);
+  std::printf("  global gain 300 -> %d\n", Orvane_GetGlobalGain(handle, &ok));
+  Orvane_SetExposureTime(handle, 200);
+  std::printf("  exposure 200 x 100 us -> %d us\n", Orvane_GetRealExposureTime(handle, &ok));
+  Orvane_SetGamma(handle, 120);
+  std::printf("  gamma 120 -> %d\n", Orvane_GetGamma(handle, &ok));
+  Orvane_SetMirrorV(handle, 1);
+  std::printf("  vertical mirror 1 -> %d\n", Orvane_GetMirrorV(handle));
+  std::printf("  brightness 300 (out of range) -> %s\n", Orvane_SetBrightness(handle, 300) ? "accepted" : "refused");
+
+  PrintErrors(handle);
   std::printf("release: %d\n", Orvane_Release(handle));
+  std::printf("files written: none by this build (image files and recordings are not part of it yet)\n");
   return 0;
 }
