@@ -156,7 +156,7 @@ int DemosaicSpan16(const DemosaicRowArgs& args) {
 
 // Hue and saturation of 8 pixels of 8-bit colour per step, in 32-bit lanes. Returns the pixels done; the
 // caller finishes the row with the scalar code. The saturation table is computed, not looked up.
-int HueSatSpan8(uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p) {
+int HueSatSpan8(uint8_t* dst, const uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p) {
   const int shiftRem = p.shift % 255;
   const int shiftSectors = p.shift / 255;
   const __m256i byteMask = _mm256_set1_epi32(0xFF);
@@ -183,11 +183,14 @@ int HueSatSpan8(uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p
   const __m256i sectors = _mm256_set1_epi32(shiftSectors);
   const __m256i round16 = _mm256_set1_epi32(0x8000);
   const __m256i round8 = _mm256_set1_epi32(128);
+  const __m256 dividend = _mm256_set1_ps(16711680.0f);
+  const __m256i dividendInt = _mm256_set1_epi32(0xFF0000);
   // A 24-bit step reads 32 bytes for 24: keep three pixels of the row for the scalar code.
   const int limit = bytesPerPixel == 4 ? count : count - 3;
   int x = 0;
   for (; x + 8 <= limit; x += 8) {
-    uint8_t* base = px + x * bytesPerPixel;
+    const uint8_t* base = px + x * bytesPerPixel;
+    uint8_t* target = dst + x * bytesPerPixel;
     const __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base));
     const __m256i raw =
         bytesPerPixel == 4 ? loaded : _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(loaded, spread), unpack);
@@ -217,7 +220,14 @@ int HueSatSpan8(uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p
     const __m256i negative = _mm256_cmpgt_epi32(_mm256_setzero_si256(), numerator);
     numerator = _mm256_add_epi32(numerator, _mm256_and_si256(negative, k));
     sector = _mm256_add_epi32(sector, negative);  // -1 where negative
-    const __m256i reciprocal = _mm256_i32gather_epi32(kHueReciprocals.value, k, 4);
+    // 0xFF0000 / K: single-precision quotient, then corrected by one where the rounding crossed an integer.
+    const __m256i safeK = _mm256_max_epi32(k, one);
+    __m256i reciprocal = _mm256_cvttps_epi32(_mm256_div_ps(dividend, _mm256_cvtepi32_ps(safeK)));
+    const __m256i product = _mm256_mullo_epi32(reciprocal, safeK);
+    reciprocal = _mm256_add_epi32(reciprocal, _mm256_cmpgt_epi32(product, dividendInt));  // too big: -1
+    reciprocal = _mm256_sub_epi32(reciprocal,
+                                  _mm256_cmpgt_epi32(_mm256_sub_epi32(dividendInt, _mm256_mullo_epi32(reciprocal, safeK)),
+                                                     _mm256_sub_epi32(safeK, one)));  // remainder >= K: +1
     const __m256i position =
         _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(numerator, reciprocal), round16), 16);
     __m256i shifted = _mm256_add_epi32(position, rem);
@@ -236,7 +246,7 @@ int HueSatSpan8(uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p
     packed = _mm256_blendv_epi8(packed, level, achromatic);
     if (bytesPerPixel == 4) {
       const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(base),
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(target),
                           _mm256_or_si256(_mm256_and_si256(raw, keep), _mm256_andnot_si256(keep, packed)));
     } else {
       // Drop the fourth byte of every lane: 12 bytes per 128-bit half.
@@ -245,36 +255,42 @@ int HueSatSpan8(uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p
       const __m256i tight = _mm256_shuffle_epi8(packed, squeeze);
       const __m128i lo = _mm256_castsi256_si128(tight);
       const __m128i hi = _mm256_extracti128_si256(tight, 1);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(base), lo);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(target), lo);
       const int loTail = _mm_extract_epi32(lo, 2);
-      std::memcpy(base + 8, &loTail, 4);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(base + 12), hi);
+      std::memcpy(target + 8, &loTail, 4);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(target + 12), hi);
       const int hiTail = _mm_extract_epi32(hi, 2);
-      std::memcpy(base + 20, &hiTail, 4);
+      std::memcpy(target + 20, &hiTail, 4);
     }
   }
   return x;
 }
 
-void HueSat(const Plane& img, const HueSatParams& p, RowPool* pool) {
-  if (img.Deep()) {
-    HueSatGeneric(img, p, pool);
+void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool) {
+  if (src.Deep()) {
+    HueSatGeneric(dst, src, p, pool);
     return;
   }
   const int shiftRem = p.shift % 255;
   const int shiftSectors = p.shift / 255;
-  ForRows(pool, img.height, [&](int y0, int y1) {
+  ForRows(pool, src.height, [&](int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
-      uint8_t* row = img.Row(y);
-      const int done = HueSatSpan8(row, img.width, img.bytesPerPixel, p);
-      uint8_t* px = row + done * img.bytesPerPixel;
-      for (int x = done; x < img.width; ++x, px += img.bytesPerPixel) {
-        int b = px[0], g = px[1], r = px[2];
-        HueSatPixelFast(b, g, r, p.satTable, shiftRem, shiftSectors);
-        px[0] = static_cast<uint8_t>(b);
-        px[1] = static_cast<uint8_t>(g);
-        px[2] = static_cast<uint8_t>(r);
+      const int done = HueSatSpan8(dst.Row(y), src.Row(y), src.width, src.bytesPerPixel, p);
+      // The per-value table on the vector part, while the row is still in the cache (gathers are slower).
+      if (p.post8 != nullptr) {
+        uint8_t* out = dst.Row(y);
+        if (dst.bytesPerPixel == 3) {
+          for (int i = 0; i < 3 * done; ++i) out[i] = static_cast<uint8_t>(p.post8[out[i]]);
+        } else {
+          for (int x = 0; x < done; ++x, out += 4) {
+            out[0] = static_cast<uint8_t>(p.post8[out[0]]);
+            out[1] = static_cast<uint8_t>(p.post8[out[1]]);
+            out[2] = static_cast<uint8_t>(p.post8[out[2]]);
+          }
+        }
       }
+      HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, dst.bytesPerPixel, src.bytesPerPixel, false, p,
+                      shiftRem, shiftSectors);
     }
   });
 }
