@@ -70,9 +70,9 @@ int DemosaicSpan8(const DemosaicRowArgs& args) {
   auto* out = static_cast<uint8_t*>(args.out);
   // Lane i is column c + i; red is in the cell's left column for lanes of the same parity as column 2
   // when redLeftAt2 is set.
-  alignas(32) int16_t lanes[16];
+  int16_t lanes[16];
   for (int i = 0; i < 16; ++i) lanes[i] = static_cast<int16_t>(((i & 1) == 0) == (args.redLeftAt2 != 0) ? -1 : 0);
-  const __m256i redLeft = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
   const __m256i kRed = _mm256_set1_epi16(static_cast<int16_t>(args.kRed * 8));
   const __m256i kBlue = _mm256_set1_epi16(static_cast<int16_t>(args.kBlue * 8));
   int c = 2;
@@ -118,9 +118,9 @@ int DemosaicSpan16(const DemosaicRowArgs& args) {
   const auto* b = static_cast<const uint16_t*>(args.b);
   const auto* b2 = static_cast<const uint16_t*>(args.b2);
   auto* out = static_cast<uint8_t*>(args.out);
-  alignas(32) int32_t lanes[8];
+  int32_t lanes[8];
   for (int i = 0; i < 8; ++i) lanes[i] = ((i & 1) == 0) == (args.redLeftAt2 != 0) ? -1 : 0;
-  const __m256i redLeft = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
   const __m256i kRed = _mm256_set1_epi32(args.kRed);
   const __m256i kBlue = _mm256_set1_epi32(args.kBlue);
   const __m256i maxValue = _mm256_set1_epi32(65535);
