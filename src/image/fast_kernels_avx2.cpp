@@ -110,6 +110,98 @@ int DemosaicSpan8(const DemosaicRowArgs& args) {
   return c;
 }
 
+// Two interior rows r and r + 1 of 8-bit data at once: they read the five rows r - 2 .. r + 2, and the
+// rows of one colour type (r - 1, r + 1 and r - 2, r, r + 2) serve both output rows, so each source row is
+// widened once per step instead of up to four times. `redUpper`: the red sample of row r's cells lies in
+// row r - 1. Returns the first column not done.
+int DemosaicPairSpan8(uint8_t* out0, uint8_t* out1, const uint8_t* ym2, const uint8_t* xm1, const uint8_t* y0,
+                      const uint8_t* xp1, const uint8_t* yp2, int width, bool redUpper, int redLeftAt2, int kRedIn,
+                      int kBlueIn) {
+  int16_t lanes[16];
+  for (int i = 0; i < 16; ++i) lanes[i] = static_cast<int16_t>(((i & 1) == 0) == (redLeftAt2 != 0) ? -1 : 0);
+  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
+  const __m256i kRed = _mm256_set1_epi16(static_cast<int16_t>(kRedIn * 8));
+  const __m256i kBlue = _mm256_set1_epi16(static_cast<int16_t>(kBlueIn * 8));
+  auto x3 = [](__m256i v) { return _mm256_add_epi16(_mm256_add_epi16(v, v), v); };
+  // One output row from the vertical sums of its red rows (va) and blue rows (vb) at column offsets
+  // -2, -1, 0, +1, and its cell rows a (red) and b (blue) at offsets -1 and 0.
+  auto finish = [&](uint8_t* out, const __m256i* va, const __m256i* vb, __m256i am1, __m256i a0, __m256i bm1,
+                    __m256i b0) {
+    const __m256i red = _mm256_blendv_epi8(_mm256_add_epi16(x3(va[2]), va[0]), _mm256_add_epi16(x3(va[1]), va[3]),
+                                           redLeft);
+    const __m256i blue = _mm256_blendv_epi8(_mm256_add_epi16(x3(vb[1]), vb[3]), _mm256_add_epi16(x3(vb[2]), vb[0]),
+                                            redLeft);
+    const __m256i green = _mm256_blendv_epi8(_mm256_srli_epi16(_mm256_add_epi16(am1, b0), 1),
+                                             _mm256_srli_epi16(_mm256_add_epi16(a0, bm1), 1), redLeft);
+    const __m256i r16 = _mm256_mulhi_epu16(_mm256_slli_epi16(red, 2), kRed);
+    const __m256i b16 = _mm256_mulhi_epu16(_mm256_slli_epi16(blue, 2), kBlue);
+    const __m256i bg = _mm256_permute4x64_epi64(_mm256_packus_epi16(b16, green), 0xD8);
+    const __m256i rr = _mm256_permute4x64_epi64(_mm256_packus_epi16(r16, r16), 0xD8);
+    StoreInterleaved(out, _mm256_castsi256_si128(bg), _mm256_extracti128_si256(bg, 1), _mm256_castsi256_si128(rr),
+                     kInterleave8);
+  };
+  int c = 2;
+  for (; c + 16 <= width - 2; c += 16) {
+    __m256i p[4], q[4], s[4], t[4], xm[2], xp[2], yc[2];
+    for (int o = 0; o < 4; ++o) {
+      const int col = c - 2 + o;
+      const __m256i m = Load8As16(xm1 + col);
+      const __m256i pl = Load8As16(xp1 + col);
+      const __m256i mid = x3(Load8As16(y0 + col));
+      p[o] = _mm256_add_epi16(x3(m), pl);
+      q[o] = _mm256_add_epi16(x3(pl), m);
+      s[o] = _mm256_add_epi16(mid, Load8As16(ym2 + col));
+      t[o] = _mm256_add_epi16(mid, Load8As16(yp2 + col));
+      if (o == 1 || o == 2) {
+        xm[o - 1] = m;
+        xp[o - 1] = pl;
+        yc[o - 1] = Load8As16(y0 + col);
+      }
+    }
+    if (redUpper) {
+      finish(out0 + 3 * c, p, s, xm[0], xm[1], yc[0], yc[1]);
+      finish(out1 + 3 * c, q, t, xp[0], xp[1], yc[0], yc[1]);
+    } else {
+      finish(out0 + 3 * c, s, p, yc[0], yc[1], xm[0], xm[1]);
+      finish(out1 + 3 * c, t, q, yc[0], yc[1], xp[0], xp[1]);
+    }
+  }
+  return c;
+}
+
+// 8-bit rows r0 .. r1 - 1: interior rows two at a time, everything else as in the generic driver.
+void DemosaicRows8(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1) {
+  const int w = src.width;
+  const int h = src.height;
+  const int rowFlag = PhaseRowFlag(p.phase);
+  const int colFlag = PhaseColFlag(p.phase);
+  const int redLeftAt2 = ((1 + colFlag) & 1) == 0 ? 1 : 0;
+  int r = r0;
+  while (r < r1) {
+    if (dst.bytesPerPixel != 3 || w < 5 || r < 2 || r + 1 >= h - 2 || r + 1 >= r1) {
+      DemosaicRowsGeneric<uint8_t>(dst, src, p, r, r + 1, DemosaicSpan8);
+      ++r;
+      continue;
+    }
+    for (int y = r; y <= r + 1; ++y) {
+      for (int c : {0, 1, w - 2, w - 1}) DemosaicPixel<uint8_t>(dst, src, p, y, c);
+    }
+    const bool redUpper = ((r - 1 + rowFlag) & 1) == 1;
+    const int done = DemosaicPairSpan8(dst.Row(r), dst.Row(r + 1), src.Row(r - 2), src.Row(r - 1), src.Row(r),
+                                       src.Row(r + 1), src.Row(r + 2), w, redUpper, redLeftAt2, p.kRed, p.kBlue);
+    for (int y = r; y <= r + 1; ++y) {
+      const bool upper = ((y - 1 + rowFlag) & 1) == 1;
+      const uint8_t* a = src.Row(upper ? y - 1 : y);
+      const uint8_t* a2 = src.Row(upper ? y + 1 : y - 2);
+      const uint8_t* b = src.Row(upper ? y : y - 1);
+      const uint8_t* b2 = src.Row(upper ? y - 2 : y + 1);
+      DemosaicSpan<uint8_t>(dst.Row(y), 3, a, a2, b, b2, done, w - 2, redLeftAt2 ^ ((done - 2) & 1), p.kRed,
+                            p.kBlue);
+    }
+    r += 2;
+  }
+}
+
 // 16-bit mosaic to 48-bit: 8 columns per step in 32-bit lanes (sum × k < 2^30).
 int DemosaicSpan16(const DemosaicRowArgs& args) {
   if (args.step != 3) return 2;
@@ -298,7 +390,7 @@ void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* 
 void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool) {
   ForRows(pool, src.height, [&](int r0, int r1) {
     if (src.bytesPerPixel == 1) {
-      DemosaicRowsGeneric<uint8_t>(dst, src, p, r0, r1, DemosaicSpan8);
+      DemosaicRows8(dst, src, p, r0, r1);
     } else {
       DemosaicRowsGeneric<uint16_t>(dst, src, p, r0, r1, DemosaicSpan16);
     }
