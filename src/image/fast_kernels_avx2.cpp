@@ -169,37 +169,60 @@ int DemosaicPairSpan8(uint8_t* out0, uint8_t* out1, const uint8_t* ym2, const ui
   return c;
 }
 
-// 8-bit rows r0 .. r1 - 1: interior rows two at a time, everything else as in the generic driver.
-void DemosaicRows8(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1) {
-  const int w = src.width;
-  const int h = src.height;
-  const int rowFlag = PhaseRowFlag(p.phase);
-  const int colFlag = PhaseColFlag(p.phase);
-  const int redLeftAt2 = ((1 + colFlag) & 1) == 0 ? 1 : 0;
-  int r = r0;
-  while (r < r1) {
-    if (dst.bytesPerPixel != 3 || w < 5 || r < 2 || r + 1 >= h - 2 || r + 1 >= r1) {
-      DemosaicRowsGeneric<uint8_t>(dst, src, p, r, r + 1, DemosaicSpan8);
-      ++r;
-      continue;
+int DemosaicPairSpan16(uint8_t* out0, uint8_t* out1, const uint16_t* ym2, const uint16_t* xm1, const uint16_t* y0,
+                       const uint16_t* xp1, const uint16_t* yp2, int width, bool redUpper, int redLeftAt2, int kRedIn,
+                      int kBlueIn) {
+  int32_t lanes[8];
+  for (int i = 0; i < 8; ++i) lanes[i] = ((i & 1) == 0) == (redLeftAt2 != 0) ? -1 : 0;
+  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
+  const __m256i kRed = _mm256_set1_epi32(kRedIn);
+  const __m256i kBlue = _mm256_set1_epi32(kBlueIn);
+  const __m256i maxValue = _mm256_set1_epi32(65535);
+  auto x3 = [](__m256i v) { return _mm256_add_epi32(_mm256_add_epi32(v, v), v); };
+  // One output row from the vertical sums of its red rows (va) and blue rows (vb) at column offsets
+  // -2, -1, 0, +1, and its cell rows a (red) and b (blue) at offsets -1 and 0.
+  auto finish = [&](uint8_t* out, const __m256i* va, const __m256i* vb, __m256i am1, __m256i a0, __m256i bm1,
+                    __m256i b0) {
+    const __m256i red = _mm256_blendv_epi8(_mm256_add_epi32(x3(va[2]), va[0]), _mm256_add_epi32(x3(va[1]), va[3]),
+                                           redLeft);
+    const __m256i blue = _mm256_blendv_epi8(_mm256_add_epi32(x3(vb[1]), vb[3]), _mm256_add_epi32(x3(vb[2]), vb[0]),
+                                            redLeft);
+    const __m256i green = _mm256_blendv_epi8(_mm256_srli_epi32(_mm256_add_epi32(am1, b0), 1),
+                                             _mm256_srli_epi32(_mm256_add_epi32(a0, bm1), 1), redLeft);
+    const __m256i r32 = _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(red, kRed), 11), maxValue);
+    const __m256i b32 = _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(blue, kBlue), 11), maxValue);
+    const __m256i bg = _mm256_permute4x64_epi64(_mm256_packus_epi32(b32, green), 0xD8);
+    const __m256i rr = _mm256_permute4x64_epi64(_mm256_packus_epi32(r32, r32), 0xD8);
+    StoreInterleaved(out, _mm256_castsi256_si128(bg), _mm256_extracti128_si256(bg, 1), _mm256_castsi256_si128(rr),
+                     kInterleave16);
+  };
+  int c = 2;
+  for (; c + 8 <= width - 2; c += 8) {
+    __m256i p[4], q[4], s[4], t[4], xm[2], xp[2], yc[2];
+    for (int o = 0; o < 4; ++o) {
+      const int col = c - 2 + o;
+      const __m256i m = Load16As32(xm1 + col);
+      const __m256i pl = Load16As32(xp1 + col);
+      const __m256i mid = x3(Load16As32(y0 + col));
+      p[o] = _mm256_add_epi32(x3(m), pl);
+      q[o] = _mm256_add_epi32(x3(pl), m);
+      s[o] = _mm256_add_epi32(mid, Load16As32(ym2 + col));
+      t[o] = _mm256_add_epi32(mid, Load16As32(yp2 + col));
+      if (o == 1 || o == 2) {
+        xm[o - 1] = m;
+        xp[o - 1] = pl;
+        yc[o - 1] = Load16As32(y0 + col);
+      }
     }
-    for (int y = r; y <= r + 1; ++y) {
-      for (int c : {0, 1, w - 2, w - 1}) DemosaicPixel<uint8_t>(dst, src, p, y, c);
+    if (redUpper) {
+      finish(out0 + 6 * c, p, s, xm[0], xm[1], yc[0], yc[1]);
+      finish(out1 + 6 * c, q, t, xp[0], xp[1], yc[0], yc[1]);
+    } else {
+      finish(out0 + 6 * c, s, p, yc[0], yc[1], xm[0], xm[1]);
+      finish(out1 + 6 * c, t, q, yc[0], yc[1], xp[0], xp[1]);
     }
-    const bool redUpper = ((r - 1 + rowFlag) & 1) == 1;
-    const int done = DemosaicPairSpan8(dst.Row(r), dst.Row(r + 1), src.Row(r - 2), src.Row(r - 1), src.Row(r),
-                                       src.Row(r + 1), src.Row(r + 2), w, redUpper, redLeftAt2, p.kRed, p.kBlue);
-    for (int y = r; y <= r + 1; ++y) {
-      const bool upper = ((y - 1 + rowFlag) & 1) == 1;
-      const uint8_t* a = src.Row(upper ? y - 1 : y);
-      const uint8_t* a2 = src.Row(upper ? y + 1 : y - 2);
-      const uint8_t* b = src.Row(upper ? y : y - 1);
-      const uint8_t* b2 = src.Row(upper ? y - 2 : y + 1);
-      DemosaicSpan<uint8_t>(dst.Row(y), 3, a, a2, b, b2, done, w - 2, redLeftAt2 ^ ((done - 2) & 1), p.kRed,
-                            p.kBlue);
-    }
-    r += 2;
   }
+  return c;
 }
 
 // 16-bit mosaic to 48-bit: 8 columns per step in 32-bit lanes (sum × k < 2^30).
@@ -387,12 +410,54 @@ void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* 
   });
 }
 
+// Rows r0 .. r1 - 1: interior rows two at a time, everything else as in the generic driver.
+template <typename T>
+void DemosaicRowsPaired(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1) {
+  const int w = src.width;
+  const int h = src.height;
+  const int rowFlag = PhaseRowFlag(p.phase);
+  const int colFlag = PhaseColFlag(p.phase);
+  const int redLeftAt2 = ((1 + colFlag) & 1) == 0 ? 1 : 0;
+  int r = r0;
+  while (r < r1) {
+    if (dst.bytesPerPixel != 3 * static_cast<int>(sizeof(T)) || w < 5 || r < 2 || r + 1 >= h - 2 || r + 1 >= r1) {
+      if constexpr (sizeof(T) == 1) {
+        DemosaicRowsGeneric<T>(dst, src, p, r, r + 1, DemosaicSpan8);
+      } else {
+        DemosaicRowsGeneric<T>(dst, src, p, r, r + 1, DemosaicSpan16);
+      }
+      ++r;
+      continue;
+    }
+    for (int y = r; y <= r + 1; ++y) {
+      for (int c : {0, 1, w - 2, w - 1}) DemosaicPixel<T>(dst, src, p, y, c);
+    }
+    const bool redUpper = ((r - 1 + rowFlag) & 1) == 1;
+    auto row = [&](int y) { return reinterpret_cast<const T*>(src.Row(y)); };
+    int done;
+    if constexpr (sizeof(T) == 1) {
+      done = DemosaicPairSpan8(dst.Row(r), dst.Row(r + 1), row(r - 2), row(r - 1), row(r), row(r + 1), row(r + 2), w,
+                               redUpper, redLeftAt2, p.kRed, p.kBlue);
+    } else {
+      done = DemosaicPairSpan16(dst.Row(r), dst.Row(r + 1), row(r - 2), row(r - 1), row(r), row(r + 1), row(r + 2),
+                                w, redUpper, redLeftAt2, p.kRed, p.kBlue);
+    }
+    for (int y = r; y <= r + 1; ++y) {
+      const bool upper = ((y - 1 + rowFlag) & 1) == 1;
+      DemosaicSpan<T>(reinterpret_cast<T*>(dst.Row(y)), 3, row(upper ? y - 1 : y), row(upper ? y + 1 : y - 2),
+                      row(upper ? y : y - 1), row(upper ? y - 2 : y + 1), done, w - 2, redLeftAt2 ^ ((done - 2) & 1),
+                      p.kRed, p.kBlue);
+    }
+    r += 2;
+  }
+}
+
 void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool) {
   ForRows(pool, src.height, [&](int r0, int r1) {
     if (src.bytesPerPixel == 1) {
-      DemosaicRows8(dst, src, p, r0, r1);
+      DemosaicRowsPaired<uint8_t>(dst, src, p, r0, r1);
     } else {
-      DemosaicRowsGeneric<uint16_t>(dst, src, p, r0, r1, DemosaicSpan16);
+      DemosaicRowsPaired<uint16_t>(dst, src, p, r0, r1);
     }
   });
 }
