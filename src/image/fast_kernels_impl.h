@@ -74,12 +74,21 @@ void DemosaicRowsGeneric(const Plane& dst, const Plane& src, const DemosaicParam
   }
 }
 
+// Gains and offsets alternate with the column parity: the loop takes a column pair per step, so the
+// vectoriser sees one fixed pattern of two lanes.
 template <typename T>
 ORVANE_ALWAYS_INLINE void GrayGainRow(T* row, int width, const int* gain, const int* offset, int maxValue) {
-  for (int x = 0; x < width; ++x) {
-    const int v = offset[x & 1] + ((gain[x & 1] * static_cast<int>(row[x])) >> 7);
-    row[x] = static_cast<T>(v < 0 ? 0 : (v > maxValue ? maxValue : v));
+  const int g0 = gain[0], g1 = gain[1], o0 = offset[0], o1 = offset[1];
+  auto apply = [maxValue](int g, int o, T s) {
+    const int v = o + ((g * static_cast<int>(s)) >> 7);
+    return static_cast<T>(v < 0 ? 0 : (v > maxValue ? maxValue : v));
+  };
+  int x = 0;
+  for (; x + 1 < width; x += 2) {
+    row[x] = apply(g0, o0, row[x]);
+    row[x + 1] = apply(g1, o1, row[x + 1]);
   }
+  if (x < width) row[x] = apply(g0, o0, row[x]);
 }
 
 inline void GrayGainGeneric(const Plane& img, const GrayGainParams& p, RowPool* pool) {

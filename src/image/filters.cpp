@@ -111,8 +111,9 @@ GrayGainParams MakeGrayGainParams(const int gain[4], const int offset[4], int ph
   for (int ry = 0; ry < 2; ++ry) {
     for (int rx = 0; rx < 2; ++rx) {
       const GrayChannel ch = GrayChannelAt(ry, rx, phase);
-      p.gain[ry][rx] = gain[ch];
-      p.offset[ry][rx] = offset[ch];
+      // Held to the settings' ranges: the kernels rely on non-negative gains.
+      p.gain[ry][rx] = std::clamp(gain[ch], 0, 255);
+      p.offset[ry][rx] = std::clamp(offset[ch], -255, 255);
     }
   }
   p.maxValue = (1 << std::clamp(depthBits, 1, 16)) - 1;
