@@ -7,7 +7,9 @@
 namespace orvane::image {
 
 // The camera operations the automatic exposure needs. The SDK object implements it over its device
-// object; tests use a small fake. Exposure values are in the device unit (100 µs).
+// object; tests use a small fake. Exposure values are in the device unit (100 µs). After a successful
+// set the SDK object stores the value in its cache (the gain as global and four colour gains; the
+// exposure, and its time read back when the device reports exposure in time units).
 class ExposureControl {
  public:
   virtual ~ExposureControl() = default;

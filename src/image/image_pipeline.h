@@ -46,7 +46,9 @@ struct PipelineSettings {
   int offsetY = 0;
 };
 
-// What a frame changed in the settings, for the SDK object to store back.
+// What a frame changed in the settings, for the SDK object to store back: the white-balance gains
+// (and, for a one-shot balance, the switch and both markers cleared), the gray gains with the gray
+// balance request set back to 0, and the result of the exposure step.
 struct PipelineUpdates {
   bool whiteBalanceMeasured = false;  // bayerGainRed/Green/Blue hold the new gains
   bool whiteBalanceFinished = false;  // the one-shot balance ran: clear the switch and both markers
@@ -81,8 +83,10 @@ class ImagePipeline {
   // Called with the dialog to refresh after an automatic balance or exposure step (acquisition thread).
   void SetRefreshHook(std::function<void(DialogRefresh, int value)> hook) { refresh_ = std::move(hook); }
 
-  // Runs one frame: the raw frame is in images.Raw(colorMode). `mask` and `exposure` may be null.
-  // Returns false when the images do not fit the colour mode (nothing is converted then).
+  // Runs one frame: the raw frame is in images.Raw(colorMode). `mask` and `exposure` may be null (a caller
+  // that wants the exposure step outside its frame lock calls RunAutoExposure itself first and passes
+  // null here). The caller holds its frame lock; the images and the mask are not touched by anyone else
+  // during the call. Returns false when the images do not fit the colour mode (nothing is converted then).
   bool Run(const PipelineSettings& settings, const PipelineImages& images, DefectMask* mask,
            ExposureControl* exposure, PipelineUpdates* updates);
 
