@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -303,7 +304,12 @@ TEST_P(DeviceGiveUpTest, FiveFailedAttemptsEndTheThread) {
 INSTANTIATE_TEST_SUITE_P(Faults, DeviceGiveUpTest,
                          ::testing::Values(GiveUpCase{"headers", 5, 0, 0}, GiveUpCase{"payloads", 0, 5, 0},
                                            GiveUpCase{"short payloads", 0, 0, 5},
-                                           GiveUpCase{"mixed", 2, 3, 0}));
+                                           GiveUpCase{"mixed", 2, 3, 0}),
+                         [](const auto& info) {
+                           std::string name = info.param.what;
+                           std::replace(name.begin(), name.end(), ' ', '_');
+                           return name;
+                         });
 
 TEST_F(DeviceTest, ShortPayloadIsNotAFrame) {
   OpenSmall();
