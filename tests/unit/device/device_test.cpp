@@ -74,6 +74,12 @@ TEST_F(DeviceTest, CountsAndNamesDevicesOfTheType) {
   EXPECT_EQ(device->GetDeviceName(0, name, sizeof(name)), 0);  // this camera's type has no name entry
   EXPECT_STREQ(name, "unchanged");
   EXPECT_EQ(device->GetMaxDevices(), 32);
+  // Entries stay in the table when their cameras cannot be opened; only the typed count drops.
+  camera->SetUnplugged(true);
+  EXPECT_EQ(device->CountDevices(0), 3);
+  EXPECT_EQ(device->CountDevices(12784), 0);
+  EXPECT_EQ(device->IsDevicePresent(0), 0);
+  EXPECT_EQ(device->Open(0), 0);
 }
 
 TEST_F(DeviceTest, CloseOfANeverOpenedObjectKeepsInitialState) {
