@@ -447,7 +447,7 @@ bool VirtualCamera::ProcessFrontLocked(Clock::time_point now, Clock::time_point*
     StartFrameLocked(std::min(due, now));
     armed_ = false;
     const auto n = static_cast<uint32_t>(std::min<size_t>(r.length, sizeof(header_)));
-    std::memcpy(r.data, header_, n);
+    if (n != 0) std::memcpy(r.data, header_, n);
     ++counters_.headersSent;
     return finish(false, n);
   }
@@ -486,6 +486,8 @@ void VirtualCamera::StartFrameLocked(Clock::time_point frameTime) {
   ++frameCounter_;
   lastFrameTime_ = frameTime;
   anyFrame_ = true;
+  // Besides the payload length, the status words and the counter the device core reads, the header
+  // carries the frame's geometry (line length at 20, lines at 24, bytes per pixel at 36) for diagnostics.
   const RenderSettings& s = renderedFor_;
   std::memset(header_, 0, sizeof(header_));
   StoreU32(header_ + usb::frame_header::kPayloadLength, static_cast<uint32_t>(frame_->size()));

@@ -40,6 +40,8 @@ class SharedMemory {
 class NamedLock {
  public:
   static std::optional<NamedLock> Open(const std::string& name);
+  // Removes what the name leaves behind (POSIX: the lock file; a no-op on Windows).
+  static void Remove(const std::string& name);
 
   NamedLock() = default;
   NamedLock(NamedLock&& other) noexcept;

@@ -56,6 +56,7 @@ void COrvCy3Cam::CloseStreamHandle() {
 bool COrvCy3Cam::Close() {
   CloseStreamHandle();
   std::lock_guard<std::mutex> lock(stagingMutex_);
+  stagingAllocated_.store(false);
   stagingBuffer_.reset();
   return true;
 }
@@ -67,10 +68,7 @@ bool COrvCy3Cam::SelectDevice(int index) {
   return true;
 }
 
-bool COrvCy3Cam::StagingAllocated() const {
-  std::lock_guard<std::mutex> lock(stagingMutex_);
-  return stagingBuffer_ != nullptr;
-}
+bool COrvCy3Cam::StagingAllocated() const { return stagingAllocated_.load(); }
 
 bool COrvCy3Cam::PrepareStreaming() {
   {
@@ -78,6 +76,7 @@ bool COrvCy3Cam::PrepareStreaming() {
     if (!stagingBuffer_) {
       stagingBuffer_.reset(new (std::nothrow) uint8_t[kStagingBufferSize]);
       if (!stagingBuffer_) return false;
+      stagingAllocated_.store(true);
     }
   }
   ResetPort();

@@ -8,6 +8,7 @@
 // (opened on demand); the abort-pipe request and the arming request 0xC2 go to that handle too.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -155,6 +156,9 @@ class COrvCy3Cam : public CFx3Api, public CControllerBase {
   mutable std::mutex stagingMutex_;
   // Guarded by stagingMutex_, which a buffered read holds for its whole transfer.
   std::unique_ptr<uint8_t[]> stagingBuffer_;
+  // Mirrors stagingBuffer_ != nullptr (written under stagingMutex_), so that direct transfers, which
+  // only need to know that streaming was prepared, never wait behind a buffered read.
+  std::atomic<bool> stagingAllocated_{false};
 
   // Serialises the two-step sequences on the FPGA byte-register port (I2C device 0x40).
   std::mutex fpgaPortMutex_;

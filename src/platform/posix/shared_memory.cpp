@@ -87,6 +87,11 @@ std::optional<NamedLock> NamedLock::Open(const std::string& name) {
   return lock;
 }
 
+void NamedLock::Remove(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos) return;
+  unlink(("/dev/shm/" + name).c_str());
+}
+
 NamedLock::NamedLock(NamedLock&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)), fd_(std::exchange(other.fd_, -1)) {}
 

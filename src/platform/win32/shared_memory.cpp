@@ -65,6 +65,8 @@ std::optional<NamedLock> NamedLock::Open(const std::string& name) {
   return lock;
 }
 
+void NamedLock::Remove(const std::string&) {}
+
 NamedLock::NamedLock(NamedLock&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)), fd_(std::exchange(other.fd_, -1)) {}
 

@@ -2,11 +2,9 @@
 // every request that reaches the seam) and a private shared section per test.
 #pragma once
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstring>
-#include <filesystem>
+#include <random>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -104,8 +102,10 @@ class RecordingDriver final : public DriverBackend {
 class ScopedSectionName {
  public:
   ScopedSectionName() {
+    // Unique across the test processes that run at the same time on this machine.
+    static const uint64_t run = std::random_device{}() * 0x100000000ull + std::random_device{}();
     static std::atomic<int> counter{0};
-    name_ = "R3O5-Test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    name_ = "R3O5-Test-" + std::to_string(run) + "-" + std::to_string(counter++);
     Cleanup();
   }
   explicit ScopedSectionName(std::string name) : name_(std::move(name)) {}
@@ -113,8 +113,7 @@ class ScopedSectionName {
   const std::string& name() const { return name_; }
   void Cleanup() const {
     platform::SharedMemory::Remove(name_);
-    std::error_code ec;
-    std::filesystem::remove("/dev/shm/" + name_ + "-Lock", ec);
+    platform::NamedLock::Remove(name_ + "-Lock");
   }
 
  private:

@@ -1,0 +1,135 @@
+#include "sim/scene_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace orvane::sim {
+namespace {
+
+constexpr int kRed = 0;
+constexpr int kGreen = 1;
+constexpr int kBlue = 2;
+
+uint16_t Pixel(const FrameBytes& f, const RenderSettings& s, int x, int y) {
+  const size_t i = (static_cast<size_t>(y) * s.width + x) * s.bytesPerPixel;
+  return s.bytesPerPixel == 2 ? static_cast<uint16_t>((*f)[i] | ((*f)[i + 1] << 8)) : (*f)[i];
+}
+
+TEST(SceneRenderer, FrameSizeFollowsGeometryAndDepth) {
+  for (int bpp : {1, 2}) {
+    RenderSettings s;
+    s.width = 37;
+    s.height = 5;
+    s.bytesPerPixel = bpp;
+    EXPECT_EQ(RenderFrame(s)->size(), static_cast<size_t>(37 * 5 * bpp));
+  }
+  RenderSettings empty;
+  empty.width = 0;
+  EXPECT_TRUE(RenderFrame(empty)->empty());
+}
+
+TEST(SceneRenderer, ColourFilterReadsBlueGreenGreenRedAtTheWindowOrigin) {
+  for (int bpp : {1, 2}) {
+    for (auto [x0, y0] : {std::pair{104, 100}, std::pair{1000, 1702}, std::pair{0, 0}}) {
+      SCOPED_TRACE(testing::Message() << bpp << " bytes at " << x0 << "," << y0);
+      RenderSettings s;
+      s.width = 8;
+      s.height = 4;
+      s.bytesPerPixel = bpp;
+      s.originX = x0;
+      s.originY = y0;
+      const FrameBytes f = RenderFrame(s);
+      const int shift = bpp == 2 ? 0 : 8;
+      EXPECT_EQ(Pixel(f, s, 0, 0), SceneSample(x0, y0, kBlue) >> shift);
+      EXPECT_EQ(Pixel(f, s, 1, 0), SceneSample(x0 + 1, y0, kGreen) >> shift);
+      EXPECT_EQ(Pixel(f, s, 0, 1), SceneSample(x0, y0 + 1, kGreen) >> shift);
+      EXPECT_EQ(Pixel(f, s, 1, 1), SceneSample(x0 + 1, y0 + 1, kRed) >> shift);
+    }
+  }
+  // Inside the first colour patch the three channels differ, so the phase is visible.
+  EXPECT_NE(SceneSample(104, 100, kBlue), SceneSample(104, 100, kRed));
+}
+
+TEST(SceneRenderer, SubSamplingCoversTwiceTheArea) {
+  RenderSettings s;
+  s.width = 6;
+  s.height = 4;
+  s.bytesPerPixel = 2;
+  s.originX = 2000;
+  s.originY = 1700;
+  s.subSampled = true;
+  const FrameBytes f = RenderFrame(s);
+  EXPECT_EQ(Pixel(f, s, 5, 3), SceneSample(2010, 1706, kRed));
+  EXPECT_EQ(Pixel(f, s, 4, 2), SceneSample(2008, 1704, kBlue));
+}
+
+TEST(SceneRenderer, VerticalMirrorReversesTheWindowRows) {
+  RenderSettings s;
+  s.width = 4;
+  s.height = 10;
+  s.bytesPerPixel = 2;
+  s.originX = 400;
+  s.originY = 1700;  // colour ramp: green changes from line to line
+  RenderSettings m = s;
+  m.mirrorV = true;
+  const FrameBytes plain = RenderFrame(s);
+  const FrameBytes mirrored = RenderFrame(m);
+  for (int r = 0; r < s.height; ++r) {
+    // Green sits at odd columns of even rows and even columns of odd rows.
+    const int gm = (r % 2 == 0) ? 1 : 0;
+    const int gp = ((s.height - 1 - r) % 2 == 0) ? 1 : 0;
+    EXPECT_EQ(Pixel(mirrored, m, gm, r), Pixel(plain, s, gp, s.height - 1 - r)) << r;
+  }
+  EXPECT_NE(Pixel(plain, s, 1, 0), Pixel(plain, s, 0, 9));
+}
+
+TEST(SceneRenderer, BrightnessScalesAndSaturates) {
+  RenderSettings s;
+  s.width = 8;
+  s.height = 2;
+  s.bytesPerPixel = 2;
+  s.originX = 1000;
+  s.originY = 1300;  // gray ramp at about a quarter of full scale
+  RenderSettings twice = s;
+  twice.brightness = 2.0;
+  RenderSettings huge = s;
+  huge.brightness = 100.0;
+  const FrameBytes a = RenderFrame(s);
+  const FrameBytes b = RenderFrame(twice);
+  const FrameBytes c = RenderFrame(huge);
+  for (int x = 0; x < 8; ++x) {
+    EXPECT_NEAR(Pixel(b, s, x, 0), 2 * Pixel(a, s, x, 0), 1);
+    EXPECT_EQ(Pixel(c, s, x, 0), 65535);
+  }
+}
+
+TEST(SceneRenderer, NoiseIsSeededAndHasTheRequestedSpread) {
+  RenderSettings s;
+  s.width = 200;
+  s.height = 100;
+  s.originX = 1800;
+  s.originY = 1300;
+  RenderSettings n = s;
+  n.noiseStdDev = 2.0;
+  n.noiseSeed = 7;
+  const FrameBytes clean = RenderFrame(s);
+  const FrameBytes noisy = RenderFrame(n, 0);
+  EXPECT_EQ(*noisy, *RenderFrame(n, 0)) << "same seed and variant, same frame";
+  EXPECT_NE(*noisy, *RenderFrame(n, 1));
+  double sum = 0;
+  double sumSq = 0;
+  for (size_t i = 0; i < clean->size(); ++i) {
+    const double d = static_cast<double>((*noisy)[i]) - (*clean)[i];
+    sum += d;
+    sumSq += d * d;
+  }
+  const double count = static_cast<double>(clean->size());
+  const double mean = sum / count;
+  EXPECT_NEAR(mean, 0.0, 0.3);
+  EXPECT_NEAR(std::sqrt(sumSq / count - mean * mean), 2.0, 0.4);
+  EXPECT_EQ(*clean, *RenderFrame(s)) << "without noise frames are identical";
+}
+
+}  // namespace
+}  // namespace orvane::sim
