@@ -187,6 +187,8 @@ int COrvaneR3O5Base::GetControllerStatus(uint8_t* record) {
   return controller_->ReadControllerStatus(record) ? 1 : 0;
 }
 
+int COrvaneR3O5Base::ForwardSensorRequest(void*, int32_t, int32_t) { return 0; }
+
 int COrvaneR3O5Base::Reopen(int32_t number) {
   StopTransfer(1);
   return Open(number) != 0 ? 0 : -1;

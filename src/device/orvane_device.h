@@ -54,6 +54,8 @@ class COrvaneR3O5Base {
   // Copies the 64-byte controller information record read at initialisation.
   virtual int GetControllerInfo(uint8_t* record);
   virtual int GetControllerStatus(uint8_t* record);
+  // A request meant for the sensor drivers of other camera types; this camera's driver takes none (0).
+  virtual int ForwardSensorRequest(void* request, int32_t b, int32_t c);
   // Stops streaming (waiting for the thread), then opens `number`: 0 on success, -1 on failure.
   virtual int Reopen(int32_t number);
   virtual int Open(int32_t number);

@@ -135,6 +135,7 @@ TEST_P(DeviceSimStreamTest, StreamsAHundredFramesAsRendered) {
   ASSERT_EQ(device->StopTransfer(1), 1);
   EXPECT_GE(checked, 1);
   EXPECT_FALSE(device->IsTransferFailed());
+  EXPECT_GT(device->TransferRate(), 0.0);
   // The frame counter register and the header counter agree.
   EXPECT_EQ(device->ReadFrameCounter(), 1);
   EXPECT_EQ(static_cast<uint32_t>(device->LastFrameCounter()), Camera().FrameCounter() & 0xFF);

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -73,6 +74,12 @@ TEST_F(DeviceTest, CountsAndNamesDevicesOfTheType) {
   EXPECT_EQ(device->GetDeviceName(0, name, sizeof(name)), 0);  // this camera's type has no name entry
   EXPECT_STREQ(name, "unchanged");
   EXPECT_EQ(device->GetMaxDevices(), 32);
+  // Entries stay in the table when their cameras cannot be opened; only the typed count drops.
+  camera->SetUnplugged(true);
+  EXPECT_EQ(device->CountDevices(0), 3);
+  EXPECT_EQ(device->CountDevices(12784), 0);
+  EXPECT_EQ(device->IsDevicePresent(0), 0);
+  EXPECT_EQ(device->Open(0), 0);
 }
 
 TEST_F(DeviceTest, CloseOfANeverOpenedObjectKeepsInitialState) {
@@ -303,7 +310,12 @@ TEST_P(DeviceGiveUpTest, FiveFailedAttemptsEndTheThread) {
 INSTANTIATE_TEST_SUITE_P(Faults, DeviceGiveUpTest,
                          ::testing::Values(GiveUpCase{"headers", 5, 0, 0}, GiveUpCase{"payloads", 0, 5, 0},
                                            GiveUpCase{"short payloads", 0, 0, 5},
-                                           GiveUpCase{"mixed", 2, 3, 0}));
+                                           GiveUpCase{"mixed", 2, 3, 0}),
+                         [](const auto& info) {
+                           std::string name = info.param.what;
+                           std::replace(name.begin(), name.end(), ' ', '_');
+                           return name;
+                         });
 
 TEST_F(DeviceTest, ShortPayloadIsNotAFrame) {
   OpenSmall();
