@@ -1,0 +1,36 @@
+# cmake -DOBJDUMP=<objdump> -DBINARIES=<a.dll;b.exe> -P check_system_imports.cmake
+# Fails when a PE binary imports a DLL that is not part of Windows itself.
+cmake_minimum_required(VERSION 3.25)
+set(system_dlls
+  kernel32 user32 gdi32 advapi32 comctl32 comdlg32 msvcrt setupapi winmm msvfw32 avifil32
+  ole32 oleaut32 shell32 shlwapi version ws2_32 bcrypt imm32 uxtheme cfgmgr32 ntdll)
+
+foreach(binary IN LISTS BINARIES)
+  execute_process(COMMAND ${OBJDUMP} -p ${binary}
+    OUTPUT_VARIABLE dump RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${OBJDUMP} -p ${binary} failed: ${err}")
+  endif()
+  string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
+  set(imports "")
+  set(foreign "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^DLL Name: *" "" name "${line}")
+    string(STRIP "${name}" name)
+    list(APPEND imports ${name})
+    string(TOLOWER "${name}" lower)
+    string(REGEX REPLACE "\\.dll$" "" lower "${lower}")
+    if(NOT lower IN_LIST system_dlls AND NOT lower MATCHES "^api-ms-win-")
+      list(APPEND foreign ${name})
+    endif()
+  endforeach()
+  if(NOT imports)
+    message(FATAL_ERROR "${binary}: no import table found")
+  endif()
+  list(JOIN imports ", " shown)
+  message(STATUS "${binary}: ${shown}")
+  if(foreign)
+    list(JOIN foreign ", " bad)
+    message(FATAL_ERROR "${binary} imports non-system DLLs: ${bad}")
+  endif()
+endforeach()
