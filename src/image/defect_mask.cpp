@@ -1,0 +1,292 @@
+#include "image/defect_mask.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace orvane::image {
+
+namespace {
+
+constexpr char kMagic[16] = "KAVRIN MASK1000";
+constexpr size_t kPixels = static_cast<size_t>(DefectMask::kWidth) * DefectMask::kHeight;
+constexpr uint32_t kBlockSize8 = static_cast<uint32_t>(kPixels);
+constexpr uint32_t kBlockSize16 = static_cast<uint32_t>(2 * kPixels);
+
+// Map thresholds: a hot pixel is bright in the dark reference, a dead pixel dark in the bright one.
+constexpr int kHot8 = 192, kDead8 = 64;
+constexpr int kHot16 = 0x3000, kDead16 = 0x1000;
+// Defect test: difference from the four-neighbour mean.
+constexpr int kThreshold8 = 30, kThreshold16 = 480;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint32_t GetLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+bool IsFullFrame(const DibImage& raw) {
+  return raw.Width() == DefectMask::kWidth && raw.Height() == DefectMask::kHeight;
+}
+
+// 16-bit blocks are little-endian in the file, as in memory on every platform we build for.
+bool WriteSamples(std::FILE* f, const uint16_t* samples) {
+  static_assert(sizeof(uint16_t) == 2);
+  return std::fwrite(samples, 2, kPixels, f) == kPixels;
+}
+
+template <typename T>
+bool Resize(std::vector<T>& v) {
+  try {
+    v.assign(kPixels, T{0});
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+template <typename T>
+void Shade(DibImage& raw, const T* dark, const T* bright, int offsetX, int offsetY) {
+  const int border = IsFullFrame(raw) ? 2 : 0;
+  const int yEnd = std::min(raw.Height() - border, DefectMask::kHeight - offsetY);
+  const int xEnd = std::min(raw.Width() - border, DefectMask::kWidth - offsetX);
+  for (int y = border; y < yEnd; ++y) {
+    T* row = reinterpret_cast<T*>(raw.Row(y));
+    const size_t ref = static_cast<size_t>(y + offsetY) * DefectMask::kWidth + static_cast<size_t>(offsetX);
+    for (int x = border; x < xEnd; ++x) {
+      const int64_t d = dark[ref + static_cast<size_t>(x)];
+      const int64_t w = bright[ref + static_cast<size_t>(x)];
+      const int64_t v = row[x];
+      if constexpr (sizeof(T) == 1) {
+        if (d != w) row[x] = static_cast<T>(std::clamp<int64_t>(((v - d) * 256) / (w - d), 0, 255));
+      } else {
+        if (d < w) row[x] = static_cast<T>(std::clamp<int64_t>(((v - d) * 65536) / (w - d), 0, 65535));
+      }
+    }
+  }
+}
+
+template <typename T>
+void Defects(DibImage& raw, const uint8_t* hot, const uint8_t* dead, int offsetX, int offsetY, int threshold,
+             std::vector<uint8_t>& work) {
+  const int w = raw.Width();
+  const int h = raw.Height();
+  std::fill(work.begin(), work.end(), uint8_t{0});
+  auto at = [&](int y, int x) -> int { return reinterpret_cast<const T*>(raw.Row(y))[x]; };
+  auto mapped = [&](const uint8_t* map, int y, int x) {
+    if (map == nullptr) return false;
+    const int ry = y + offsetY;
+    const int rx = x + offsetX;
+    if (ry >= DefectMask::kHeight || rx >= DefectMask::kWidth) return false;
+    return map[static_cast<size_t>(ry) * DefectMask::kWidth + static_cast<size_t>(rx)] != 0;
+  };
+  for (int y = 1; y < h - 1; ++y) {
+    for (int x = 1; x < w - 1; ++x) {
+      const int mean = (at(y, x - 1) + at(y, x + 1) + at(y - 1, x) + at(y + 1, x)) >> 2;
+      if (mapped(hot, y, x) || mapped(dead, y, x) || std::abs(at(y, x) - mean) >= threshold) {
+        work[static_cast<size_t>(y) * w + x] = 1;
+      }
+    }
+  }
+  auto marked = [&](int y, int x) { return work[static_cast<size_t>(y) * w + x] != 0; };
+  for (int y = 1; y < h - 1; ++y) {
+    for (int x = 1; x < w - 1; ++x) {
+      if (!marked(y, x)) continue;
+      int sum = 0;
+      int count = 0;
+      for (int xx = x - 1; xx >= 0; --xx) {
+        if (!marked(y, xx)) {
+          sum += at(y, xx), ++count;
+          break;
+        }
+      }
+      for (int xx = x + 1; xx < w; ++xx) {
+        if (!marked(y, xx)) {
+          sum += at(y, xx), ++count;
+          break;
+        }
+      }
+      for (int yy = y - 1; yy >= 0; --yy) {
+        if (!marked(yy, x)) {
+          sum += at(yy, x), ++count;
+          break;
+        }
+      }
+      for (int yy = y + 1; yy < h; ++yy) {
+        if (!marked(yy, x)) {
+          sum += at(yy, x), ++count;
+          break;
+        }
+      }
+      // Unmarked pixels are never written, so every source above still holds its original value.
+      if (count > 0) reinterpret_cast<T*>(raw.Row(y))[x] = static_cast<T>(sum / count);
+    }
+  }
+}
+
+}  // namespace
+
+bool DefectMask::EnsureAllocated() {
+  if (Allocated()) return true;
+  if (Resize(dark8_) && Resize(bright8_) && Resize(dark16_) && Resize(bright16_) && Resize(hot8_) && Resize(dead8_) &&
+      Resize(hot16_) && Resize(dead16_)) {
+    return true;
+  }
+  dark8_ = {}, bright8_ = {}, dark16_ = {}, bright16_ = {}, hot8_ = {}, dead8_ = {}, hot16_ = {}, dead16_ = {};
+  return false;
+}
+
+const uint8_t* DefectMask::Reference8(int which) const {
+  if (!Allocated()) return nullptr;
+  return which == 0 ? dark8_.data() : bright8_.data();
+}
+const uint16_t* DefectMask::Reference16(int which) const {
+  if (!Allocated()) return nullptr;
+  return which == 0 ? dark16_.data() : bright16_.data();
+}
+const uint8_t* DefectMask::Map(int depthBits, int which) const {
+  if (!Allocated()) return nullptr;
+  if (depthBits == 8) return which == 0 ? hot8_.data() : dead8_.data();
+  return which == 0 ? hot16_.data() : dead16_.data();
+}
+
+void DefectMask::RebuildMap(int depthBits, int which) {
+  uint8_t* map = const_cast<uint8_t*>(Map(depthBits, which));
+  if (map == nullptr) return;
+  for (int y = 2; y < kHeight - 2; ++y) {
+    const size_t row = static_cast<size_t>(y) * kWidth;
+    for (int x = 2; x < kWidth - 2; ++x) {
+      const size_t i = row + static_cast<size_t>(x);
+      bool flagged;
+      if (depthBits == 8) {
+        flagged = which == 0 ? dark8_[i] > kHot8 : bright8_[i] < kDead8;
+      } else {
+        flagged = which == 0 ? dark16_[i] > kHot16 : bright16_[i] < kDead16;
+      }
+      map[i] = flagged ? 1 : 0;
+    }
+  }
+}
+
+MaskStatus DefectMask::Capture(const DibImage& raw, int which) {
+  const int depth = raw.BitsPerPixel();
+  if (!raw.Valid() || (depth != 8 && depth != 16)) return MaskStatus::kBadSelector;
+  if (!EnsureAllocated()) return MaskStatus::kNoMemory;
+  if (IsFullFrame(raw)) {
+    if (which != 0 && which != 1) return MaskStatus::kBadSelector;
+    const size_t rowBytes = static_cast<size_t>(kWidth) * raw.BytesPerPixel();
+    uint8_t* target = depth == 8 ? (which == 0 ? dark8_.data() : bright8_.data())
+                                 : reinterpret_cast<uint8_t*>(which == 0 ? dark16_.data() : bright16_.data());
+    for (int y = 0; y < kHeight; ++y) std::memcpy(target + y * rowBytes, raw.Row(y), rowBytes);
+  }
+  RebuildMap(depth, which == 0 ? 0 : 1);
+  return MaskStatus::kOk;
+}
+
+void DefectMask::CorrectShading(DibImage& raw, int offsetX, int offsetY) const {
+  // Unallocated references read as zero: dark equals bright and nothing changes.
+  if (!Allocated() || !raw.Valid() || offsetX < 0 || offsetY < 0) return;
+  if (raw.BitsPerPixel() == 8) {
+    Shade<uint8_t>(raw, dark8_.data(), bright8_.data(), offsetX, offsetY);
+  } else if (raw.BitsPerPixel() == 16) {
+    Shade<uint16_t>(raw, dark16_.data(), bright16_.data(), offsetX, offsetY);
+  }
+}
+
+void DefectMask::CorrectDefects(DibImage& raw, int offsetX, int offsetY) {
+  if (!raw.Valid() || offsetX < 0 || offsetY < 0) return;
+  const size_t pixels = static_cast<size_t>(raw.Width()) * static_cast<size_t>(raw.Height());
+  if (work_.size() != pixels) {
+    try {
+      work_.assign(pixels, 0);
+    } catch (const std::bad_alloc&) {
+      work_ = {};
+      return;
+    }
+  }
+  if (raw.BitsPerPixel() == 8) {
+    Defects<uint8_t>(raw, Map(8, 0), Map(8, 1), offsetX, offsetY, kThreshold8, work_);
+  } else if (raw.BitsPerPixel() == 16) {
+    Defects<uint16_t>(raw, Map(16, 0), Map(16, 1), offsetX, offsetY, kThreshold16, work_);
+  }
+}
+
+MaskStatus DefectMask::Save(const char* path) const {
+  if (path == nullptr) return MaskStatus::kFileOpen;
+  File f(std::fopen(path, "wb"));
+  if (!f) return MaskStatus::kFileOpen;
+  uint8_t header[kHeaderSize] = {};
+  std::memcpy(header, kMagic, sizeof(kMagic));
+  PutLe32(header + 16, kWidth);
+  PutLe32(header + 20, kHeight);
+  PutLe32(header + 24, kBlockSize8);
+  PutLe32(header + 28, kBlockSize8);
+  PutLe32(header + 32, kBlockSize16);
+  PutLe32(header + 36, kBlockSize16);
+  bool ok = std::fwrite(header, 1, sizeof(header), f.get()) == sizeof(header);
+  if (Allocated()) {
+    ok = ok && std::fwrite(dark8_.data(), 1, kPixels, f.get()) == kPixels;
+    ok = ok && std::fwrite(bright8_.data(), 1, kPixels, f.get()) == kPixels;
+    ok = ok && WriteSamples(f.get(), dark16_.data());
+    ok = ok && WriteSamples(f.get(), bright16_.data());
+  } else {
+    // Never captured or loaded: the references read as zero.
+    static constexpr size_t kChunk = 1 << 16;
+    static const uint8_t zeros[kChunk] = {};
+    for (uint64_t left = kFileSize - kHeaderSize; ok && left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kChunk));
+      ok = std::fwrite(zeros, 1, n, f.get()) == n;
+      left -= n;
+    }
+  }
+  // fclose flushes the buffered tail; a failure there is a short write as well.
+  std::FILE* raw = f.release();
+  ok = (std::fclose(raw) == 0) && ok;
+  return ok ? MaskStatus::kOk : MaskStatus::kFileWrite;
+}
+
+MaskStatus DefectMask::Load(const char* path) {
+  if (path == nullptr) return MaskStatus::kFileOpen;
+  File f(std::fopen(path, "rb"));
+  if (!f) return MaskStatus::kFileOpen;
+  uint8_t header[kHeaderSize];
+  if (std::fread(header, 1, sizeof(header), f.get()) != sizeof(header)) return MaskStatus::kFileFormat;
+  // The magic compares as a zero-terminated string within its 16 bytes.
+  if (std::memchr(header, 0, 16) == nullptr ||
+      std::strcmp(reinterpret_cast<const char*>(header), kMagic) != 0 || GetLe32(header + 16) != kWidth ||
+      GetLe32(header + 20) != kHeight || GetLe32(header + 24) != kBlockSize8 || GetLe32(header + 28) != kBlockSize8 ||
+      GetLe32(header + 32) != kBlockSize16 || GetLe32(header + 36) != kBlockSize16) {
+    return MaskStatus::kFileFormat;
+  }
+  std::vector<uint8_t> dark8, bright8;
+  std::vector<uint16_t> dark16, bright16;
+  if (!Resize(dark8) || !Resize(bright8) || !Resize(dark16) || !Resize(bright16)) return MaskStatus::kNoMemory;
+  if (std::fread(dark8.data(), 1, kPixels, f.get()) != kPixels ||
+      std::fread(bright8.data(), 1, kPixels, f.get()) != kPixels ||
+      std::fread(dark16.data(), 2, kPixels, f.get()) != kPixels ||
+      std::fread(bright16.data(), 2, kPixels, f.get()) != kPixels) {
+    return MaskStatus::kFileFormat;
+  }
+  if (!EnsureAllocated()) return MaskStatus::kNoMemory;
+  dark8_.swap(dark8);
+  bright8_.swap(bright8);
+  dark16_.swap(dark16);
+  bright16_.swap(bright16);
+  RebuildMap(8, 0);
+  RebuildMap(8, 1);
+  RebuildMap(16, 0);
+  RebuildMap(16, 1);
+  return MaskStatus::kOk;
+}
+
+}  // namespace orvane::image

@@ -1,0 +1,255 @@
+#include "image/defect_mask.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "image_test_util.h"
+
+namespace orvane::image {
+namespace {
+
+constexpr int kW = DefectMask::kWidth;
+constexpr int kH = DefectMask::kHeight;
+
+std::string TempPath(const char* name) { return ::testing::TempDir() + "orvane_mask_" + name; }
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void Fill(DibImage& img, int value) {
+  for (int y = 0; y < img.Height(); ++y) {
+    for (int x = 0; x < img.Width(); ++x) {
+      if (img.BitsPerPixel() == 8) {
+        img.Row(y)[x] = static_cast<uint8_t>(value);
+      } else {
+        reinterpret_cast<uint16_t*>(img.Row(y))[x] = static_cast<uint16_t>(value);
+      }
+    }
+  }
+}
+int Get(const DibImage& img, int y, int x) {
+  return img.BitsPerPixel() == 8 ? img.Row(y)[x] : reinterpret_cast<const uint16_t*>(img.Row(y))[x];
+}
+void Set(DibImage& img, int y, int x, int v) {
+  if (img.BitsPerPixel() == 8) {
+    img.Row(y)[x] = static_cast<uint8_t>(v);
+  } else {
+    reinterpret_cast<uint16_t*>(img.Row(y))[x] = static_cast<uint16_t>(v);
+  }
+}
+
+TEST(DefectMask, NothingIsAllocatedBeforeFirstUseAndEverythingReadsZero) {
+  DefectMask mask;
+  EXPECT_FALSE(mask.Allocated());
+  EXPECT_EQ(mask.Reference8(0), nullptr);
+  DibImage frame;
+  ASSERT_TRUE(frame.Create(16, 8, 8));
+  test::FillRandom(frame, 1);
+  DibImage before;
+  test::CopyPixels(before, frame);
+  mask.CorrectShading(frame, 0, 0);
+  EXPECT_TRUE(test::SamePixels(frame, before));
+  EXPECT_FALSE(mask.Allocated());
+
+  const std::string path = TempPath("zero");
+  ASSERT_EQ(mask.Save(path.c_str()), MaskStatus::kOk);
+  const std::vector<uint8_t> bytes = ReadFile(path);
+  ASSERT_EQ(bytes.size(), 72000040u);
+  EXPECT_EQ(0, std::memcmp(bytes.data(), "KAVRIN MASK1000", 16));
+  EXPECT_TRUE(std::all_of(bytes.begin() + 40, bytes.end(), [](uint8_t b) { return b == 0; }));
+  std::remove(path.c_str());
+}
+
+TEST(DefectMask, SavedFileHasTheExactLayoutAndLoadsBackBitIdentically) {
+  DefectMask mask;
+  DibImage frame8, frame16;
+  ASSERT_TRUE(frame8.Create(kW, kH, 8));
+  ASSERT_TRUE(frame16.Create(kW, kH, 16));
+  test::FillRandom(frame8, 10, 0);
+  test::FillRandom(frame16, 11, 0);
+  ASSERT_EQ(mask.Capture(frame8, 0), MaskStatus::kOk);
+  ASSERT_EQ(mask.Capture(frame16, 1), MaskStatus::kOk);
+  const std::string path = TempPath("roundtrip");
+  ASSERT_EQ(mask.Save(path.c_str()), MaskStatus::kOk);
+  const std::vector<uint8_t> bytes = ReadFile(path);
+  ASSERT_EQ(bytes.size(), 72000040u);
+  const uint32_t* fields = reinterpret_cast<const uint32_t*>(bytes.data() + 16);
+  EXPECT_EQ(fields[0], 4000u);
+  EXPECT_EQ(fields[1], 3000u);
+  EXPECT_EQ(fields[2], 12000000u);
+  EXPECT_EQ(fields[3], 12000000u);
+  EXPECT_EQ(fields[4], 24000000u);
+  EXPECT_EQ(fields[5], 24000000u);
+  EXPECT_EQ(0, std::memcmp(bytes.data() + 40, frame8.Bits(), 12000000));
+  EXPECT_EQ(0, std::memcmp(bytes.data() + 48000040, frame16.Bits(), 24000000));
+
+  DefectMask loaded;
+  ASSERT_EQ(loaded.Load(path.c_str()), MaskStatus::kOk);
+  EXPECT_EQ(0, std::memcmp(loaded.Reference8(0), frame8.Bits(), 12000000));
+  EXPECT_EQ(0, std::memcmp(loaded.Reference16(1), frame16.Bits(), 24000000));
+  // Maps rebuilt after the load, with the border left clear.
+  const size_t inner = 100 * static_cast<size_t>(kW) + 100;
+  EXPECT_EQ(loaded.Map(8, 0)[inner], frame8.Bits()[inner] > 192 ? 1 : 0);
+  EXPECT_EQ(loaded.Map(16, 1)[inner], reinterpret_cast<const uint16_t*>(frame16.Bits())[inner] < 4096 ? 1 : 0);
+  EXPECT_EQ(loaded.Map(8, 1)[inner], 1);  // the 8-bit bright reference is all zero: every inner pixel dead
+  EXPECT_EQ(loaded.Map(8, 1)[1], 0);
+  std::remove(path.c_str());
+}
+
+TEST(DefectMask, HeaderFaultsAndShortFilesAreRefusedAndLeaveTheReferences) {
+  DefectMask source;
+  DibImage frame;
+  ASSERT_TRUE(frame.Create(kW, kH, 8));
+  Fill(frame, 7);
+  ASSERT_EQ(source.Capture(frame, 0), MaskStatus::kOk);
+  const std::string good = TempPath("good");
+  ASSERT_EQ(source.Save(good.c_str()), MaskStatus::kOk);
+  const std::vector<uint8_t> bytes = ReadFile(good);
+
+  DefectMask target;
+  ASSERT_TRUE(target.EnsureAllocated());
+  struct Fault {
+    const char* what;
+    size_t offset;  // byte to change, or the length to cut the file to
+    uint8_t value;
+    bool truncate;
+  };
+  constexpr Fault kFaults[] = {{"magic", 0, 'X', false},        {"magic terminator", 15, 'Z', false},
+                               {"width 3999", 16, 0x9F, false}, {"height", 20, 0xB9, false},
+                               {"dark8 size", 24, 1, false},    {"bright8 size", 28, 1, false},
+                               {"dark16 size", 32, 1, false},   {"bright16 size", 39, 2, false},
+                               {"short header", 39, 0, true},   {"short block", 60000000, 0, true}};
+  const std::string bad = TempPath("bad");
+  for (const Fault& f : kFaults) {
+    std::vector<uint8_t> copy = bytes;
+    if (f.truncate) {
+      copy.resize(f.offset);
+    } else {
+      copy[f.offset] = f.value;
+    }
+    WriteFile(bad, copy);
+    EXPECT_EQ(target.Load(bad.c_str()), MaskStatus::kFileFormat) << f.what;
+    EXPECT_EQ(target.Reference8(0)[12345], 0) << f.what;  // untouched
+  }
+  EXPECT_EQ(target.Load(TempPath("missing").c_str()), MaskStatus::kFileOpen);
+  EXPECT_EQ(target.Save("/nonexistent-dir/mask.bin"), MaskStatus::kFileOpen);
+  std::remove(good.c_str());
+  std::remove(bad.c_str());
+}
+
+TEST(DefectMask, SaveReportsAShortWrite) {
+  DefectMask mask;
+  if (std::FILE* full = std::fopen("/dev/full", "wb")) {
+    std::fclose(full);
+    EXPECT_EQ(mask.Save("/dev/full"), MaskStatus::kFileWrite);
+  }
+}
+
+TEST(DefectMask, CaptureCopiesOnlyAFullSizeFrame) {
+  DefectMask mask;
+  DibImage full, cropped;
+  ASSERT_TRUE(full.Create(kW, kH, 16));
+  ASSERT_TRUE(cropped.Create(kW, 800, 16));
+  Fill(full, 0x4000);
+  Fill(cropped, 0x7000);
+  EXPECT_EQ(mask.Capture(full, 2), MaskStatus::kBadSelector);
+  EXPECT_EQ(mask.Capture(cropped, 2), MaskStatus::kOk);  // nothing to capture, map rebuilt
+  EXPECT_EQ(mask.Capture(cropped, 0), MaskStatus::kOk);
+  EXPECT_EQ(mask.Reference16(0)[5], 0);
+  EXPECT_EQ(mask.Capture(full, 0), MaskStatus::kOk);
+  EXPECT_EQ(mask.Reference16(0)[5], 0x4000);
+  EXPECT_EQ(mask.Map(16, 0)[100 * kW + 100], 1);  // 0x4000 > 0x3000: hot
+  EXPECT_EQ(mask.Reference8(0)[5], 0);
+}
+
+TEST(DefectMask, ShadingNormalisesBetweenDarkAndBright) {
+  for (int bits : {8, 16}) {
+    DefectMask mask;
+    DibImage dark, bright, frame;
+    ASSERT_TRUE(dark.Create(kW, kH, bits));
+    ASSERT_TRUE(bright.Create(kW, kH, bits));
+    const int d = bits == 8 ? 20 : 5000;
+    const int w = bits == 8 ? 220 : 60000;
+    Fill(dark, d);
+    Fill(bright, w);
+    ASSERT_EQ(mask.Capture(dark, 0), MaskStatus::kOk);
+    ASSERT_EQ(mask.Capture(bright, 1), MaskStatus::kOk);
+    ASSERT_TRUE(frame.Create(kW, kH, bits));
+    Fill(frame, (d + w) / 2);
+    Set(frame, 10, 10, d);
+    Set(frame, 10, 11, w);
+    Set(frame, 1, 1, d);  // inside the two-pixel border of a full frame: untouched
+    mask.CorrectShading(frame, 0, 0);
+    const int max = bits == 8 ? 255 : 65535;
+    EXPECT_EQ(Get(frame, 10, 10), 0);
+    EXPECT_EQ(Get(frame, 10, 11), max);
+    EXPECT_EQ(Get(frame, 20, 20), bits == 8 ? (100 * 256) / 200 : static_cast<int>((27500LL * 65536) / 55000));
+    EXPECT_EQ(Get(frame, 1, 1), d);
+
+    // A cropped frame has no border and reads the references at its offset.
+    DibImage crop;
+    ASSERT_TRUE(crop.Create(8, 4, bits));
+    Fill(crop, d);
+    mask.CorrectShading(crop, 3992, 2996);
+    for (int y = 0; y < 4; ++y) {
+      for (int x = 0; x < 8; ++x) EXPECT_EQ(Get(crop, y, x), 0);
+    }
+  }
+}
+
+TEST(DefectMask, DotFilterReplacesOutliersByTheMeanOfTheNearestUnmarkedNeighbours) {
+  for (int bits : {8, 16}) {
+    const int scale = bits == 8 ? 1 : 16;
+    DefectMask mask;
+    DibImage frame;
+    ASSERT_TRUE(frame.Create(12, 9, bits));
+    Fill(frame, 100 * scale);
+    Set(frame, 4, 4, 150 * scale);  // a spike: |150 - 100| >= 30
+    Set(frame, 3, 4, 96 * scale);
+    Set(frame, 5, 4, 104 * scale);
+    Set(frame, 4, 3, 90 * scale);
+    Set(frame, 4, 5, 110 * scale);
+    Set(frame, 7, 8, 129 * scale);  // 29 above the mean: stays
+    Set(frame, 0, 5, 250 * scale);  // outermost row: never replaced
+    mask.CorrectDefects(frame, 0, 0);
+    EXPECT_EQ(Get(frame, 4, 4), (96 + 104 + 90 + 110) / 4 * scale);
+    EXPECT_EQ(Get(frame, 7, 8), 129 * scale);
+    EXPECT_EQ(Get(frame, 0, 5), 250 * scale);
+    EXPECT_EQ(Get(frame, 3, 4), 96 * scale);
+  }
+}
+
+TEST(DefectMask, DotFilterUsesTheHotMapAndSkipsMarkedNeighbours) {
+  DefectMask mask;
+  DibImage dark;
+  ASSERT_TRUE(dark.Create(kW, kH, 8));
+  Set(dark, 5, 5, 255);  // hot pixel and its right-hand neighbour
+  Set(dark, 5, 6, 255);
+  ASSERT_EQ(mask.Capture(dark, 0), MaskStatus::kOk);
+  DibImage frame;
+  ASSERT_TRUE(frame.Create(10, 10, 8));
+  Fill(frame, 50);
+  Set(frame, 5, 4, 40);
+  Set(frame, 5, 7, 70);
+  Set(frame, 4, 5, 60);
+  Set(frame, 6, 6, 30);
+  mask.CorrectDefects(frame, 0, 0);
+  // (5,5): left 40, right skips the marked (5,6) to 70, up 60, down 50.
+  EXPECT_EQ(Get(frame, 5, 5), (40 + 70 + 60 + 50) / 4);
+  // (5,6): left skips (5,5) to 40, right 70, up 50, down 30.
+  EXPECT_EQ(Get(frame, 5, 6), (40 + 70 + 50 + 30) / 4);
+}
+
+}  // namespace
+}  // namespace orvane::image

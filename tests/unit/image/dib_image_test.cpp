@@ -1,0 +1,121 @@
+#include "image/dib_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace orvane::image {
+namespace {
+
+uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+TEST(DibImage, CreateFillsHeaderStrideAndZeroedPixels) {
+  struct Case {
+    int w, h, bits, stride;
+  };
+  constexpr Case kCases[] = {{1, 1, 8, 4}, {5, 2, 8, 8}, {3, 3, 16, 8}, {5, 1, 24, 16},
+                             {4000, 3000, 24, 12000}, {7, 2, 32, 28}, {3, 2, 48, 20}, {3, 1, 64, 24}};
+  for (const Case& c : kCases) {
+    DibImage img;
+    ASSERT_TRUE(img.Create(c.w, c.h, c.bits));
+    EXPECT_EQ(img.Stride(), c.stride) << c.w << "x" << c.bits;
+    const uint8_t* info = img.BitmapInfo();
+    EXPECT_EQ(Le32(info), 40u);
+    EXPECT_EQ(Le32(info + 4), static_cast<uint32_t>(c.w));
+    EXPECT_EQ(Le32(info + 8), static_cast<uint32_t>(c.h));  // positive: bottom-up by declaration
+    EXPECT_EQ(info[12], 1);
+    EXPECT_EQ(info[14], c.bits);
+    for (size_t i = 0; i < img.SizeBytes(); ++i) ASSERT_EQ(img.Bits()[i], 0);
+  }
+}
+
+TEST(DibImage, RefusesBadGeometryAndKeepsWhatItHeld) {
+  DibImage img;
+  ASSERT_TRUE(img.Create(4, 4, 8));
+  for (auto [w, h, bits] : {std::tuple{0, 4, 8}, {4, 0, 8}, {-1, 4, 8}, {4, 4, 0}, {4, 4, 12}}) {
+    EXPECT_FALSE(img.Create(w, h, bits));
+  }
+  EXPECT_TRUE(img.Valid());
+  EXPECT_EQ(img.Width(), 4);
+}
+
+TEST(DibImage, EightBitGetsGrayTableAndColorTableCanBeReplaced) {
+  DibImage img;
+  ASSERT_TRUE(img.Create(2, 2, 8));
+  const uint8_t* table = img.BitmapInfo() + kBitmapInfoHeaderSize;
+  for (int i = 0; i < 256; ++i) {
+    ASSERT_EQ(table[4 * i], i);
+    ASSERT_EQ(table[4 * i + 2], i);
+    ASSERT_EQ(table[4 * i + 3], 0);
+  }
+  const uint8_t red[4] = {0, 0, 255, 0};
+  img.SetColorTable(DibImage::ColorTableMode::kGiven, 255, 5, red);  // clipped to one entry
+  EXPECT_EQ(table[4 * 255 + 2], 255);
+  EXPECT_EQ(table[4 * 255 + 0], 0);
+  img.SetColorTable(DibImage::ColorTableMode::kGray);
+  EXPECT_EQ(table[4 * 255 + 0], 255);
+}
+
+TEST(DibImage, CopyFormatAndRelease) {
+  DibImage a, b;
+  ASSERT_TRUE(a.Create(9, 3, 48));
+  a.Bits()[0] = 7;
+  ASSERT_TRUE(b.CopyFormat(a));
+  EXPECT_EQ(b.Stride(), a.Stride());
+  EXPECT_EQ(b.BitsPerPixel(), 48);
+  EXPECT_EQ(b.Bits()[0], 0);
+  b.Release();
+  EXPECT_FALSE(b.Valid());
+  EXPECT_EQ(Le32(b.BitmapInfo()), 40u);
+  EXPECT_EQ(Le32(b.BitmapInfo() + 4), 0u);
+}
+
+// Records what the operation was handed.
+PixelOpArgs g_seen;
+int Record(const PixelOpArgs& a) {
+  g_seen = a;
+  return 7;
+}
+
+TEST(ApplyPixelOp, ClipsAgainstSourceAndDestination) {
+  DibImage src, dst;
+  ASSERT_TRUE(src.Create(10, 8, 8));
+  ASSERT_TRUE(dst.Create(6, 5, 24));
+  struct Case {
+    bool whole;
+    PixelRect rect;
+    int x, y;
+    int result;
+    PixelRect clipped;
+    int dx, dy;
+  };
+  const Case kCases[] = {
+      {true, {}, 0, 0, 7, {0, 0, 6, 5}, 0, 0},               // whole source, cut to the destination
+      {false, {-2, -3, 4, 4}, 0, 0, 7, {0, 0, 4, 2}, 2, 3},  // left/top cut carries the destination point
+      {false, {2, 2, 20, 20}, 3, 1, 7, {2, 2, 5, 6}, 3, 1},
+      {false, {0, 0, 4, 4}, -1, -2, 7, {1, 2, 4, 4}, 0, 0},
+      {false, {0, 0, 4, 4}, 6, 0, 0, {}, 0, 0},              // outside the destination: empty, 0
+      {false, {11, 0, 14, 4}, 0, 0, 0, {}, 0, 0},            // outside the source
+  };
+  for (const Case& c : kCases) {
+    g_seen = {};
+    const int r = ApplyPixelOp(dst, Record, src, c.whole ? nullptr : &c.rect, c.x, c.y, nullptr, 5);
+    EXPECT_EQ(r, c.result);
+    if (c.result == 0) continue;
+    EXPECT_EQ(g_seen.rect.left, c.clipped.left);
+    EXPECT_EQ(g_seen.rect.top, c.clipped.top);
+    EXPECT_EQ(g_seen.rect.right, c.clipped.right);
+    EXPECT_EQ(g_seen.rect.bottom, c.clipped.bottom);
+    EXPECT_EQ(g_seen.dstX, c.dx);
+    EXPECT_EQ(g_seen.dstY, c.dy);
+    EXPECT_EQ(g_seen.dstBytesPerPixel, 3);
+    EXPECT_EQ(g_seen.srcBytesPerPixel, 1);
+    EXPECT_EQ(g_seen.dstStride, 20);
+    EXPECT_EQ(g_seen.srcStride, 12);
+    EXPECT_EQ(g_seen.arg2, 5);
+  }
+  EXPECT_EQ(ApplyPixelOp(dst, nullptr, src, nullptr, 0, 0, nullptr, 0), 0);
+}
+
+}  // namespace
+}  // namespace orvane::image

@@ -1,0 +1,224 @@
+// The order of the pipeline, checked against the scalar references chained by hand.
+#include "image/image_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "image/raw_conversion.h"
+#include "image_test_util.h"
+
+namespace orvane::image {
+namespace {
+
+struct Frame {
+  DibImage raw8, raw16, c24, c32, c48, c64;
+  Frame(int w, int h) {
+    EXPECT_TRUE(raw8.Create(w, h, 8));
+    EXPECT_TRUE(raw16.Create(w, h, 16));
+    EXPECT_TRUE(c24.Create(w, h, 24));
+    EXPECT_TRUE(c32.Create(w, h, 32));
+    EXPECT_TRUE(c48.Create(w, h, 48));
+    EXPECT_TRUE(c64.Create(w, h, 64));
+  }
+  PipelineImages Images() { return {&raw8, &raw16, &c24, &c32, &c48, &c64}; }
+};
+
+PipelineSettings AllFiltersOn(int mode) {
+  PipelineSettings s;
+  s.colorMode = mode;
+  s.hue = 40;
+  s.saturation = 60;
+  s.gamma = 80;
+  s.contrast = 20;
+  s.sharpness = 12;
+  s.brightness = 30;
+  s.bayerGainRed = 130;
+  s.bayerGainBlue = 85;
+  return s;
+}
+
+// The filters of the output, chained from the references in the pipeline's order.
+void ReferenceFilters(const PipelineSettings& s, DibImage& out) {
+  const KernelTable& ref = ReferenceKernels();
+  FilterTables tables;
+  const bool deep = out.BitsPerPixel() == 16 || out.BitsPerPixel() >= 48;
+  if (out.BitsPerPixel() >= 24 && (s.hue != 0 || s.saturation != 0)) {
+    ref.hueSat(PlaneOf(out), {HueShift(s.hue), tables.Saturation(s.saturation)}, nullptr);
+  }
+  if (s.gamma != 100) ref.lut(PlaneOf(out), {tables.Gamma8(s.gamma), tables.Gamma16(s.gamma)}, nullptr);
+  if (s.contrast != 0) ref.lut(PlaneOf(out), {tables.Contrast8(s.contrast), tables.Contrast16(s.contrast)}, nullptr);
+  if (s.sharpness != 0) {
+    DibImage copy;
+    test::CopyPixels(copy, out);
+    ref.sharpen(PlaneOf(out), PlaneOf(copy), {s.sharpness}, nullptr);
+  }
+  if (s.brightness != 0) BrightnessReference(PlaneOf(out), s.brightness);
+  (void)deep;
+}
+
+TEST(ImagePipeline, ColourModesEqualTheChainedReferences) {
+  for (int mode = 2; mode <= 5; ++mode) {
+    for (bool filters : {false, true}) {
+      PipelineSettings s = filters ? AllFiltersOn(mode) : PipelineSettings{};
+      s.colorMode = mode;
+      Frame frame(37, 21);
+      DibImage* raw = frame.Images().Raw(mode);
+      test::FillRandom(*raw, static_cast<uint32_t>(mode), 0.05);
+      DibImage expected;
+      ASSERT_TRUE(expected.CopyFormat(*frame.Images().Output(mode)));
+      ReferenceKernels().demosaic(PlaneOf(expected), PlaneOf(*raw),
+                                  {s.bayerPhase, GainFactor(s.bayerGainRed), GainFactor(s.bayerGainBlue)}, nullptr);
+      ReferenceFilters(s, expected);
+      for (int threads : {1, 2}) {
+        Frame run(37, 21);
+        test::CopyPixels(*run.Images().Raw(mode), *raw);
+        ImagePipeline pipeline(threads);
+        ASSERT_TRUE(pipeline.Run(s, run.Images(), nullptr, nullptr, nullptr));
+        EXPECT_TRUE(test::SamePixels(expected, *run.Images().Output(mode)))
+            << "mode " << mode << " filters " << filters << " threads " << threads;
+      }
+    }
+  }
+}
+
+TEST(ImagePipeline, GreenGainIsStoredButNotApplied) {
+  Frame a(16, 12), b(16, 12);
+  test::FillRandom(a.raw8, 3);
+  test::CopyPixels(b.raw8, a.raw8);
+  PipelineSettings s;
+  s.colorMode = 2;
+  ImagePipeline pipeline(1);
+  ASSERT_TRUE(pipeline.Run(s, a.Images(), nullptr, nullptr, nullptr));
+  s.bayerGainGreen = 400;
+  ASSERT_TRUE(pipeline.Run(s, b.Images(), nullptr, nullptr, nullptr));
+  EXPECT_TRUE(test::SamePixels(a.c24, b.c24));
+}
+
+TEST(ImagePipeline, NeutralSettingsGiveTheDemosaicExactly) {
+  Frame frame(20, 10);
+  test::FillRandom(frame.raw16, 5);
+  PipelineSettings s;
+  s.colorMode = 4;
+  s.bayerPhase = 1;
+  DibImage expected;
+  ASSERT_TRUE(expected.Create(20, 10, 48));
+  ReferenceKernels().demosaic(PlaneOf(expected), PlaneOf(frame.raw16), {1, 128, 128}, nullptr);
+  ImagePipeline pipeline(1);
+  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
+  EXPECT_TRUE(test::SamePixels(expected, frame.c48));
+}
+
+TEST(ImagePipeline, SoftwareMirrorAndEffectivePhase) {
+  // Vertical mirror not done by the device: rows reversed in software and phase 2 read as 3.
+  Frame frame(14, 10);
+  test::FillRandom(frame.raw8, 8);
+  DibImage mirrored, scratch, expected;
+  test::CopyPixels(mirrored, frame.raw8);
+  ASSERT_TRUE(MirrorRaw(mirrored, false, true, scratch));
+  ASSERT_TRUE(expected.Create(14, 10, 24));
+  ReferenceKernels().demosaic(PlaneOf(expected), PlaneOf(mirrored), {3, 128, 128}, nullptr);
+  PipelineSettings s;
+  s.colorMode = 2;
+  s.mirrorV = 1;
+  ImagePipeline pipeline(1);
+  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
+  EXPECT_TRUE(test::SamePixels(expected, frame.c24));
+  // Done by the device: the phase still changes, the rows do not move.
+  Frame hw(14, 10);
+  test::CopyPixels(hw.raw8, mirrored);
+  s.hardwareMirrorV = 1;
+  ASSERT_TRUE(pipeline.Run(s, hw.Images(), nullptr, nullptr, nullptr));
+  EXPECT_TRUE(test::SamePixels(expected, hw.c24));
+  EXPECT_EQ(EffectivePhase(0, true, false), 1);
+  EXPECT_EQ(EffectivePhase(2, true, false), 3);
+  EXPECT_EQ(EffectivePhase(0, false, true), 2);
+  EXPECT_EQ(EffectivePhase(1, true, true), 2);
+}
+
+TEST(ImagePipeline, OneShotWhiteBalanceReportsGainsAndFinishes) {
+  Frame frame(8, 8);
+  std::memset(frame.raw8.Bits(), 90, frame.raw8.SizeBytes());
+  PipelineSettings s;
+  s.colorMode = 2;
+  s.bayerGainRed = 300;
+  s.bayerGainBlue = 10;
+  s.autoWhiteBalance = 1;
+  s.whiteBalanceOnce[0] = s.whiteBalanceOnce[1] = 1;
+  int refreshes = 0;
+  ImagePipeline pipeline(1);
+  pipeline.SetRefreshHook([&](DialogRefresh which, int) { refreshes += which == DialogRefresh::kImage; });
+  PipelineUpdates up;
+  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, &up));
+  EXPECT_TRUE(up.whiteBalanceMeasured);
+  EXPECT_TRUE(up.whiteBalanceFinished);
+  EXPECT_EQ(up.bayerGainRed, 100);
+  EXPECT_EQ(up.bayerGainGreen, 100);
+  EXPECT_EQ(up.bayerGainBlue, 100);
+  EXPECT_EQ(refreshes, 1);
+  EXPECT_EQ(frame.c24.Row(4)[3 * 4 + 2], 90);  // this frame already used the new gains
+  s.whiteBalanceOnce[1] = 0;  // continuous: measured, not finished
+  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, &up));
+  EXPECT_TRUE(up.whiteBalanceMeasured);
+  EXPECT_FALSE(up.whiteBalanceFinished);
+}
+
+TEST(ImagePipeline, GrayModes) {
+  // Gray mode 1 with the stored defaults (all 128) is skipped; changing one value runs it with every offset.
+  Frame frame(10, 6);
+  test::FillRandom(frame.raw8, 12);
+  DibImage original;
+  test::CopyPixels(original, frame.raw8);
+  PipelineSettings s;
+  s.colorMode = 0;
+  s.grayMode = 1;
+  ImagePipeline pipeline(1);
+  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
+  EXPECT_TRUE(test::SamePixels(frame.raw8, original));
+  s.grayGain[kGrayB] = 127;
+  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
+  DibImage expected;
+  test::CopyPixels(expected, original);
+  ReferenceKernels().grayGain(PlaneOf(expected), MakeGrayGainParams(s.grayGain, s.grayOffset, 2, 8), nullptr);
+  EXPECT_TRUE(test::SamePixels(frame.raw8, expected));
+
+  // Automatic gray balance: measured once, reported, request consumed by the caller.
+  s.autoGrayBalance = 1;
+  PipelineUpdates up;
+  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, &up));
+  EXPECT_TRUE(up.grayBalanceMeasured);
+  EXPECT_EQ(up.grayGain[kGrayG1], 128);
+
+  // Gray mode 2: luminance of the demosaic written into the 8-bit bitmap.
+  Frame lum(12, 8);
+  test::FillRandom(lum.raw8, 13);
+  DibImage colour, gray;
+  ASSERT_TRUE(colour.Create(12, 8, 24));
+  ReferenceKernels().demosaic(PlaneOf(colour), PlaneOf(lum.raw8), {2, 128, 128}, nullptr);
+  ASSERT_TRUE(gray.Create(12, 8, 8));
+  ReferenceKernels().luminance(PlaneOf(gray), PlaneOf(colour), nullptr);
+  PipelineSettings g;
+  g.grayMode = 2;
+  ASSERT_TRUE(pipeline.Run(g, lum.Images(), nullptr, nullptr, nullptr));
+  EXPECT_TRUE(test::SamePixels(lum.raw8, gray));
+  const uint8_t* px = colour.Row(3) + 3 * 5;
+  EXPECT_EQ(gray.Row(3)[5], (30 * px[2] + 59 * px[1] + 11 * px[0]) / 100);
+}
+
+TEST(ImagePipeline, RefusesImagesThatDoNotFitTheMode) {
+  Frame frame(8, 8);
+  DibImage small;
+  ASSERT_TRUE(small.Create(4, 8, 24));
+  PipelineImages images = frame.Images();
+  images.color24 = &small;
+  PipelineSettings s;
+  s.colorMode = 2;
+  ImagePipeline pipeline(1);
+  EXPECT_FALSE(pipeline.Run(s, images, nullptr, nullptr, nullptr));
+  s.colorMode = 9;
+  EXPECT_FALSE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
+}
+
+}  // namespace
+}  // namespace orvane::image
