@@ -146,11 +146,9 @@ bool AviWriter::Create(const char* fileName, int width, int height) {
   frameBytes_ = static_cast<uint32_t>(frameBytes);
   width_ = width;
   height_ = height;
-  // Room for the OpenDML header growth, the frames it displaces and a few more in the first RIFF.
-  const uint64_t growth = 8 + kSuperIndexHeader + uint64_t{kSuperIndexEntryBytes} * superIndexCapacity_ +
-                          kOdmlListBytes + 8 + 12;
+  // Room for the headers and a few frames in every RIFF.
   const uint64_t chunk = uint64_t{frameBytes_} + 8;
-  const uint64_t minimum = 2 * (kHeaderBytes + growth) + 4 * (chunk + kIdx1EntryBytes + kStdIndexEntryBytes) + 4096;
+  const uint64_t minimum = kHeaderBytes + 4 * (chunk + kIdx1EntryBytes + kStdIndexEntryBytes) + 4096;
   riffLimit_ = std::min(std::max(requestedLimit_, minimum), std::max(kMaxRiffLimit, minimum));
   if (riffLimit_ > UINT32_MAX) return false;
 
@@ -171,7 +169,7 @@ bool AviWriter::AddFrame(const uint8_t* frame, size_t bytes) {
   const uint64_t chunk = uint64_t{frameBytes_} + 8;
   if (!openDml_) {
     const uint64_t withIndex = pos_ + chunk + 8 + kIdx1EntryBytes * (chunks_.size() + 1);
-    if (withIndex > riffLimit_ && !StartOpenDml()) return false;
+    if (withIndex > riffLimit_ && (superIndex_.size() + 2 > superIndexCapacity_ || !StartOpenDml())) return false;
   } else {
     const uint64_t riffEnd = pos_ + chunk + StdIndexBytes(chunks_.size() + 1);
     if (riffEnd - riffPos_ > riffLimit_) {
@@ -217,73 +215,63 @@ bool AviWriter::WriteStandardIndex(const std::vector<uint64_t>& chunks) {
   return Put(ix.Data(), ix.Size());
 }
 
-bool AviWriter::StartOpenDml() {
-  if (superIndex_.size() + 3 > superIndexCapacity_) return false;
-  const uint32_t indxBytes = 8 + kSuperIndexHeader + kSuperIndexEntryBytes * superIndexCapacity_;
-  const uint64_t headerEnd = kStrlEnd + indxBytes + kOdmlListBytes;
-  // The first frame that stays: its "movi" list header (12 bytes) must start at the header's end or leave
-  // room for a "JUNK" chunk header in between.
-  size_t keep = 1;
-  while (keep < chunks_.size()) {
-    const uint64_t listStart = chunks_[keep] - 12;
-    if (listStart == headerEnd || listStart >= headerEnd + 8) break;
-    ++keep;
-  }
-  if (keep >= chunks_.size()) return false;
+uint32_t AviWriter::HeaderGrowth() const {
+  return 8 + kSuperIndexHeader + kSuperIndexEntryBytes * superIndexCapacity_ + kOdmlListBytes;
+}
 
-  std::vector<uint8_t> moved(static_cast<size_t>(frameBytes_) * keep);
-  for (size_t i = 0; i < keep; ++i) {
-    if (!SeekTo(chunks_[i] + 8) ||
-        std::fread(moved.data() + i * frameBytes_, 1, frameBytes_, file_.get()) != frameBytes_) {
+bool AviWriter::StartOpenDml() {
+  // The first RIFF's "movi" list (from its "LIST" at kStrlEnd to the last frame) will move forward by the
+  // header growth when the file is finished: its "ix00" and "idx1" are written where they will then be.
+  // "idx1" offsets count from "movi" and do not change with the move.
+  const uint32_t growth = HeaderGrowth();
+  firstRiffDataEnd_ = pos_;
+  pos_ += growth;
+  if (!SeekTo(pos_)) return false;
+  std::vector<uint64_t> moved(chunks_);
+  for (uint64_t& at : moved) at += growth;
+  if (!WriteStandardIndex(moved)) return false;
+  firstRiffMoviSize_ = static_cast<uint32_t>(pos_ - (kMoviFourccPos + growth));
+  if (!WriteIdx1(chunks_, kMoviFourccPos)) return false;
+  firstRiffSize_ = static_cast<uint32_t>(pos_ - 8);
+  firstRiffFrames_ = static_cast<uint32_t>(chunks_.size());
+  openDml_ = true;
+  return BeginExtendedRiff();
+}
+
+// Moves the first RIFF's "movi" list forward by the header growth (last block first, the ranges overlap)
+// and writes the OpenDML header in front of it.
+bool AviWriter::RewriteFirstRiffHeader() {
+  const uint32_t growth = HeaderGrowth();
+  constexpr size_t kBlock = size_t{4} << 20;
+  std::vector<uint8_t> block(kBlock);
+  for (uint64_t end = firstRiffDataEnd_; end > kStrlEnd;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, end - kStrlEnd));
+    const uint64_t from = end - n;
+    if (!SeekTo(from) || std::fread(block.data(), 1, n, file_.get()) != n) {
       failed_ = true;
       return false;
     }
+    if (!SeekTo(from + growth) || std::fwrite(block.data(), 1, n, file_.get()) != n) {
+      failed_ = true;
+      return false;
+    }
+    end = from;
   }
-
-  const uint32_t strlSize = kStrlListSize + indxBytes;
-  const uint32_t hdrlSize = kHdrlListSize + indxBytes + kOdmlListBytes;
-  Bytes header = StreamHeaders(width_, height_, frameBytes_, hdrlSize, strlSize);
-  indxPos_ = header.Size();
-  header.Fourcc("indx").U32(indxBytes - 8).U16(4).U16(kIndexOfIndexes << 8).U32(0).Fourcc("00db").Zero(12);
-  header.Zero(size_t{kSuperIndexEntryBytes} * superIndexCapacity_);
+  const uint32_t indxBytes = 8 + kSuperIndexHeader + kSuperIndexEntryBytes * superIndexCapacity_;
+  Bytes header = StreamHeaders(width_, height_, frameBytes_, kHdrlListSize + growth, kStrlListSize + indxBytes);
+  header.Fourcc("indx").U32(indxBytes - 8).U16(4).U16(kIndexOfIndexes << 8);
+  header.U32(static_cast<uint32_t>(superIndex_.size())).Fourcc("00db").Zero(12);
+  for (const SuperIndexEntry& e : superIndex_) header.U64(e.offset).U32(e.size).U32(e.duration);
+  header.Zero(size_t{kSuperIndexEntryBytes} * (superIndexCapacity_ - superIndex_.size()));
   header.Fourcc("LIST").U32(kOdmlListBytes - 8).Fourcc("odml").Fourcc("dmlh").U32(kDmlhBytes);
-  dmlhFramesPos_ = header.Size();
-  header.Zero(kDmlhBytes);
-  const uint64_t listStart = chunks_[keep] - 12;
-  if (listStart != headerEnd) header.Fourcc("JUNK").U32(static_cast<uint32_t>(listStart - headerEnd - 8));
-  const uint64_t end = pos_;
-  pos_ = 0;
-  if (!SeekTo(0) || !Put(header.Data(), header.Size())) return false;
-  Bytes movi;
-  movi.Fourcc("LIST").U32(0).Fourcc("movi");
-  pos_ = listStart;
-  if (!SeekTo(pos_) || !Put(movi.Data(), movi.Size())) return false;
-  pos_ = end;
-  if (!SeekTo(pos_)) return false;
-
-  // Close the first RIFF over the frames it keeps: "ix00" inside "movi", then "idx1".
-  const std::vector<uint64_t> kept(chunks_.begin() + static_cast<ptrdiff_t>(keep), chunks_.end());
-  const uint64_t moviFourcc = listStart + 8;
-  if (!WriteStandardIndex(kept)) return false;
-  if (!PatchU32(listStart + 4, static_cast<uint32_t>(pos_ - moviFourcc))) return false;
-  if (!WriteIdx1(kept, moviFourcc)) return false;
-  if (!PatchU32(kRiffSizePos, static_cast<uint32_t>(pos_ - 8))) return false;
-  firstRiffFrames_ = static_cast<uint32_t>(kept.size());
-  openDml_ = true;
-
-  // The moved frames open the next RIFF, indexed ahead of the first RIFF's frames.
-  if (!BeginExtendedRiff()) return false;
-  chunks_.clear();
-  Bytes head;
-  head.Fourcc("00db").U32(frameBytes_);
-  for (size_t i = 0; i < keep; ++i) {
-    chunks_.push_back(pos_);
-    if (!Put(head.Data(), head.Size()) || !Put(moved.data() + i * frameBytes_, frameBytes_)) return false;
+  header.U32(frameCount_).Zero(kDmlhBytes - 4);
+  if (header.Size() != kStrlEnd + growth || !SeekTo(0) ||
+      std::fwrite(header.Data(), 1, header.Size(), file_.get()) != header.Size()) {
+    failed_ = true;
+    return false;
   }
-  if (!WriteStandardIndex(chunks_)) return false;
-  std::rotate(superIndex_.begin(), superIndex_.end() - 1, superIndex_.end());
-  chunks_.clear();
-  return true;
+  return SeekTo(pos_) && PatchU32(kRiffSizePos, firstRiffSize_) &&
+         PatchU32(kMoviSizePos + growth, firstRiffMoviSize_);
 }
 
 bool AviWriter::BeginExtendedRiff() {
@@ -322,13 +310,7 @@ bool AviWriter::Finish(uint32_t measuredRateTimes100) {
     ok = PatchU32(kLengthPos, frameCount_) && ok;
   } else {
     ok = CloseExtendedRiff() && ok;
-    Bytes entries;
-    for (const SuperIndexEntry& e : superIndex_) entries.U64(e.offset).U32(e.size).U32(e.duration);
-    ok = PatchU32(indxPos_ + 12, static_cast<uint32_t>(superIndex_.size())) && ok;
-    const bool entriesWritten = SeekTo(indxPos_ + 32) &&
-                                std::fwrite(entries.Data(), 1, entries.Size(), file_.get()) == entries.Size();
-    ok = entriesWritten && SeekTo(pos_) && ok;
-    ok = PatchU32(dmlhFramesPos_, frameCount_) && ok;
+    ok = RewriteFirstRiffHeader() && ok;
     // The main header counts the first RIFF's frames; the stream header and "dmlh" the whole recording.
     ok = PatchU32(kTotalFramesPos, firstRiffFrames_) && ok;
     ok = PatchU32(kLengthPos, frameCount_) && ok;

@@ -4,19 +4,19 @@
 // data, the frame chunks, then "idx1". Rows are padded to 4 bytes as in any DIB, and the chunk sizes, the
 // index sizes and the buffer sizes in the headers count the padded frame.
 //
-// Past the limit the recording continues as an OpenDML (AVI 2.0) file. The header of the first RIFF has no
-// room for the OpenDML super index ("indx" in the stream list) and extended header ("odml"/"dmlh"), and no
-// space may be reserved for them without changing the layout of every short file. So when the first RIFF
-// is about to pass the limit, the writer grows the header in place over the first frame chunks, which it
-// moves to the start of the next RIFF ("AVIX"); a "JUNK" chunk fills any gap up to the first frame that
-// stays. The first RIFF keeps a valid "idx1" over the frames it still holds (what an AVI 1.0 reader
-// plays), and every RIFF's "movi" list ends with a standard index chunk "ix00". The super index lists the
-// moved frames first, so every reader that follows the index plays all frames in recording order; a
-// reader that scans chunks in file order without the index sees the moved frames (one frame at full
-// sensor size) after the first RIFF's frames. This costs one copy of a few frames once, instead of moving
-// a gigabyte of frames or dropping frames during the recording. The first RIFF turns OpenDML exactly when
-// its AVI 1.0 form would pass the limit (its "ix00" then adds 8 bytes per frame on top); each further RIFF
-// is closed before it passes the limit.
+// Past the limit the recording continues as an OpenDML (AVI 2.0) file: further RIFFs ("AVIX"), each
+// "movi" list ending with a standard index chunk "ix00", a super index "indx" in the stream list and the
+// extended header "odml"/"dmlh" with the total frame count. The first RIFF's header has no room for "indx"
+// and "odml", and none may be reserved without changing the layout of every short file. So when the first
+// RIFF is about to pass the limit, the writer leaves a gap of the header growth after its frames and writes
+// its "ix00" and "idx1" behind the gap; when the recording is finished it moves the first RIFF's "movi"
+// list forward into the gap (one copy of about 1 GiB, once, after the recording time) and writes the grown
+// header in front. File order, index order and recording order then agree, so readers that follow the
+// index and readers that scan chunks both play every frame in order, and an AVI 1.0 reader still plays
+// the first RIFF through "idx1". The first RIFF turns OpenDML exactly when its AVI 1.0 form would pass the
+// limit, so it ends up larger than the limit by the header growth and its "ix00" (under 100 KiB by
+// default); each further RIFF is closed before it passes the limit. A recording stopped before it is
+// finished is left as it is, like any unfinished recording.
 //
 // Not thread-safe: one recording thread owns the writer.
 #pragma once
@@ -32,7 +32,7 @@ namespace orvane::output {
 class AviWriter {
  public:
   static constexpr uint64_t kDefaultRiffLimit = uint64_t{1} << 30;
-  // Super index capacity: one entry per RIFF (plus one for the moved frames), 4096 × 1 GiB.
+  // Super index capacity: one entry per RIFF, so 4096 RIFFs of 1 GiB.
   static constexpr uint32_t kDefaultSuperIndexEntries = 4096;
   // Nominal frame rate written at creation, frames per second.
   static constexpr uint32_t kNominalRate = 30;
@@ -78,7 +78,9 @@ class AviWriter {
   bool SeekTo(uint64_t at);
   bool WriteStandardIndex(const std::vector<uint64_t>& chunks);
   bool WriteIdx1(const std::vector<uint64_t>& chunks, uint64_t moviFourcc);
+  uint32_t HeaderGrowth() const;
   bool StartOpenDml();
+  bool RewriteFirstRiffHeader();
   bool BeginExtendedRiff();
   bool CloseExtendedRiff();
   bool PatchRates(uint32_t measuredRateTimes100);
@@ -95,9 +97,11 @@ class AviWriter {
   uint32_t frameCount_ = 0;
   std::vector<uint64_t> chunks_;  // positions of the frame chunks of the current RIFF's "movi" list
   bool openDml_ = false;
+  // The first RIFF once the file is OpenDML: where its frames end before the move, its final sizes.
   uint32_t firstRiffFrames_ = 0;
-  uint64_t indxPos_ = 0;
-  uint64_t dmlhFramesPos_ = 0;
+  uint64_t firstRiffDataEnd_ = 0;
+  uint32_t firstRiffSize_ = 0;
+  uint32_t firstRiffMoviSize_ = 0;
   uint64_t riffPos_ = 0;        // "RIFF" of the current extended RIFF
   uint64_t moviFourccPos_ = 0;  // "movi" of the current extended RIFF
   std::vector<SuperIndexEntry> superIndex_;
