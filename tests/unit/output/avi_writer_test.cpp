@@ -301,7 +301,7 @@ TEST(AviWriterTest, PastTheRiffLimitTheFileBecomesOpenDmlWithEveryFrameIndexedIn
 TEST(AviWriterTest, BelowTheLimitTheFileStaysPlain) {
   TempDir dir("plain");
   const Recorded r = Record(dir, 15, 8, 20, 3000, AviWriter(16 * 1024, 16));
-  EXPECT_EQ(r.file.size(), 232 + 20 * (384 + 8) + 8 + 16 * 20);
+  EXPECT_EQ(r.file.size(), 232u + 20 * (384 + 8) + 8 + 16 * 20);
   EXPECT_EQ(Fourcc(&r.file[232 + 20 * 392]), "idx1");
 }
 
