@@ -70,9 +70,9 @@ int DemosaicSpan8(const DemosaicRowArgs& args) {
   auto* out = static_cast<uint8_t*>(args.out);
   // Lane i is column c + i; red is in the cell's left column for lanes of the same parity as column 2
   // when redLeftAt2 is set.
-  alignas(32) int16_t lanes[16];
+  int16_t lanes[16];
   for (int i = 0; i < 16; ++i) lanes[i] = static_cast<int16_t>(((i & 1) == 0) == (args.redLeftAt2 != 0) ? -1 : 0);
-  const __m256i redLeft = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
   const __m256i kRed = _mm256_set1_epi16(static_cast<int16_t>(args.kRed * 8));
   const __m256i kBlue = _mm256_set1_epi16(static_cast<int16_t>(args.kBlue * 8));
   int c = 2;
@@ -110,6 +110,121 @@ int DemosaicSpan8(const DemosaicRowArgs& args) {
   return c;
 }
 
+// Two interior rows r and r + 1 of 8-bit data at once: they read the five rows r - 2 .. r + 2, and the
+// rows of one colour type (r - 1, r + 1 and r - 2, r, r + 2) serve both output rows, so each source row is
+// widened once per step instead of up to four times. `redUpper`: the red sample of row r's cells lies in
+// row r - 1. Returns the first column not done.
+int DemosaicPairSpan8(uint8_t* out0, uint8_t* out1, const uint8_t* ym2, const uint8_t* xm1, const uint8_t* y0,
+                      const uint8_t* xp1, const uint8_t* yp2, int width, bool redUpper, int redLeftAt2, int kRedIn,
+                      int kBlueIn) {
+  int16_t lanes[16];
+  for (int i = 0; i < 16; ++i) lanes[i] = static_cast<int16_t>(((i & 1) == 0) == (redLeftAt2 != 0) ? -1 : 0);
+  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
+  const __m256i kRed = _mm256_set1_epi16(static_cast<int16_t>(kRedIn * 8));
+  const __m256i kBlue = _mm256_set1_epi16(static_cast<int16_t>(kBlueIn * 8));
+  auto x3 = [](__m256i v) { return _mm256_add_epi16(_mm256_add_epi16(v, v), v); };
+  // One output row from the vertical sums of its red rows (va) and blue rows (vb) at column offsets
+  // -2, -1, 0, +1, and its cell rows a (red) and b (blue) at offsets -1 and 0.
+  auto finish = [&](uint8_t* out, const __m256i* va, const __m256i* vb, __m256i am1, __m256i a0, __m256i bm1,
+                    __m256i b0) {
+    const __m256i red = _mm256_blendv_epi8(_mm256_add_epi16(x3(va[2]), va[0]), _mm256_add_epi16(x3(va[1]), va[3]),
+                                           redLeft);
+    const __m256i blue = _mm256_blendv_epi8(_mm256_add_epi16(x3(vb[1]), vb[3]), _mm256_add_epi16(x3(vb[2]), vb[0]),
+                                            redLeft);
+    const __m256i green = _mm256_blendv_epi8(_mm256_srli_epi16(_mm256_add_epi16(am1, b0), 1),
+                                             _mm256_srli_epi16(_mm256_add_epi16(a0, bm1), 1), redLeft);
+    const __m256i r16 = _mm256_mulhi_epu16(_mm256_slli_epi16(red, 2), kRed);
+    const __m256i b16 = _mm256_mulhi_epu16(_mm256_slli_epi16(blue, 2), kBlue);
+    const __m256i bg = _mm256_permute4x64_epi64(_mm256_packus_epi16(b16, green), 0xD8);
+    const __m256i rr = _mm256_permute4x64_epi64(_mm256_packus_epi16(r16, r16), 0xD8);
+    StoreInterleaved(out, _mm256_castsi256_si128(bg), _mm256_extracti128_si256(bg, 1), _mm256_castsi256_si128(rr),
+                     kInterleave8);
+  };
+  int c = 2;
+  for (; c + 16 <= width - 2; c += 16) {
+    __m256i p[4], q[4], s[4], t[4], xm[2], xp[2], yc[2];
+    for (int o = 0; o < 4; ++o) {
+      const int col = c - 2 + o;
+      const __m256i m = Load8As16(xm1 + col);
+      const __m256i pl = Load8As16(xp1 + col);
+      const __m256i mid = x3(Load8As16(y0 + col));
+      p[o] = _mm256_add_epi16(x3(m), pl);
+      q[o] = _mm256_add_epi16(x3(pl), m);
+      s[o] = _mm256_add_epi16(mid, Load8As16(ym2 + col));
+      t[o] = _mm256_add_epi16(mid, Load8As16(yp2 + col));
+      if (o == 1 || o == 2) {
+        xm[o - 1] = m;
+        xp[o - 1] = pl;
+        yc[o - 1] = Load8As16(y0 + col);
+      }
+    }
+    if (redUpper) {
+      finish(out0 + 3 * c, p, s, xm[0], xm[1], yc[0], yc[1]);
+      finish(out1 + 3 * c, q, t, xp[0], xp[1], yc[0], yc[1]);
+    } else {
+      finish(out0 + 3 * c, s, p, yc[0], yc[1], xm[0], xm[1]);
+      finish(out1 + 3 * c, t, q, yc[0], yc[1], xp[0], xp[1]);
+    }
+  }
+  return c;
+}
+
+int DemosaicPairSpan16(uint8_t* out0, uint8_t* out1, const uint16_t* ym2, const uint16_t* xm1, const uint16_t* y0,
+                       const uint16_t* xp1, const uint16_t* yp2, int width, bool redUpper, int redLeftAt2, int kRedIn,
+                      int kBlueIn) {
+  int32_t lanes[8];
+  for (int i = 0; i < 8; ++i) lanes[i] = ((i & 1) == 0) == (redLeftAt2 != 0) ? -1 : 0;
+  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
+  const __m256i kRed = _mm256_set1_epi32(kRedIn);
+  const __m256i kBlue = _mm256_set1_epi32(kBlueIn);
+  const __m256i maxValue = _mm256_set1_epi32(65535);
+  auto x3 = [](__m256i v) { return _mm256_add_epi32(_mm256_add_epi32(v, v), v); };
+  // One output row from the vertical sums of its red rows (va) and blue rows (vb) at column offsets
+  // -2, -1, 0, +1, and its cell rows a (red) and b (blue) at offsets -1 and 0.
+  auto finish = [&](uint8_t* out, const __m256i* va, const __m256i* vb, __m256i am1, __m256i a0, __m256i bm1,
+                    __m256i b0) {
+    const __m256i red = _mm256_blendv_epi8(_mm256_add_epi32(x3(va[2]), va[0]), _mm256_add_epi32(x3(va[1]), va[3]),
+                                           redLeft);
+    const __m256i blue = _mm256_blendv_epi8(_mm256_add_epi32(x3(vb[1]), vb[3]), _mm256_add_epi32(x3(vb[2]), vb[0]),
+                                            redLeft);
+    const __m256i green = _mm256_blendv_epi8(_mm256_srli_epi32(_mm256_add_epi32(am1, b0), 1),
+                                             _mm256_srli_epi32(_mm256_add_epi32(a0, bm1), 1), redLeft);
+    const __m256i r32 = _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(red, kRed), 11), maxValue);
+    const __m256i b32 = _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(blue, kBlue), 11), maxValue);
+    const __m256i bg = _mm256_permute4x64_epi64(_mm256_packus_epi32(b32, green), 0xD8);
+    const __m256i rr = _mm256_permute4x64_epi64(_mm256_packus_epi32(r32, r32), 0xD8);
+    StoreInterleaved(out, _mm256_castsi256_si128(bg), _mm256_extracti128_si256(bg, 1), _mm256_castsi256_si128(rr),
+                     kInterleave16);
+  };
+  int c = 2;
+  for (; c + 8 <= width - 2; c += 8) {
+    __m256i p[4], q[4], s[4], t[4], xm[2], xp[2], yc[2];
+    for (int o = 0; o < 4; ++o) {
+      const int col = c - 2 + o;
+      const __m256i m = Load16As32(xm1 + col);
+      const __m256i pl = Load16As32(xp1 + col);
+      const __m256i mid = x3(Load16As32(y0 + col));
+      p[o] = _mm256_add_epi32(x3(m), pl);
+      q[o] = _mm256_add_epi32(x3(pl), m);
+      s[o] = _mm256_add_epi32(mid, Load16As32(ym2 + col));
+      t[o] = _mm256_add_epi32(mid, Load16As32(yp2 + col));
+      if (o == 1 || o == 2) {
+        xm[o - 1] = m;
+        xp[o - 1] = pl;
+        yc[o - 1] = Load16As32(y0 + col);
+      }
+    }
+    if (redUpper) {
+      finish(out0 + 6 * c, p, s, xm[0], xm[1], yc[0], yc[1]);
+      finish(out1 + 6 * c, q, t, xp[0], xp[1], yc[0], yc[1]);
+    } else {
+      finish(out0 + 6 * c, s, p, yc[0], yc[1], xm[0], xm[1]);
+      finish(out1 + 6 * c, t, q, yc[0], yc[1], xp[0], xp[1]);
+    }
+  }
+  return c;
+}
+
 // 16-bit mosaic to 48-bit: 8 columns per step in 32-bit lanes (sum × k < 2^30).
 int DemosaicSpan16(const DemosaicRowArgs& args) {
   if (args.step != 3) return 2;
@@ -118,9 +233,9 @@ int DemosaicSpan16(const DemosaicRowArgs& args) {
   const auto* b = static_cast<const uint16_t*>(args.b);
   const auto* b2 = static_cast<const uint16_t*>(args.b2);
   auto* out = static_cast<uint8_t*>(args.out);
-  alignas(32) int32_t lanes[8];
+  int32_t lanes[8];
   for (int i = 0; i < 8; ++i) lanes[i] = ((i & 1) == 0) == (args.redLeftAt2 != 0) ? -1 : 0;
-  const __m256i redLeft = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
   const __m256i kRed = _mm256_set1_epi32(args.kRed);
   const __m256i kBlue = _mm256_set1_epi32(args.kBlue);
   const __m256i maxValue = _mm256_set1_epi32(65535);
@@ -154,12 +269,195 @@ int DemosaicSpan16(const DemosaicRowArgs& args) {
   return c;
 }
 
+// Hue and saturation of 8 pixels of 8-bit colour per step, in 32-bit lanes. Returns the pixels done; the
+// caller finishes the row with the scalar code. The saturation table is computed, not looked up.
+int HueSatSpan8(uint8_t* dst, const uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p) {
+  const int shiftRem = p.shift % 255;
+  const int shiftSectors = p.shift / 255;
+  const __m256i byteMask = _mm256_set1_epi32(0xFF);
+  // Sector masks and ramp steps (index mod 6), for a permute instead of a look-up.
+  const __m256i masks = _mm256_setr_epi32(0xFF00FF, 0xFF0000, 0xFFFF00, 0x00FF00, 0x00FFFF, 0x0000FF, 0, 0);
+  // Ramp step of each sector as a shift (blue 0, green 8, red 16) and a sign.
+  const __m256i stepShift = _mm256_setr_epi32(0, 8, 16, 0, 8, 16, 0, 0);
+  const __m256i stepSign = _mm256_setr_epi32(-1, 1, -1, 1, -1, 1, 1, 1);
+  const __m256i satFactor = _mm256_set1_epi32(p.saturationFactor);
+  auto grayOf = [](__m256i v) {
+    return _mm256_or_si256(v, _mm256_or_si256(_mm256_slli_epi32(v, 8), _mm256_slli_epi32(v, 16)));
+  };
+  // 24-bit pixels: dwords 0..3 and 3..6 into the two halves, then one pixel per lane.
+  const __m256i spread = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
+  const __m256i unpack = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0, 1, 2, -1, 3, 4,
+                                          5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m256i v511 = _mm256_set1_epi32(511);
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i v254 = _mm256_set1_epi32(254);
+  const __m256i v255 = _mm256_set1_epi32(255);
+  const __m256i six = _mm256_set1_epi32(6);
+  const __m256i five = _mm256_set1_epi32(5);
+  const __m256i rem = _mm256_set1_epi32(shiftRem);
+  const __m256i sectors = _mm256_set1_epi32(shiftSectors);
+  const __m256i round16 = _mm256_set1_epi32(0x8000);
+  const __m256i round8 = _mm256_set1_epi32(128);
+  const __m256 dividend = _mm256_set1_ps(16711680.0f);
+  const __m256i dividendInt = _mm256_set1_epi32(0xFF0000);
+  // A 24-bit step reads 32 bytes for 24: keep three pixels of the row for the scalar code.
+  const int limit = bytesPerPixel == 4 ? count : count - 3;
+  int x = 0;
+  for (; x + 8 <= limit; x += 8) {
+    const uint8_t* base = px + x * bytesPerPixel;
+    uint8_t* target = dst + x * bytesPerPixel;
+    const __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base));
+    const __m256i raw =
+        bytesPerPixel == 4 ? loaded : _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(loaded, spread), unpack);
+    const __m256i b = _mm256_and_si256(raw, byteMask);
+    const __m256i g = _mm256_and_si256(_mm256_srli_epi32(raw, 8), byteMask);
+    const __m256i r = _mm256_and_si256(_mm256_srli_epi32(raw, 16), byteMask);
+    const __m256i mx = _mm256_max_epi32(_mm256_max_epi32(r, g), b);
+    const __m256i mn = _mm256_min_epi32(_mm256_min_epi32(r, g), b);
+    const __m256i l = _mm256_add_epi32(mx, mn);
+    const __m256i k = _mm256_sub_epi32(mx, mn);
+    const __m256i lmax = _mm256_min_epi32(l, _mm256_sub_epi32(v511, l));
+    const __m256i sat = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(satFactor, k), round16), 16);
+    const __m256i k2 = _mm256_min_epi32(sat, lmax);
+    const __m256i n = _mm256_srai_epi32(_mm256_sub_epi32(l, k2), 1);
+    const __m256i a = _mm256_sub_epi32(_mm256_srai_epi32(_mm256_add_epi32(l, k2), 1), n);
+    // Sector: red largest (r >= g, r >= b) 1; else green (g > r, g >= b) 3; else blue 5.
+    const __m256i isRed = _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_max_epi32(r, g), r),
+                                           _mm256_cmpeq_epi32(_mm256_max_epi32(r, b), r));
+    const __m256i isGreen = _mm256_andnot_si256(
+        isRed, _mm256_and_si256(_mm256_cmpgt_epi32(g, r), _mm256_cmpeq_epi32(_mm256_max_epi32(g, b), g)));
+    __m256i numerator = _mm256_sub_epi32(r, g);
+    numerator = _mm256_blendv_epi8(numerator, _mm256_sub_epi32(b, r), isGreen);
+    numerator = _mm256_blendv_epi8(numerator, _mm256_sub_epi32(g, b), isRed);
+    __m256i sector = five;
+    sector = _mm256_blendv_epi8(sector, _mm256_set1_epi32(3), isGreen);
+    sector = _mm256_blendv_epi8(sector, one, isRed);
+    const __m256i negative = _mm256_cmpgt_epi32(_mm256_setzero_si256(), numerator);
+    numerator = _mm256_add_epi32(numerator, _mm256_and_si256(negative, k));
+    sector = _mm256_add_epi32(sector, negative);  // -1 where negative
+    // 0xFF0000 / K: single-precision quotient, then corrected by one where the rounding crossed an integer.
+    const __m256i safeK = _mm256_max_epi32(k, one);
+    __m256i reciprocal = _mm256_cvttps_epi32(_mm256_div_ps(dividend, _mm256_cvtepi32_ps(safeK)));
+    const __m256i product = _mm256_mullo_epi32(reciprocal, safeK);
+    reciprocal = _mm256_add_epi32(reciprocal, _mm256_cmpgt_epi32(product, dividendInt));  // too big: -1
+    reciprocal = _mm256_sub_epi32(reciprocal,
+                                  _mm256_cmpgt_epi32(_mm256_sub_epi32(dividendInt, _mm256_mullo_epi32(reciprocal, safeK)),
+                                                     _mm256_sub_epi32(safeK, one)));  // remainder >= K: +1
+    const __m256i position =
+        _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(numerator, reciprocal), round16), 16);
+    __m256i shifted = _mm256_add_epi32(position, rem);
+    __m256i index = _mm256_add_epi32(sector, sectors);
+    const __m256i over = _mm256_cmpgt_epi32(shifted, v254);
+    index = _mm256_sub_epi32(index, over);
+    shifted = _mm256_sub_epi32(shifted, _mm256_and_si256(over, v255));
+    index = _mm256_sub_epi32(index, _mm256_and_si256(_mm256_cmpgt_epi32(index, five), six));
+    const __m256i ramp = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(a, shifted), round8), 8);
+    const __m256i step = _mm256_sign_epi32(_mm256_sllv_epi32(ramp, _mm256_permutevar8x32_epi32(stepShift, index)),
+                                           _mm256_permutevar8x32_epi32(stepSign, index));
+    const __m256i level = grayOf(n);
+    __m256i packed = _mm256_add_epi32(
+        level, _mm256_add_epi32(_mm256_and_si256(grayOf(a), _mm256_permutevar8x32_epi32(masks, index)), step));
+    const __m256i achromatic = _mm256_cmpeq_epi32(k, _mm256_setzero_si256());
+    packed = _mm256_blendv_epi8(packed, level, achromatic);
+    if (bytesPerPixel == 4) {
+      const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(target),
+                          _mm256_or_si256(_mm256_and_si256(raw, keep), _mm256_andnot_si256(keep, packed)));
+    } else {
+      // Drop the fourth byte of every lane: 12 bytes per 128-bit half.
+      const __m256i squeeze = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0, 1, 2, 4, 5,
+                                               6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+      const __m256i tight = _mm256_shuffle_epi8(packed, squeeze);
+      const __m128i lo = _mm256_castsi256_si128(tight);
+      const __m128i hi = _mm256_extracti128_si256(tight, 1);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(target), lo);
+      const int loTail = _mm_extract_epi32(lo, 2);
+      std::memcpy(target + 8, &loTail, 4);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(target + 12), hi);
+      const int hiTail = _mm_extract_epi32(hi, 2);
+      std::memcpy(target + 20, &hiTail, 4);
+    }
+  }
+  return x;
+}
+
+void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool) {
+  if (src.Deep()) {
+    HueSatGeneric(dst, src, p, pool);
+    return;
+  }
+  const int shiftRem = p.shift % 255;
+  const int shiftSectors = p.shift / 255;
+  ForRows(pool, src.height, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+      const int done = HueSatSpan8(dst.Row(y), src.Row(y), src.width, src.bytesPerPixel, p);
+      // The per-value table on the vector part, while the row is still in the cache (gathers are slower).
+      if (p.post8 != nullptr) {
+        uint8_t* out = dst.Row(y);
+        if (dst.bytesPerPixel == 3) {
+          for (int i = 0; i < 3 * done; ++i) out[i] = static_cast<uint8_t>(p.post8[out[i]]);
+        } else {
+          for (int x = 0; x < done; ++x, out += 4) {
+            out[0] = static_cast<uint8_t>(p.post8[out[0]]);
+            out[1] = static_cast<uint8_t>(p.post8[out[1]]);
+            out[2] = static_cast<uint8_t>(p.post8[out[2]]);
+          }
+        }
+      }
+      HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, dst.bytesPerPixel, src.bytesPerPixel, false, p,
+                      shiftRem, shiftSectors);
+    }
+  });
+}
+
+// Rows r0 .. r1 - 1: interior rows two at a time, everything else as in the generic driver.
+template <typename T>
+void DemosaicRowsPaired(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1) {
+  const int w = src.width;
+  const int h = src.height;
+  const int rowFlag = PhaseRowFlag(p.phase);
+  const int colFlag = PhaseColFlag(p.phase);
+  const int redLeftAt2 = ((1 + colFlag) & 1) == 0 ? 1 : 0;
+  int r = r0;
+  while (r < r1) {
+    if (dst.bytesPerPixel != 3 * static_cast<int>(sizeof(T)) || w < 5 || r < 2 || r + 1 >= h - 2 || r + 1 >= r1) {
+      if constexpr (sizeof(T) == 1) {
+        DemosaicRowsGeneric<T>(dst, src, p, r, r + 1, DemosaicSpan8);
+      } else {
+        DemosaicRowsGeneric<T>(dst, src, p, r, r + 1, DemosaicSpan16);
+      }
+      ++r;
+      continue;
+    }
+    for (int y = r; y <= r + 1; ++y) {
+      for (int c : {0, 1, w - 2, w - 1}) DemosaicPixel<T>(dst, src, p, y, c);
+    }
+    const bool redUpper = ((r - 1 + rowFlag) & 1) == 1;
+    auto row = [&](int y) { return reinterpret_cast<const T*>(src.Row(y)); };
+    int done;
+    if constexpr (sizeof(T) == 1) {
+      done = DemosaicPairSpan8(dst.Row(r), dst.Row(r + 1), row(r - 2), row(r - 1), row(r), row(r + 1), row(r + 2), w,
+                               redUpper, redLeftAt2, p.kRed, p.kBlue);
+    } else {
+      done = DemosaicPairSpan16(dst.Row(r), dst.Row(r + 1), row(r - 2), row(r - 1), row(r), row(r + 1), row(r + 2),
+                                w, redUpper, redLeftAt2, p.kRed, p.kBlue);
+    }
+    for (int y = r; y <= r + 1; ++y) {
+      const bool upper = ((y - 1 + rowFlag) & 1) == 1;
+      DemosaicSpan<T>(reinterpret_cast<T*>(dst.Row(y)), 3, row(upper ? y - 1 : y), row(upper ? y + 1 : y - 2),
+                      row(upper ? y : y - 1), row(upper ? y - 2 : y + 1), done, w - 2, redLeftAt2 ^ ((done - 2) & 1),
+                      p.kRed, p.kBlue);
+    }
+    r += 2;
+  }
+}
+
 void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool) {
   ForRows(pool, src.height, [&](int r0, int r1) {
     if (src.bytesPerPixel == 1) {
-      DemosaicRowsGeneric<uint8_t>(dst, src, p, r0, r1, DemosaicSpan8);
+      DemosaicRowsPaired<uint8_t>(dst, src, p, r0, r1);
     } else {
-      DemosaicRowsGeneric<uint16_t>(dst, src, p, r0, r1, DemosaicSpan16);
+      DemosaicRowsPaired<uint16_t>(dst, src, p, r0, r1);
     }
   });
 }
@@ -167,7 +465,7 @@ void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPo
 }  // namespace
 
 const KernelTable* Avx2Kernels() {
-  static const KernelTable table{"avx2",     Demosaic,       GrayGainGeneric, HueSatGeneric,
+  static const KernelTable table{"avx2",     Demosaic,       GrayGainGeneric, HueSat,
                                  LutGeneric, SharpenGeneric, LuminanceGeneric};
   static const bool supported = __builtin_cpu_supports("avx2");
   return supported ? &table : nullptr;

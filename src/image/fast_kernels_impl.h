@@ -74,12 +74,21 @@ void DemosaicRowsGeneric(const Plane& dst, const Plane& src, const DemosaicParam
   }
 }
 
+// Gains and offsets alternate with the column parity: the loop takes a column pair per step, so the
+// vectoriser sees one fixed pattern of two lanes.
 template <typename T>
 ORVANE_ALWAYS_INLINE void GrayGainRow(T* row, int width, const int* gain, const int* offset, int maxValue) {
-  for (int x = 0; x < width; ++x) {
-    const int v = offset[x & 1] + ((gain[x & 1] * static_cast<int>(row[x])) >> 7);
-    row[x] = static_cast<T>(v < 0 ? 0 : (v > maxValue ? maxValue : v));
+  const int g0 = gain[0], g1 = gain[1], o0 = offset[0], o1 = offset[1];
+  auto apply = [maxValue](int g, int o, T s) {
+    const int v = o + ((g * static_cast<int>(s)) >> 7);
+    return static_cast<T>(v < 0 ? 0 : (v > maxValue ? maxValue : v));
+  };
+  int x = 0;
+  for (; x + 1 < width; x += 2) {
+    row[x] = apply(g0, o0, row[x]);
+    row[x + 1] = apply(g1, o1, row[x + 1]);
   }
+  if (x < width) row[x] = apply(g0, o0, row[x]);
 }
 
 inline void GrayGainGeneric(const Plane& img, const GrayGainParams& p, RowPool* pool) {
@@ -149,97 +158,168 @@ ORVANE_ALWAYS_INLINE void HueSatPixelFast(int& b, int& g, int& r, const int* sat
   r = (packed >> 16) & 0xFF;
 }
 
-inline void HueSatGeneric(const Plane& img, const HueSatParams& p, RowPool* pool) {
+// One row of hue and saturation, pixels x0 .. x1 - 1, scalar.
+inline void HueSatRowScalar(uint8_t* out, const uint8_t* in, int x0, int x1, int dstBpp, int srcBpp, bool deep,
+                            const HueSatParams& p, int shiftRem, int shiftSectors) {
+  in += static_cast<ptrdiff_t>(x0) * srcBpp;
+  out += static_cast<ptrdiff_t>(x0) * dstBpp;
+  for (int x = x0; x < x1; ++x, in += srcBpp, out += dstBpp) {
+    if (!deep) {
+      int b = in[0], g = in[1], r = in[2];
+      HueSatPixelFast(b, g, r, p.satTable, shiftRem, shiftSectors);
+      if (p.post8 != nullptr) b = p.post8[b], g = p.post8[g], r = p.post8[r];
+      if (srcBpp == 4) out[3] = in[3];
+      out[0] = static_cast<uint8_t>(b);
+      out[1] = static_cast<uint8_t>(g);
+      out[2] = static_cast<uint8_t>(r);
+    } else {
+      const uint16_t* w = reinterpret_cast<const uint16_t*>(in);
+      uint16_t* o = reinterpret_cast<uint16_t*>(out);
+      int b = w[0] >> 8, g = w[1] >> 8, r = w[2] >> 8;
+      HueSatPixelFast(b, g, r, p.satTable, shiftRem, shiftSectors);
+      b <<= 8, g <<= 8, r <<= 8;
+      if (p.post16 != nullptr) b = p.post16[b], g = p.post16[g], r = p.post16[r];
+      o[0] = static_cast<uint16_t>(b);
+      o[1] = static_cast<uint16_t>(g);
+      o[2] = static_cast<uint16_t>(r);
+      if (srcBpp == 8) o[3] = 0;
+    }
+  }
+}
+
+inline void HueSatGeneric(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool) {
   const int shiftRem = p.shift % 255;
   const int shiftSectors = p.shift / 255;
-  ForRows(pool, img.height, [&](int y0, int y1) {
+  ForRows(pool, src.height, [&](int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
-      uint8_t* px = img.Row(y);
-      if (!img.Deep()) {
-        for (int x = 0; x < img.width; ++x, px += img.bytesPerPixel) {
-          int b = px[0], g = px[1], r = px[2];
-          HueSatPixelFast(b, g, r, p.satTable, shiftRem, shiftSectors);
-          px[0] = static_cast<uint8_t>(b);
-          px[1] = static_cast<uint8_t>(g);
-          px[2] = static_cast<uint8_t>(r);
-        }
-      } else {
-        for (int x = 0; x < img.width; ++x, px += img.bytesPerPixel) {
-          uint16_t* w = reinterpret_cast<uint16_t*>(px);
-          int b = w[0] >> 8, g = w[1] >> 8, r = w[2] >> 8;
-          HueSatPixelFast(b, g, r, p.satTable, shiftRem, shiftSectors);
-          w[0] = static_cast<uint16_t>(b << 8);
-          w[1] = static_cast<uint16_t>(g << 8);
-          w[2] = static_cast<uint16_t>(r << 8);
-          if (img.bytesPerPixel == 8) w[3] = 0;
-        }
-      }
+      HueSatRowScalar(dst.Row(y), src.Row(y), 0, src.width, dst.bytesPerPixel, src.bytesPerPixel, src.Deep(), p,
+                      shiftRem, shiftSectors);
     }
   });
 }
 
 template <typename T, typename L>
-ORVANE_ALWAYS_INLINE void LutRow(T* row, int width, int bytesPerPixel, const L* lut) {
-  const int step = bytesPerPixel / static_cast<int>(sizeof(T));
+ORVANE_ALWAYS_INLINE void LutRow(T* out, const T* in, int width, int step, const L* lut) {
   if (step == 4) {
-    for (int x = 0; x < width; ++x, row += 4) {
-      row[0] = lut[row[0]];
-      row[1] = lut[row[1]];
-      row[2] = lut[row[2]];
+    for (int x = 0; x < width; ++x, in += 4, out += 4) {
+      out[0] = lut[in[0]];
+      out[1] = lut[in[1]];
+      out[2] = lut[in[2]];
+      out[3] = in[3];
     }
   } else {
     const int n = width * step;
-    for (int i = 0; i < n; ++i) row[i] = lut[row[i]];
+    for (int i = 0; i < n; ++i) out[i] = lut[in[i]];
   }
 }
 
-inline void LutGeneric(const Plane& img, const LutParams& p, RowPool* pool) {
-  ForRows(pool, img.height, [&](int y0, int y1) {
+inline void LutGeneric(const Plane& dst, const Plane& src, const LutParams& p, RowPool* pool) {
+  ForRows(pool, src.height, [&](int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
-      if (img.Deep()) {
-        LutRow(reinterpret_cast<uint16_t*>(img.Row(y)), img.width, img.bytesPerPixel, p.lut16);
+      if (src.Deep()) {
+        LutRow(reinterpret_cast<uint16_t*>(dst.Row(y)), reinterpret_cast<const uint16_t*>(src.Row(y)), src.width,
+               src.bytesPerPixel / 2, p.lut16);
       } else {
-        LutRow(img.Row(y), img.width, img.bytesPerPixel, p.lut8);
+        LutRow(dst.Row(y), src.Row(y), src.width, src.bytesPerPixel, p.lut8);
       }
     }
   });
 }
 
-// One row of the unsharp mask over samples i = 2 step .. (w - 2) step - 1 (the fourth channel of
-// 32/64-bit pixels keeps the output's value). `Wide` holds a 4 × 4 sum (int16 suffices for 8-bit data).
-template <typename T, typename Wide>
+// One row of the unsharp mask over samples i = 2 step .. (w - 2) step - 1, separably: vertical sums of the
+// four rows into a chunk buffer, then the horizontal sum of four of them. `Wide` holds a 4 × 4 sum (int16
+// suffices for 8-bit data, which lets the division by 10 vectorise as a 16-bit multiply-high). The fourth
+// channel of 32/64-bit pixels (step 4) keeps the output's value.
+template <typename T, typename Wide, int kStep>
 ORVANE_ALWAYS_INLINE void SharpenRow(T* out, const T* r0, const T* r1, const T* r2, const T* r3, int width,
-                                     int step, int sharpness) {
+                                     int sharpness) {
   constexpr int kMax = sizeof(T) == 1 ? 255 : 65535;
-  const int begin = 2 * step;
-  const int end = (width - 2) * step;
-  for (int i = begin; i < end; ++i) {
-    const Wide v0 = static_cast<Wide>(r0[i - 2 * step] + r1[i - 2 * step] + r2[i - 2 * step] + r3[i - 2 * step]);
-    const Wide v1 = static_cast<Wide>(r0[i - step] + r1[i - step] + r2[i - step] + r3[i - step]);
-    const Wide v2 = static_cast<Wide>(r0[i] + r1[i] + r2[i] + r3[i]);
-    const Wide v3 = static_cast<Wide>(r0[i + step] + r1[i + step] + r2[i + step] + r3[i + step]);
-    const Wide blur = static_cast<Wide>((v0 + v1 + v2 + v3) >> 4);
-    const Wide o = static_cast<Wide>(r2[i]);
-    const Wide d = static_cast<Wide>(sharpness * (o - blur));
-    const int v = o + d / 10;
-    const T result = static_cast<T>(v < 0 ? 0 : (v > kMax ? kMax : v));
-    out[i] = (step == 4 && (i & 3) == 3) ? out[i] : result;
+  constexpr int kChunk = 1024;
+  Wide vertical[kChunk + 3 * kStep];
+  const int begin = 2 * kStep;
+  const int end = (width - 2) * kStep;
+  const Wide sharp = static_cast<Wide>(sharpness);
+  for (int c0 = begin; c0 < end; c0 += kChunk) {
+    const int c1 = c0 + kChunk < end ? c0 + kChunk : end;
+    const int lo = c0 - 2 * kStep;
+    const int count = c1 - c0;
+    for (int j = 0; j < count + 3 * kStep; ++j) {
+      vertical[j] = static_cast<Wide>(r0[lo + j] + r1[lo + j] + r2[lo + j] + r3[lo + j]);
+    }
+    T* o = out + c0;
+    const T* centre = r2 + c0;
+    for (int j = 0; j < count; ++j) {
+      const Wide sum = static_cast<Wide>(vertical[j] + vertical[j + kStep] + vertical[j + 2 * kStep] +
+                                         vertical[j + 3 * kStep]);
+      const Wide value = static_cast<Wide>(centre[j]);
+      const Wide d = static_cast<Wide>(sharp * static_cast<Wide>(value - (sum >> 4)));
+      Wide v = static_cast<Wide>(value + static_cast<Wide>(d / 10));
+      v = v < 0 ? 0 : v;
+      v = v > kMax ? static_cast<Wide>(kMax) : v;
+      if constexpr (kStep == 4) {
+        o[j] = ((c0 + j) & 3) == 3 ? o[j] : static_cast<T>(v);
+      } else {
+        o[j] = static_cast<T>(v);
+      }
+    }
+  }
+}
+
+template <typename T, typename Wide>
+void SharpenRowAnyStep(T* out, const T* r0, const T* r1, const T* r2, const T* r3, int width, int step,
+                       int sharpness) {
+  switch (step) {
+    case 1: SharpenRow<T, Wide, 1>(out, r0, r1, r2, r3, width, sharpness); break;
+    case 3: SharpenRow<T, Wide, 3>(out, r0, r1, r2, r3, width, sharpness); break;
+    default: SharpenRow<T, Wide, 4>(out, r0, r1, r2, r3, width, sharpness); break;
+  }
+}
+
+// The brightness factor over one finished output row: (int)(v × gain) limited to 0 .. M, fourth
+// channel untouched.
+template <typename T, int kStep>
+ORVANE_ALWAYS_INLINE void GainRow(T* row, int width, float gain) {
+  constexpr int kMax = sizeof(T) == 1 ? 255 : 65535;
+  const int n = width * kStep;
+  for (int i = 0; i < n; ++i) {
+    int v = static_cast<int>(static_cast<float>(row[i]) * gain);
+    v = v < 0 ? 0 : (v > kMax ? kMax : v);
+    if constexpr (kStep == 4) {
+      row[i] = (i & 3) == 3 ? row[i] : static_cast<T>(v);
+    } else {
+      row[i] = static_cast<T>(v);
+    }
+  }
+}
+
+template <typename T, typename Wide>
+void SharpenRows(const Plane& dst, const Plane& src, const SharpenParams& p, int y0, int y1) {
+  const int step = src.bytesPerPixel / static_cast<int>(sizeof(T));
+  const size_t rowBytes = static_cast<size_t>(src.width) * src.bytesPerPixel;
+  const bool interiorExists = src.width >= 5 && src.height >= 5;
+  for (int y = y0; y < y1; ++y) {
+    T* out = reinterpret_cast<T*>(dst.Row(y));
+    std::memcpy(out, src.Row(y), rowBytes);
+    if (interiorExists && y >= 2 && y < src.height - 2) {
+      auto row = [&](int yy) { return reinterpret_cast<const T*>(src.Row(yy)); };
+      SharpenRowAnyStep<T, Wide>(out, row(y - 2), row(y - 1), row(y), row(y + 1), src.width, step, p.sharpness);
+    }
+    if (p.applyGain) {
+      switch (step) {
+        case 1: GainRow<T, 1>(out, src.width, p.gain); break;
+        case 3: GainRow<T, 3>(out, src.width, p.gain); break;
+        default: GainRow<T, 4>(out, src.width, p.gain); break;
+      }
+    }
   }
 }
 
 inline void SharpenGeneric(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool) {
-  if (src.width < 5 || src.height < 5) return;
-  ForRows(pool, src.height - 4, [&](int b0, int b1) {
-    for (int y = b0 + 2; y < b1 + 2; ++y) {
-      if (src.Deep()) {
-        auto row = [&](int yy) { return reinterpret_cast<const uint16_t*>(src.Row(yy)); };
-        SharpenRow<uint16_t, int>(reinterpret_cast<uint16_t*>(dst.Row(y)), row(y - 2), row(y - 1), row(y), row(y + 1),
-                                  src.width, src.bytesPerPixel / 2, p.sharpness);
-      } else {
-        auto row = [&](int yy) { return static_cast<const uint8_t*>(src.Row(yy)); };
-        SharpenRow<uint8_t, int16_t>(dst.Row(y), row(y - 2), row(y - 1), row(y), row(y + 1), src.width,
-                                     src.bytesPerPixel, p.sharpness);
-      }
+  ForRows(pool, src.height, [&](int y0, int y1) {
+    if (src.Deep()) {
+      SharpenRows<uint16_t, int32_t>(dst, src, p, y0, y1);
+    } else {
+      SharpenRows<uint8_t, int16_t>(dst, src, p, y0, y1);
     }
   });
 }

@@ -111,8 +111,9 @@ GrayGainParams MakeGrayGainParams(const int gain[4], const int offset[4], int ph
   for (int ry = 0; ry < 2; ++ry) {
     for (int rx = 0; rx < 2; ++rx) {
       const GrayChannel ch = GrayChannelAt(ry, rx, phase);
-      p.gain[ry][rx] = gain[ch];
-      p.offset[ry][rx] = offset[ch];
+      // Held to the settings' ranges: the kernels rely on non-negative gains.
+      p.gain[ry][rx] = std::clamp(gain[ch], 0, 255);
+      p.offset[ry][rx] = std::clamp(offset[ch], -255, 255);
     }
   }
   p.maxValue = (1 << std::clamp(depthBits, 1, 16)) - 1;
@@ -222,6 +223,43 @@ const uint16_t* FilterTables::Brightness16(int brightness) {
 const int* FilterTables::Saturation(int saturation) {
   if (saturationKey_ != saturation) BuildSaturationTable(saturation, saturation_), saturationKey_ = saturation;
   return saturation_;
+}
+
+FilterTables::Composed8 FilterTables::Compose8(int gamma, int contrast, int brightness) {
+  const int key[3] = {gamma, contrast, brightness};
+  if (!std::equal(key, key + 3, composed8Key_)) {
+    const uint8_t* g = gamma != 100 ? Gamma8(gamma) : nullptr;
+    const uint8_t* c = contrast != 0 ? Contrast8(contrast) : nullptr;
+    const uint8_t* b = brightness != 0 ? Brightness8(brightness) : nullptr;
+    for (int i = 0; i < 256; ++i) {
+      int v = i;
+      if (g) v = g[v];
+      if (c) v = c[v];
+      if (b) v = b[v];
+      composed8_[i] = static_cast<uint8_t>(v);
+      composed32_[i] = v;
+    }
+    std::copy(key, key + 3, composed8Key_);
+  }
+  return {composed8_, composed32_};
+}
+
+const uint16_t* FilterTables::Compose16(int gamma, int contrast, int brightness) {
+  const int key[3] = {gamma, contrast, brightness};
+  if (!std::equal(key, key + 3, composed16Key_)) {
+    const uint16_t* g = gamma != 100 ? Gamma16(gamma) : nullptr;
+    const uint16_t* c = contrast != 0 ? Contrast16(contrast) : nullptr;
+    const uint16_t* b = brightness != 0 ? Brightness16(brightness) : nullptr;
+    for (int i = 0; i < 65536; ++i) {
+      int v = i;
+      if (g) v = g[v];
+      if (c) v = c[v];
+      if (b) v = b[v];
+      composed16_[static_cast<size_t>(i)] = static_cast<uint16_t>(v);
+    }
+    std::copy(key, key + 3, composed16Key_);
+  }
+  return composed16_.data();
 }
 
 }  // namespace orvane::image

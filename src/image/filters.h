@@ -14,6 +14,10 @@ namespace orvane::image {
 int HueShift(int hue);
 // S[i] = (f × i + 0x8000) >> 16 with f = (saturation + 256) << 8: i × (256 + saturation) / 256 rounded.
 void BuildSaturationTable(int saturation, int* table256);
+// Parameters of the hue/saturation pass; `table` must hold BuildSaturationTable(saturation).
+inline HueSatParams MakeHueSatParams(int hue, int saturation, const int* table) {
+  return {HueShift(hue), table, (saturation + 256) << 8};
+}
 
 // Gamma in percent: T[0] = 0, T[i] = (int)(M × (i / M)^(1 / (gamma / 100))), limited to M.
 void BuildGammaTable(int gamma, uint8_t* table256);
@@ -60,6 +64,14 @@ class FilterTables {
   const uint8_t* Brightness8(int brightness);
   const uint16_t* Brightness16(int brightness);
   const int* Saturation(int saturation);
+  // Gamma, then contrast, then brightness as one table (neutral settings are the identity): the per-value
+  // passes that follow each other without another pass between them give the same bytes in one sweep.
+  struct Composed8 {
+    const uint8_t* lut8;
+    const int32_t* lut32;  // the same values as 32-bit entries, for vector gathers
+  };
+  Composed8 Compose8(int gamma, int contrast, int brightness);
+  const uint16_t* Compose16(int gamma, int contrast, int brightness);
 
  private:
   struct Cache8 {
@@ -74,6 +86,11 @@ class FilterTables {
   Cache16 gamma16_, contrast16_, brightness16_;
   int saturationKey_ = INT32_MIN;
   int saturation_[256] = {};
+  int composed8Key_[3] = {INT32_MIN, INT32_MIN, INT32_MIN};
+  uint8_t composed8_[256] = {};
+  int32_t composed32_[256] = {};
+  int composed16Key_[3] = {INT32_MIN, INT32_MIN, INT32_MIN};
+  std::vector<uint16_t> composed16_ = std::vector<uint16_t>(65536);
 };
 
 }  // namespace orvane::image

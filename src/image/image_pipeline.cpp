@@ -44,12 +44,12 @@ int GrayGainOp(const PixelOpArgs& a) {
 }
 int HueSatOp(const PixelOpArgs& a) {
   const auto* c = static_cast<const PassContext*>(a.arg);
-  c->kernels->hueSat(DstPlane(a), *static_cast<const HueSatParams*>(c->params), c->pool);
+  c->kernels->hueSat(DstPlane(a), SrcPlane(a), *static_cast<const HueSatParams*>(c->params), c->pool);
   return 1;
 }
 int LutOp(const PixelOpArgs& a) {
   const auto* c = static_cast<const PassContext*>(a.arg);
-  c->kernels->lut(DstPlane(a), *static_cast<const LutParams*>(c->params), c->pool);
+  c->kernels->lut(DstPlane(a), SrcPlane(a), *static_cast<const LutParams*>(c->params), c->pool);
   return 1;
 }
 int SharpenOp(const PixelOpArgs& a) {
@@ -189,58 +189,66 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
   return true;
 }
 
+// The passes run in the order hue/saturation, gamma, contrast, sharpness, brightness, each only when its
+// setting is not neutral. Gamma, contrast and brightness map every channel value through a table, so
+// neighbouring ones are composed into one table and folded into the pass before them; the pass before
+// the sharpness writes into the scratch bitmap that the sharpness reads (it needs an unmodified copy),
+// and the brightness factor is applied by the sharpness pass as it writes. The bytes are those of the
+// passes run one after the other (the tests compare with the references chained that way).
 bool ImagePipeline::ApplyFilters(const PipelineSettings& s, DibImage& output) {
   if (!output.Valid()) return false;
   const bool deep = output.BitsPerPixel() == 16 || output.BitsPerPixel() >= 48;
   const bool colour = output.BitsPerPixel() >= 24;
   RowPool* pool = pool_.get();
-  auto runLut = [&](const uint8_t* lut8, const uint16_t* lut16) {
-    const LutParams params{lut8, lut16};
-    PassContext ctx{kernels_, pool, &params};
-    ApplyPixelOp(output, LutOp, output, nullptr, 0, 0, &ctx, 0);
-  };
   const int hue = std::clamp(s.hue, -360, 360);
   const int saturation = std::clamp(s.saturation, -255, 255);
-  if (colour && (hue != 0 || saturation != 0)) {
-    const HueSatParams params{HueShift(hue), tables_.Saturation(saturation)};
-    PassContext ctx{kernels_, pool, &params};
-    ApplyPixelOp(output, HueSatOp, output, nullptr, 0, 0, &ctx, 0);
-  }
   const int gamma = std::clamp(s.gamma, 0, 200);
-  if (gamma != 100) {
-    if (deep) {
-      runLut(nullptr, tables_.Gamma16(gamma));
-    } else {
-      runLut(tables_.Gamma8(gamma), nullptr);
-    }
-  }
   const int contrast = std::clamp(s.contrast, -127, 127);
-  if (contrast != 0) {
-    if (deep) {
-      runLut(nullptr, tables_.Contrast16(contrast));
-    } else {
-      runLut(tables_.Contrast8(contrast), nullptr);
-    }
-  }
   const int sharpness = std::clamp(s.sharpness, 0, 30);
-  if (sharpness != 0) {
+  const int brightness = std::clamp(s.brightness, -255, 255);
+  const bool hueSat = colour && (hue != 0 || saturation != 0);
+  const bool sharpen = sharpness != 0;
+  // Table passes before the sharpness (gamma, contrast), or all three when there is no sharpness.
+  const int tableBrightness = sharpen ? 0 : brightness;
+  const bool table = gamma != 100 || contrast != 0 || tableBrightness != 0;
+
+  DibImage* target = &output;
+  if (sharpen) {
     const bool same = sharpenScratch_.Valid() && sharpenScratch_.Width() == output.Width() &&
                       sharpenScratch_.Height() == output.Height() &&
                       sharpenScratch_.BitsPerPixel() == output.BitsPerPixel();
-    if (same || sharpenScratch_.CopyFormat(output)) {
-      std::memcpy(sharpenScratch_.Bits(), output.Bits(), output.SizeBytes());
-      const SharpenParams params{sharpness};
-      PassContext ctx{kernels_, pool, &params};
-      ApplyPixelOp(output, SharpenOp, sharpenScratch_, nullptr, 0, 0, &ctx, 0);
+    if (!same && !sharpenScratch_.CopyFormat(output)) return false;
+    target = &sharpenScratch_;
+  }
+  const uint8_t* lut8 = nullptr;
+  const int32_t* lut32 = nullptr;
+  const uint16_t* lut16 = nullptr;
+  if (table) {
+    if (deep) {
+      lut16 = tables_.Compose16(gamma, contrast, tableBrightness);
+    } else {
+      const FilterTables::Composed8 composed = tables_.Compose8(gamma, contrast, tableBrightness);
+      lut8 = composed.lut8;
+      lut32 = composed.lut32;
     }
   }
-  const int brightness = std::clamp(s.brightness, -255, 255);
-  if (brightness != 0) {
-    if (deep) {
-      runLut(nullptr, tables_.Brightness16(brightness));
-    } else {
-      runLut(tables_.Brightness8(brightness), nullptr);
-    }
+  if (hueSat) {
+    HueSatParams params = MakeHueSatParams(hue, saturation, tables_.Saturation(saturation));
+    params.post8 = lut32;
+    params.post16 = lut16;
+    PassContext ctx{kernels_, pool, &params};
+    ApplyPixelOp(*target, HueSatOp, output, nullptr, 0, 0, &ctx, 0);
+  } else if (table) {
+    const LutParams params{lut8, lut16};
+    PassContext ctx{kernels_, pool, &params};
+    ApplyPixelOp(*target, LutOp, output, nullptr, 0, 0, &ctx, 0);
+  } else if (sharpen) {
+    std::memcpy(target->Bits(), output.Bits(), output.SizeBytes());
+  }
+  if (sharpen) {
+    const SharpenParams params{sharpness, brightness != 0, BrightnessFactor(brightness)};
+    PassContext ctx{kernels_, pool, &params};
+    ApplyPixelOp(output, SharpenOp, sharpenScratch_, nullptr, 0, 0, &ctx, 0);
   }
   return true;
 }

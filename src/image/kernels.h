@@ -67,8 +67,13 @@ struct GrayGainParams {
 };
 
 struct HueSatParams {
-  int shift = 0;                      // hue shift on the 1530-step circle
-  const int* satTable = nullptr;      // 256 entries
+  int shift = 0;                  // hue shift on the 1530-step circle
+  const int* satTable = nullptr;  // 256 entries: S[i] = (saturationFactor × i + 0x8000) >> 16
+  int saturationFactor = 65536;   // (saturation + 256) << 8
+  // Optional per-value table applied to the three channels of the result (the per-value passes that
+  // follow, composed): 256 entries for 8-bit channels, 65536 for 16-bit; null for none.
+  const int32_t* post8 = nullptr;
+  const uint16_t* post16 = nullptr;
 };
 
 // Per-value table for gamma, contrast and brightness: 256 entries for 8-bit channels, 65536 for 16-bit.
@@ -77,9 +82,12 @@ struct LutParams {
   const uint16_t* lut16 = nullptr;
 };
 
-// Unsharp mask: v = o + (sharpness × (o - blur)) / 10, the division truncating toward zero.
+// Unsharp mask: v = o + (sharpness × (o - blur)) / 10, the division truncating toward zero, limited to
+// 0 .. M. Optionally followed by the brightness factor: v' = (int)(v × gain) in single precision, limited.
 struct SharpenParams {
   int sharpness = 0;  // 0..30
+  bool applyGain = false;
+  float gain = 1.0f;
 };
 
 struct KernelTable {
@@ -88,11 +96,13 @@ struct KernelTable {
   void (*demosaic)(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool);
   // In place on a 1- or 2-byte mosaic.
   void (*grayGain)(const Plane& img, const GrayGainParams& p, RowPool* pool);
-  // In place on colour pixels (3/4/6/8 bytes).
-  void (*hueSat)(const Plane& img, const HueSatParams& p, RowPool* pool);
-  // In place on any depth; the fourth channel is not touched.
-  void (*lut)(const Plane& img, const LutParams& p, RowPool* pool);
-  // dst: the output, src: an unmodified copy of it.
+  // Colour pixels (3/4/6/8 bytes) from src into dst, which may be the same block. The fourth byte of a
+  // 32-bit pixel is copied, the fourth word of a 64-bit pixel cleared.
+  void (*hueSat)(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool);
+  // Any depth, src into dst (may be the same); the fourth channel is copied.
+  void (*lut)(const Plane& dst, const Plane& src, const LutParams& p, RowPool* pool);
+  // src into a different dst of the same format: the interior (two pixels in from every edge) sharpened,
+  // the border copied, the fourth channel copied; then the optional gain on the three channels.
   void (*sharpen)(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool);
   // dst: 8-bit gray; src: 24-bit colour of the same size. Y = (30 R + 59 G + 11 B) / 100.
   void (*luminance)(const Plane& dst, const Plane& src, RowPool* pool);

@@ -142,40 +142,47 @@ void HueSatPixel(int& b, int& g, int& r, const HueSatParams& p) {
   r = (packed >> 16) & 0xFF;
 }
 
-void HueSat(const Plane& img, const HueSatParams& p, RowPool*) {
-  for (int y = 0; y < img.height; ++y) {
-    uint8_t* px = img.Row(y);
-    for (int x = 0; x < img.width; ++x, px += img.bytesPerPixel) {
-      if (!img.Deep()) {
-        int b = px[0], g = px[1], r = px[2];
+void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool*) {
+  for (int y = 0; y < src.height; ++y) {
+    const uint8_t* in = src.Row(y);
+    uint8_t* out = dst.Row(y);
+    for (int x = 0; x < src.width; ++x, in += src.bytesPerPixel, out += dst.bytesPerPixel) {
+      if (!src.Deep()) {
+        int b = in[0], g = in[1], r = in[2];
         HueSatPixel(b, g, r, p);
-        px[0] = static_cast<uint8_t>(b);
-        px[1] = static_cast<uint8_t>(g);
-        px[2] = static_cast<uint8_t>(r);
+        if (p.post8 != nullptr) b = p.post8[b], g = p.post8[g], r = p.post8[r];
+        if (src.bytesPerPixel == 4) out[3] = in[3];
+        out[0] = static_cast<uint8_t>(b);
+        out[1] = static_cast<uint8_t>(g);
+        out[2] = static_cast<uint8_t>(r);
       } else {
-        uint16_t* w = reinterpret_cast<uint16_t*>(px);
+        const uint16_t* w = reinterpret_cast<const uint16_t*>(in);
+        uint16_t* o = reinterpret_cast<uint16_t*>(out);
         int b = w[0] >> 8, g = w[1] >> 8, r = w[2] >> 8;
         HueSatPixel(b, g, r, p);
-        w[0] = static_cast<uint16_t>(b << 8);
-        w[1] = static_cast<uint16_t>(g << 8);
-        w[2] = static_cast<uint16_t>(r << 8);
-        if (img.bytesPerPixel == 8) w[3] = 0;
+        b <<= 8, g <<= 8, r <<= 8;
+        if (p.post16 != nullptr) b = p.post16[b], g = p.post16[g], r = p.post16[r];
+        o[0] = static_cast<uint16_t>(b);
+        o[1] = static_cast<uint16_t>(g);
+        o[2] = static_cast<uint16_t>(r);
+        if (src.bytesPerPixel == 8) o[3] = 0;
       }
     }
   }
 }
 
-void Lut(const Plane& img, const LutParams& p, RowPool*) {
-  const int channels = img.Channels();
-  for (int y = 0; y < img.height; ++y) {
-    uint8_t* px = img.Row(y);
-    for (int x = 0; x < img.width; ++x, px += img.bytesPerPixel) {
-      for (int ch = 0; ch < channels; ++ch) {
-        if (img.Deep()) {
-          uint16_t* w = reinterpret_cast<uint16_t*>(px);
-          w[ch] = p.lut16[w[ch]];
+void Lut(const Plane& dst, const Plane& src, const LutParams& p, RowPool*) {
+  for (int y = 0; y < src.height; ++y) {
+    const uint8_t* in = src.Row(y);
+    uint8_t* out = dst.Row(y);
+    for (int x = 0; x < src.width; ++x, in += src.bytesPerPixel, out += dst.bytesPerPixel) {
+      for (int ch = 0; ch < src.bytesPerPixel / (src.Deep() ? 2 : 1); ++ch) {
+        const bool colourChannel = ch < src.Channels();
+        if (src.Deep()) {
+          const uint16_t v = reinterpret_cast<const uint16_t*>(in)[ch];
+          reinterpret_cast<uint16_t*>(out)[ch] = colourChannel ? p.lut16[v] : v;
         } else {
-          px[ch] = p.lut8[px[ch]];
+          out[ch] = colourChannel ? p.lut8[in[ch]] : in[ch];
         }
       }
     }
@@ -185,20 +192,23 @@ void Lut(const Plane& img, const LutParams& p, RowPool*) {
 template <typename T>
 void SharpenRef(const Plane& dst, const Plane& src, const SharpenParams& p) {
   const int maxValue = sizeof(T) == 1 ? 255 : 65535;
-  const int channels = src.Channels();
   const int step = src.bytesPerPixel / static_cast<int>(sizeof(T));
-  for (int y = 2; y < src.height - 2; ++y) {
-    for (int x = 2; x < src.width - 2; ++x) {
-      for (int ch = 0; ch < channels; ++ch) {
-        int sum = 0;
-        for (int yy = y - 2; yy <= y + 1; ++yy) {
-          const T* row = reinterpret_cast<const T*>(src.Row(yy));
-          for (int xx = x - 2; xx <= x + 1; ++xx) sum += row[xx * step + ch];
-        }
-        const int blur = sum >> 4;
+  for (int y = 0; y < src.height; ++y) {
+    for (int x = 0; x < src.width; ++x) {
+      for (int ch = 0; ch < step; ++ch) {
         const int o = reinterpret_cast<const T*>(src.Row(y))[x * step + ch];
-        const int v = o + (p.sharpness * (o - blur)) / 10;
-        reinterpret_cast<T*>(dst.Row(y))[x * step + ch] = static_cast<T>(std::clamp(v, 0, maxValue));
+        int v = o;
+        if (ch < 3 && y >= 2 && y < src.height - 2 && x >= 2 && x < src.width - 2) {
+          int sum = 0;
+          for (int yy = y - 2; yy <= y + 1; ++yy) {
+            const T* row = reinterpret_cast<const T*>(src.Row(yy));
+            for (int xx = x - 2; xx <= x + 1; ++xx) sum += row[xx * step + ch];
+          }
+          const int blur = sum >> 4;
+          v = std::clamp(o + (p.sharpness * (o - blur)) / 10, 0, maxValue);
+        }
+        if (ch < 3 && p.applyGain) v = std::clamp(static_cast<int>(v * p.gain), 0, maxValue);
+        reinterpret_cast<T*>(dst.Row(y))[x * step + ch] = static_cast<T>(v);
       }
     }
   }

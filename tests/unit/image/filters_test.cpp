@@ -158,7 +158,7 @@ TEST(HueSaturation, Hue120TurnsPureRedIntoGreen) {
       At<uint16_t>(img, 0, 0, 2) = 0xFFFF;
       if (bits == 64) At<uint16_t>(img, 0, 0, 3) = 0x7777;
     }
-    Ref().hueSat(PlaneOf(img), {HueShift(120), table}, nullptr);
+    Ref().hueSat(PlaneOf(img), PlaneOf(img), MakeHueSatParams(120, 0, table), nullptr);
     if (bits <= 32) {
       EXPECT_EQ(At<uint8_t>(img, 0, 0, 2), 2);
       EXPECT_EQ(At<uint8_t>(img, 0, 0, 1), 255);
@@ -187,13 +187,13 @@ TEST(HueSaturation, FullCircleEqualsNoShiftAndMinus255LeavesAtMostChroma1) {
   test::CopyPixels(unshifted, img);
   int neutral[256];
   BuildSaturationTable(0, neutral);
-  Ref().hueSat(PlaneOf(img), {HueShift(360), neutral}, nullptr);
-  Ref().hueSat(PlaneOf(unshifted), {HueShift(0), neutral}, nullptr);
+  Ref().hueSat(PlaneOf(img), PlaneOf(img), MakeHueSatParams(360, 0, neutral), nullptr);
+  Ref().hueSat(PlaneOf(unshifted), PlaneOf(unshifted), MakeHueSatParams(0, 0, neutral), nullptr);
   EXPECT_TRUE(test::SamePixels(img, unshifted));
   for (size_t i = 0; i < img.SizeBytes(); ++i) ASSERT_LE(std::abs(img.Bits()[i] - original.Bits()[i]), 1) << i;
   int gray[256];
   BuildSaturationTable(-255, gray);
-  Ref().hueSat(PlaneOf(img), {HueShift(0), gray}, nullptr);
+  Ref().hueSat(PlaneOf(img), PlaneOf(img), MakeHueSatParams(0, -255, gray), nullptr);
   for (int y = 0; y < 64; ++y) {
     for (int x = 0; x < 64; ++x) {
       const uint8_t* p = img.Row(y) + 3 * x;
@@ -250,7 +250,7 @@ TEST(Tables, BrightnessTableEqualsTheFormula) {
       BrightnessReference(PlaneOf(a), brightness);
       FilterTables tables;
       const bool deep = bits == 16 || bits >= 48;
-      Ref().lut(PlaneOf(b), {deep ? nullptr : tables.Brightness8(brightness),
+      Ref().lut(PlaneOf(b), PlaneOf(b), {deep ? nullptr : tables.Brightness8(brightness),
                              deep ? tables.Brightness16(brightness) : nullptr},
                 nullptr);
       ASSERT_TRUE(test::SamePixels(a, b)) << bits << " " << brightness;

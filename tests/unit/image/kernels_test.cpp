@@ -133,9 +133,38 @@ TEST(FilterKernels, HueSaturationFastEqualsReference) {
   for (const auto& c : kCases) {
     int table[256];
     BuildSaturationTable(c[1], table);
-    const HueSatParams params{HueShift(c[0]), table};
+    const HueSatParams params = MakeHueSatParams(c[0], c[1], table);
     CompareInPlace("hue/sat", {24, 32, 48, 64}, [&](const KernelTable& k, DibImage& img, const DibImage&,
-                                                    RowPool* pool) { k.hueSat(PlaneOf(img), params, pool); });
+                                                    RowPool* pool) {
+      k.hueSat(PlaneOf(img), PlaneOf(img), params, pool);
+    });
+  }
+}
+
+TEST(FilterKernels, HueSaturationFastEqualsReferenceForEveryChroma) {
+  // Every (blue, green) pair with a red that sweeps as well: all chroma values 0..255 and every sector.
+  DibImage source;
+  ASSERT_TRUE(source.Create(256, 256, 24));
+  for (int y = 0; y < 256; ++y) {
+    for (int x = 0; x < 256; ++x) {
+      uint8_t* px = source.Row(y) + 3 * x;
+      px[0] = static_cast<uint8_t>(x);
+      px[1] = static_cast<uint8_t>(y);
+      px[2] = static_cast<uint8_t>((x * 7 + y * 13) & 255);
+    }
+  }
+  int table[256];
+  for (int saturation : {-255, 0, 255}) {
+    BuildSaturationTable(saturation, table);
+    for (const Variant& variant : Variants()) {
+      DibImage expected, actual;
+      test::CopyPixels(expected, source);
+      test::CopyPixels(actual, source);
+      const HueSatParams params = MakeHueSatParams(97, saturation, table);
+      ReferenceKernels().hueSat(PlaneOf(expected), PlaneOf(expected), params, nullptr);
+      variant.kernels->hueSat(PlaneOf(actual), PlaneOf(actual), params, nullptr);
+      ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " saturation " << saturation;
+    }
   }
 }
 
@@ -145,7 +174,7 @@ TEST(FilterKernels, LutFastEqualsReference) {
                                                      RowPool* pool) {
     const bool deep = img.BitsPerPixel() == 16 || img.BitsPerPixel() >= 48;
     const LutParams params{deep ? nullptr : tables.Gamma8(37), deep ? tables.Gamma16(163) : nullptr};
-    k.lut(PlaneOf(img), params, pool);
+    k.lut(PlaneOf(img), PlaneOf(img), params, pool);
   });
 }
 
@@ -154,6 +183,33 @@ TEST(FilterKernels, SharpenFastEqualsReference) {
     CompareInPlace("sharpen", {8, 16, 24, 32, 48, 64}, [&](const KernelTable& k, DibImage& img,
                                                            const DibImage& copy, RowPool* pool) {
       k.sharpen(PlaneOf(img), PlaneOf(const_cast<DibImage&>(copy)), SharpenParams{sharpness}, pool);
+    });
+  }
+}
+
+TEST(FilterKernels, FusedTablesAndGainEqualTheReference) {
+  // Out of place, with a per-value table after hue/saturation and the brightness gain after sharpness.
+  FilterTables tables;
+  int sat[256];
+  BuildSaturationTable(-70, sat);
+  for (int brightness : {-90, 200}) {
+    CompareInPlace("hue/sat + table", {24, 32, 48, 64}, [&](const KernelTable& k, DibImage& img,
+                                                            const DibImage& source, RowPool* pool) {
+      HueSatParams params = MakeHueSatParams(-150, -70, sat);
+      params.post8 = tables.Compose8(60, -30, brightness).lut32;
+      params.post16 = tables.Compose16(60, -30, brightness);
+      k.hueSat(PlaneOf(img), PlaneOf(const_cast<DibImage&>(source)), params, pool);
+    });
+    CompareInPlace("table out of place", {8, 16, 24, 32, 48, 64}, [&](const KernelTable& k, DibImage& img,
+                                                                      const DibImage& source, RowPool* pool) {
+      const LutParams params{tables.Compose8(140, 10, brightness).lut8, tables.Compose16(140, 10, brightness)};
+      k.lut(PlaneOf(img), PlaneOf(const_cast<DibImage&>(source)), params, pool);
+    });
+    CompareInPlace("sharpen + gain", {8, 16, 24, 32, 48, 64}, [&](const KernelTable& k, DibImage& img,
+                                                                  const DibImage& source, RowPool* pool) {
+      std::memset(img.Bits(), 0x5A, img.SizeBytes());  // every byte is written from the source
+      k.sharpen(PlaneOf(img), PlaneOf(const_cast<DibImage&>(source)),
+                SharpenParams{23, true, BrightnessFactor(brightness)}, pool);
     });
   }
 }
