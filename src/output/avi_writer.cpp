@@ -1,0 +1,326 @@
+#include "output/avi_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "output/avi_frame.h"
+#include "platform/large_file.h"
+
+namespace orvane::output {
+
+namespace {
+
+// Layout of the AVI 1.0 header (file offsets).
+constexpr uint32_t kHeaderBytes = 232;  // up to and including the "movi" identifier
+constexpr uint32_t kHdrlListSize = 200;
+constexpr uint32_t kStrlListSize = 124;
+constexpr uint64_t kRiffSizePos = 4;
+constexpr uint64_t kMicroSecPerFramePos = 32;
+constexpr uint64_t kTotalFramesPos = 48;
+constexpr uint64_t kScalePos = 128;
+constexpr uint64_t kLengthPos = 140;
+constexpr uint64_t kMoviSizePos = 224;
+constexpr uint64_t kMoviFourccPos = 228;
+constexpr uint64_t kStrlEnd = 220;  // end of "strf": where the OpenDML header adds "indx" and "odml"
+
+constexpr uint32_t kAvihFlags = 0x10010;  // has index, was capture file
+constexpr uint32_t kStreamRate = 10'000'000;
+constexpr uint32_t kIndexKeyFrame = 0x10;
+constexpr uint32_t kIdx1EntryBytes = 16;
+
+// OpenDML structures.
+constexpr uint32_t kSuperIndexHeader = 24;  // after "indx" and the size
+constexpr uint32_t kSuperIndexEntryBytes = 16;
+constexpr uint32_t kStdIndexHeader = 24;  // after "ix00" and the size
+constexpr uint32_t kStdIndexEntryBytes = 8;
+constexpr uint32_t kDmlhBytes = 248;
+constexpr uint32_t kOdmlListBytes = 12 + 8 + kDmlhBytes;  // "LIST" size "odml" "dmlh" size data
+constexpr uint8_t kIndexOfIndexes = 0;
+constexpr uint8_t kIndexOfChunks = 1;
+constexpr uint64_t kMaxRiffLimit = uint64_t{1} << 31;
+
+// Little-endian builder of header bytes.
+class Bytes {
+ public:
+  Bytes& Fourcc(const char* cc) {
+    for (int i = 0; i < 4; ++i) data_.push_back(static_cast<uint8_t>(cc[i]));
+    return *this;
+  }
+  Bytes& U16(uint16_t v) {
+    for (int i = 0; i < 2; ++i) data_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return *this;
+  }
+  Bytes& U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) data_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return *this;
+  }
+  Bytes& U64(uint64_t v) {
+    for (int i = 0; i < 8; ++i) data_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return *this;
+  }
+  Bytes& Zero(size_t n) {
+    data_.resize(data_.size() + n, 0);
+    return *this;
+  }
+  const uint8_t* Data() const { return data_.data(); }
+  size_t Size() const { return data_.size(); }
+
+ private:
+  std::vector<uint8_t> data_;
+};
+
+uint32_t SaturatedU32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
+
+// The header up to the end of the stream format ("strf"), with the given list sizes; the AVI 1.0 file
+// continues with the "movi" list header, the OpenDML file with "indx" and "odml" first.
+Bytes StreamHeaders(int width, int height, uint32_t frameBytes, uint32_t hdrlSize, uint32_t strlSize) {
+  const uint32_t suggested = frameBytes + 8;
+  Bytes b;
+  b.Fourcc("RIFF").U32(0).Fourcc("AVI ");
+  b.Fourcc("LIST").U32(hdrlSize).Fourcc("hdrl");
+  b.Fourcc("avih").U32(56);
+  b.U32(1'000'000 / AviWriter::kNominalRate);
+  b.U32(SaturatedU32(uint64_t{suggested} * AviWriter::kNominalRate));
+  b.U32(0).U32(kAvihFlags).U32(0).U32(0).U32(1).U32(suggested);
+  b.U32(static_cast<uint32_t>(width)).U32(static_cast<uint32_t>(height)).Zero(16);
+  b.Fourcc("LIST").U32(strlSize).Fourcc("strl");
+  b.Fourcc("strh").U32(64).Fourcc("vids").Fourcc("DIB ").U32(0).U16(0).U16(0).U32(0);
+  b.U32(kStreamRate / AviWriter::kNominalRate).U32(kStreamRate).U32(0).U32(0).U32(suggested);
+  b.U32(0).U32(0).Zero(16);
+  b.Fourcc("strf").U32(40);
+  b.U32(40).U32(static_cast<uint32_t>(width)).U32(static_cast<uint32_t>(height)).U16(1).U16(24).Zero(24);
+  return b;
+}
+
+uint32_t StdIndexBytes(size_t entries) {
+  return static_cast<uint32_t>(8 + kStdIndexHeader + kStdIndexEntryBytes * entries);
+}
+
+}  // namespace
+
+AviWriter::AviWriter(uint64_t riffLimit, uint32_t superIndexEntries)
+    : requestedLimit_(riffLimit), superIndexCapacity_(std::max<uint32_t>(superIndexEntries, 4)) {}
+
+AviWriter::~AviWriter() { Close(); }
+
+void AviWriter::Close() {
+  file_.reset();
+  chunks_.clear();
+  superIndex_.clear();
+  openDml_ = false;
+}
+
+bool AviWriter::Put(const void* data, size_t bytes) {
+  if (std::fwrite(data, 1, bytes, file_.get()) != bytes) {
+    failed_ = true;
+    return false;
+  }
+  pos_ += bytes;
+  return true;
+}
+
+bool AviWriter::SeekTo(uint64_t at) {
+  if (!platform::FileSeek64(file_.get(), static_cast<int64_t>(at))) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool AviWriter::PatchU32(uint64_t at, uint32_t value) {
+  const uint8_t b[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  if (!SeekTo(at)) return false;
+  const bool ok = std::fwrite(b, 1, 4, file_.get()) == 4;
+  if (!ok) failed_ = true;
+  return SeekTo(pos_) && ok;
+}
+
+bool AviWriter::Create(const char* fileName, int width, int height) {
+  Close();
+  failed_ = false;
+  frameCount_ = 0;
+  firstRiffFrames_ = 0;
+  const size_t frameBytes = AviFrameBytes(width, height);
+  if (fileName == nullptr || fileName[0] == '\0' || frameBytes == 0 || frameBytes > UINT32_MAX / 4) return false;
+  frameBytes_ = static_cast<uint32_t>(frameBytes);
+  width_ = width;
+  height_ = height;
+  // Room for the headers and a few frames in every RIFF.
+  const uint64_t chunk = uint64_t{frameBytes_} + 8;
+  const uint64_t minimum = kHeaderBytes + 4 * (chunk + kIdx1EntryBytes + kStdIndexEntryBytes) + 4096;
+  riffLimit_ = std::min(std::max(requestedLimit_, minimum), std::max(kMaxRiffLimit, minimum));
+  if (riffLimit_ > UINT32_MAX) return false;
+
+  file_.reset(std::fopen(fileName, "w+b"));
+  if (!file_) return false;
+  Bytes header = StreamHeaders(width, height, frameBytes_, kHdrlListSize, kStrlListSize);
+  header.Fourcc("LIST").U32(4).Fourcc("movi");
+  pos_ = 0;
+  if (header.Size() != kHeaderBytes || !Put(header.Data(), header.Size())) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+bool AviWriter::AddFrame(const uint8_t* frame, size_t bytes) {
+  if (!file_ || failed_ || frame == nullptr || bytes != frameBytes_ || frameCount_ == UINT32_MAX) return false;
+  const uint64_t chunk = uint64_t{frameBytes_} + 8;
+  if (!openDml_) {
+    const uint64_t withIndex = pos_ + chunk + 8 + kIdx1EntryBytes * (chunks_.size() + 1);
+    if (withIndex > riffLimit_ && (superIndex_.size() + 2 > superIndexCapacity_ || !StartOpenDml())) return false;
+  } else {
+    const uint64_t riffEnd = pos_ + chunk + StdIndexBytes(chunks_.size() + 1);
+    if (riffEnd - riffPos_ > riffLimit_) {
+      // Room for this RIFF's entry and the next one's.
+      if (superIndex_.size() + 2 > superIndexCapacity_) return false;
+      if (!CloseExtendedRiff() || !BeginExtendedRiff()) return false;
+    }
+  }
+  const uint64_t start = pos_;
+  Bytes head;
+  head.Fourcc("00db").U32(frameBytes_);
+  if (!Put(head.Data(), head.Size()) || !Put(frame, bytes)) {
+    // The torn chunk is not indexed; the index overwrites it when the file is finished.
+    pos_ = start;
+    SeekTo(pos_);
+    failed_ = true;
+    return false;
+  }
+  chunks_.push_back(start);
+  ++frameCount_;
+  return true;
+}
+
+bool AviWriter::WriteIdx1(const std::vector<uint64_t>& chunks, uint64_t moviFourcc) {
+  Bytes idx;
+  idx.Fourcc("idx1").U32(static_cast<uint32_t>(kIdx1EntryBytes * chunks.size()));
+  for (uint64_t at : chunks) {
+    idx.Fourcc("00db").U32(kIndexKeyFrame).U32(static_cast<uint32_t>(at - moviFourcc)).U32(frameBytes_);
+  }
+  return Put(idx.Data(), idx.Size());
+}
+
+// An "ix00" chunk over `chunks` (ascending), with a super index entry for it.
+bool AviWriter::WriteStandardIndex(const std::vector<uint64_t>& chunks) {
+  if (chunks.empty()) return true;
+  const uint64_t base = chunks.front();
+  const uint32_t size = StdIndexBytes(chunks.size());
+  Bytes ix;
+  ix.Fourcc("ix00").U32(size - 8).U16(2).U16(static_cast<uint16_t>(kIndexOfChunks << 8));
+  ix.U32(static_cast<uint32_t>(chunks.size())).Fourcc("00db").U64(base).U32(0);
+  for (uint64_t at : chunks) ix.U32(static_cast<uint32_t>(at + 8 - base)).U32(frameBytes_);
+  superIndex_.push_back({pos_, size, static_cast<uint32_t>(chunks.size())});
+  return Put(ix.Data(), ix.Size());
+}
+
+uint32_t AviWriter::HeaderGrowth() const {
+  return 8 + kSuperIndexHeader + kSuperIndexEntryBytes * superIndexCapacity_ + kOdmlListBytes;
+}
+
+bool AviWriter::StartOpenDml() {
+  // The first RIFF's "movi" list (from its "LIST" at kStrlEnd to the last frame) will move forward by the
+  // header growth when the file is finished: its "ix00" and "idx1" are written where they will then be.
+  // "idx1" offsets count from "movi" and do not change with the move.
+  const uint32_t growth = HeaderGrowth();
+  firstRiffDataEnd_ = pos_;
+  pos_ += growth;
+  if (!SeekTo(pos_)) return false;
+  std::vector<uint64_t> moved(chunks_);
+  for (uint64_t& at : moved) at += growth;
+  if (!WriteStandardIndex(moved)) return false;
+  firstRiffMoviSize_ = static_cast<uint32_t>(pos_ - (kMoviFourccPos + growth));
+  if (!WriteIdx1(chunks_, kMoviFourccPos)) return false;
+  firstRiffSize_ = static_cast<uint32_t>(pos_ - 8);
+  firstRiffFrames_ = static_cast<uint32_t>(chunks_.size());
+  openDml_ = true;
+  return BeginExtendedRiff();
+}
+
+// Moves the first RIFF's "movi" list forward by the header growth (last block first, the ranges overlap)
+// and writes the OpenDML header in front of it.
+bool AviWriter::RewriteFirstRiffHeader() {
+  const uint32_t growth = HeaderGrowth();
+  constexpr size_t kBlock = size_t{4} << 20;
+  std::vector<uint8_t> block(kBlock);
+  for (uint64_t end = firstRiffDataEnd_; end > kStrlEnd;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, end - kStrlEnd));
+    const uint64_t from = end - n;
+    if (!SeekTo(from) || std::fread(block.data(), 1, n, file_.get()) != n) {
+      failed_ = true;
+      return false;
+    }
+    if (!SeekTo(from + growth) || std::fwrite(block.data(), 1, n, file_.get()) != n) {
+      failed_ = true;
+      return false;
+    }
+    end = from;
+  }
+  const uint32_t indxBytes = 8 + kSuperIndexHeader + kSuperIndexEntryBytes * superIndexCapacity_;
+  Bytes header = StreamHeaders(width_, height_, frameBytes_, kHdrlListSize + growth, kStrlListSize + indxBytes);
+  header.Fourcc("indx").U32(indxBytes - 8).U16(4).U16(kIndexOfIndexes << 8);
+  header.U32(static_cast<uint32_t>(superIndex_.size())).Fourcc("00db").Zero(12);
+  for (const SuperIndexEntry& e : superIndex_) header.U64(e.offset).U32(e.size).U32(e.duration);
+  header.Zero(size_t{kSuperIndexEntryBytes} * (superIndexCapacity_ - superIndex_.size()));
+  header.Fourcc("LIST").U32(kOdmlListBytes - 8).Fourcc("odml").Fourcc("dmlh").U32(kDmlhBytes);
+  header.U32(frameCount_).Zero(kDmlhBytes - 4);
+  if (header.Size() != kStrlEnd + growth || !SeekTo(0) ||
+      std::fwrite(header.Data(), 1, header.Size(), file_.get()) != header.Size()) {
+    failed_ = true;
+    return false;
+  }
+  return SeekTo(pos_) && PatchU32(kRiffSizePos, firstRiffSize_) &&
+         PatchU32(kMoviSizePos + growth, firstRiffMoviSize_);
+}
+
+bool AviWriter::BeginExtendedRiff() {
+  riffPos_ = pos_;
+  moviFourccPos_ = pos_ + 20;
+  chunks_.clear();
+  Bytes head;
+  head.Fourcc("RIFF").U32(0).Fourcc("AVIX").Fourcc("LIST").U32(0).Fourcc("movi");
+  return Put(head.Data(), head.Size());
+}
+
+bool AviWriter::CloseExtendedRiff() {
+  const bool indexed = WriteStandardIndex(chunks_);
+  chunks_.clear();
+  const bool moviPatched = PatchU32(moviFourccPos_ - 4, static_cast<uint32_t>(pos_ - moviFourccPos_));
+  const bool riffPatched = PatchU32(riffPos_ + 4, static_cast<uint32_t>(pos_ - riffPos_ - 8));
+  return indexed && moviPatched && riffPatched;
+}
+
+bool AviWriter::PatchRates(uint32_t measuredRateTimes100) {
+  if (measuredRateTimes100 == 0) return true;
+  return PatchU32(kMicroSecPerFramePos, 100'000'000u / measuredRateTimes100) &&
+         PatchU32(kScalePos, 1'000'000'000u / measuredRateTimes100);
+}
+
+bool AviWriter::Finish(uint32_t measuredRateTimes100) {
+  if (!file_) return false;
+  // Every step is tried even after a failed one: on a full disk the header patches still land.
+  bool ok = SeekTo(pos_);
+  if (!openDml_) {
+    const uint64_t idx1Pos = pos_;
+    ok = WriteIdx1(chunks_, kMoviFourccPos) && ok;
+    ok = PatchU32(kRiffSizePos, static_cast<uint32_t>(pos_ - 8)) && ok;
+    ok = PatchU32(kMoviSizePos, static_cast<uint32_t>(idx1Pos - kMoviFourccPos)) && ok;
+    ok = PatchU32(kTotalFramesPos, frameCount_) && ok;
+    ok = PatchU32(kLengthPos, frameCount_) && ok;
+  } else {
+    ok = CloseExtendedRiff() && ok;
+    ok = RewriteFirstRiffHeader() && ok;
+    // The main header counts the first RIFF's frames; the stream header and "dmlh" the whole recording.
+    ok = PatchU32(kTotalFramesPos, firstRiffFrames_) && ok;
+    ok = PatchU32(kLengthPos, frameCount_) && ok;
+  }
+  ok = PatchRates(measuredRateTimes100) && ok;
+  std::FILE* f = file_.release();
+  const bool flushed = std::fflush(f) == 0 && std::ferror(f) == 0;
+  const bool closed = std::fclose(f) == 0;
+  Close();
+  return ok && flushed && closed && !failed_;
+}
+
+}  // namespace orvane::output

@@ -1,0 +1,110 @@
+// Uncompressed AVI recording: one video stream of 24-bit bottom-up DIB frames ("00db" chunks) with an index.
+//
+// Below the RIFF limit (1 GiB) a file is a plain AVI 1.0 file: a fixed 232-byte header up to the "movi"
+// data, the frame chunks, then "idx1". Rows are padded to 4 bytes as in any DIB, and the chunk sizes, the
+// index sizes and the buffer sizes in the headers count the padded frame.
+//
+// Past the limit the recording continues as an OpenDML (AVI 2.0) file: further RIFFs ("AVIX"), each
+// "movi" list ending with a standard index chunk "ix00", a super index "indx" in the stream list and the
+// extended header "odml"/"dmlh" with the total frame count. The first RIFF's header has no room for "indx"
+// and "odml", and none may be reserved without changing the layout of every short file. So when the first
+// RIFF is about to pass the limit, the writer leaves a gap of the header growth after its frames and writes
+// its "ix00" and "idx1" behind the gap; when the recording is finished it moves the first RIFF's "movi"
+// list forward into the gap (one copy of about 1 GiB, once, after the recording time) and writes the grown
+// header in front. File order, index order and recording order then agree, so readers that follow the
+// index and readers that scan chunks both play every frame in order, and an AVI 1.0 reader still plays
+// the first RIFF through "idx1". The first RIFF turns OpenDML exactly when its AVI 1.0 form would pass the
+// limit, so it ends up larger than the limit by the header growth and its "ix00" (under 100 KiB by
+// default); each further RIFF is closed before it passes the limit. A recording stopped before it is
+// finished is left as it is, like any unfinished recording.
+//
+// Not thread-safe: one recording thread owns the writer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace orvane::output {
+
+class AviWriter {
+ public:
+  static constexpr uint64_t kDefaultRiffLimit = uint64_t{1} << 30;
+  // Super index capacity: one entry per RIFF, so 4096 RIFFs of 1 GiB.
+  static constexpr uint32_t kDefaultSuperIndexEntries = 4096;
+  // Nominal frame rate written at creation, frames per second.
+  static constexpr uint32_t kNominalRate = 30;
+
+  // `riffLimit` bounds the size of each RIFF (the whole file while it is plain AVI 1.0); it is raised to
+  // what the header growth and a few frames need, and capped at 2 GiB. Tests inject a small one.
+  explicit AviWriter(uint64_t riffLimit = kDefaultRiffLimit, uint32_t superIndexEntries = kDefaultSuperIndexEntries);
+  ~AviWriter();  // closes an unfinished file as it is (no index, sizes not patched)
+  AviWriter(const AviWriter&) = delete;
+  AviWriter& operator=(const AviWriter&) = delete;
+
+  // Creates the file (truncating an existing one) and writes everything up to the "movi" data.
+  // False for a bad size, a file that cannot be opened or a failed write (the file is closed).
+  [[nodiscard]] bool Create(const char* fileName, int width, int height);
+  // Appends one frame of FrameBytes() bytes: 24-bit blue-green-red, bottom row first, rows padded to 4
+  // bytes (ConvertToAviFrame). False for a wrong size, a closed writer, a full super index, or a failed
+  // write; after a failed write the frame is not counted and later frames are refused, but Finish still
+  // closes the file as far as it can.
+  [[nodiscard]] bool AddFrame(const uint8_t* frame, size_t bytes);
+  // Writes the index, patches sizes, frame counts and the measured rate (frames per second × 100; 0 keeps
+  // the nominal rate) and closes the file. False when any write of the recording failed.
+  [[nodiscard]] bool Finish(uint32_t measuredRateTimes100);
+  // Closes without finishing, as a recording stopped before its end leaves the file.
+  void Close();
+
+  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpenDml() const { return openDml_; }
+  uint32_t FrameCount() const { return frameCount_; }
+  size_t FrameBytes() const { return frameBytes_; }
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  struct SuperIndexEntry {
+    uint64_t offset;    // file position of the "ix00" chunk
+    uint32_t size;      // its size including the chunk header
+    uint32_t duration;  // frames it indexes
+  };
+
+  bool Put(const void* data, size_t bytes);
+  bool PatchU32(uint64_t at, uint32_t value);
+  bool SeekTo(uint64_t at);
+  bool WriteStandardIndex(const std::vector<uint64_t>& chunks);
+  bool WriteIdx1(const std::vector<uint64_t>& chunks, uint64_t moviFourcc);
+  uint32_t HeaderGrowth() const;
+  bool StartOpenDml();
+  bool RewriteFirstRiffHeader();
+  bool BeginExtendedRiff();
+  bool CloseExtendedRiff();
+  bool PatchRates(uint32_t measuredRateTimes100);
+
+  const uint64_t requestedLimit_;
+  const uint32_t superIndexCapacity_;
+  uint64_t riffLimit_ = 0;
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  uint64_t pos_ = 0;  // write position: the end of the valid data
+  bool failed_ = false;
+  int width_ = 0;
+  int height_ = 0;
+  uint32_t frameBytes_ = 0;
+  uint32_t frameCount_ = 0;
+  std::vector<uint64_t> chunks_;  // positions of the frame chunks of the current RIFF's "movi" list
+  bool openDml_ = false;
+  // The first RIFF once the file is OpenDML: where its frames end before the move, its final sizes.
+  uint32_t firstRiffFrames_ = 0;
+  uint64_t firstRiffDataEnd_ = 0;
+  uint32_t firstRiffSize_ = 0;
+  uint32_t firstRiffMoviSize_ = 0;
+  uint64_t riffPos_ = 0;        // "RIFF" of the current extended RIFF
+  uint64_t moviFourccPos_ = 0;  // "movi" of the current extended RIFF
+  std::vector<SuperIndexEntry> superIndex_;
+};
+
+}  // namespace orvane::output

@@ -1,0 +1,327 @@
+#include "output/avi_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "output/avi_frame.h"
+#include "output_test_util.h"
+
+namespace orvane::output {
+namespace {
+
+using test::Fourcc;
+using test::Le32;
+using test::Le64;
+using test::ReadFileBytes;
+using test::TempDir;
+
+// A frame whose every byte tells its frame number and position, so an index entry that points at the
+// wrong frame cannot pass.
+std::vector<uint8_t> NumberedFrame(size_t bytes, uint32_t number) {
+  std::vector<uint8_t> frame(bytes);
+  for (size_t i = 0; i < bytes; ++i) frame[i] = static_cast<uint8_t>(number * 31 + i * 7);
+  std::memcpy(frame.data(), &number, sizeof(number));
+  return frame;
+}
+
+uint32_t FrameNumber(const uint8_t* data) {
+  uint32_t n;
+  std::memcpy(&n, data, sizeof(n));
+  return n;
+}
+
+// The header up to "movi" as laid out for a W × H recording (F = chunk size + 8, nominal 30 fps).
+std::vector<uint8_t> ExpectedHeader(uint32_t w, uint32_t h, uint32_t frameBytes, uint32_t frames,
+                                    uint32_t usPerFrame, uint32_t scale, uint32_t fileSize, uint32_t moviSize) {
+  const uint32_t f = frameBytes + 8;
+  const std::map<uint32_t, uint32_t> words = {
+      {4, fileSize - 8}, {16, 200}, {28, 56}, {32, usPerFrame}, {36, f * 30}, {40, 0}, {44, 0x10010},
+      {48, frames}, {52, 0}, {56, 1}, {60, f}, {64, w}, {68, h}, {92, 124}, {104, 64}, {116, 0}, {120, 0},
+      {124, 0}, {128, scale}, {132, 10000000}, {136, 0}, {140, frames}, {144, f}, {148, 0}, {152, 0},
+      {176, 40}, {180, 40}, {184, w}, {188, h}, {192, 1 | (24u << 16)}, {224, moviSize}};
+  const std::map<uint32_t, const char*> tags = {{0, "RIFF"},   {8, "AVI "},   {12, "LIST"}, {20, "hdrl"},
+                                                {24, "avih"},  {88, "LIST"},  {96, "strl"}, {100, "strh"},
+                                                {108, "vids"}, {112, "DIB "}, {172, "strf"}, {220, "LIST"},
+                                                {228, "movi"}};
+  std::vector<uint8_t> out(232, 0);
+  for (auto [at, v] : words) {
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  }
+  for (auto [at, cc] : tags) std::memcpy(&out[at], cc, 4);
+  return out;
+}
+
+struct Recorded {
+  std::vector<uint8_t> file;
+  size_t frameBytes = 0;
+};
+
+Recorded Record(const TempDir& dir, int w, int h, uint32_t frames, uint32_t rate, AviWriter writer = AviWriter()) {
+  Recorded r;
+  const std::string path = dir.File("r.avi");
+  EXPECT_TRUE(writer.Create(path.c_str(), w, h));
+  r.frameBytes = writer.FrameBytes();
+  for (uint32_t i = 0; i < frames; ++i) EXPECT_TRUE(writer.AddFrame(NumberedFrame(r.frameBytes, i).data(), r.frameBytes));
+  EXPECT_TRUE(writer.Finish(rate));
+  r.file = ReadFileBytes(path);
+  return r;
+}
+
+TEST(AviWriterTest, SmallRecordingMatchesTheLayoutByteForByte) {
+  struct Case {
+    int w, h;
+    uint32_t frameBytes;  // rows padded to 4 bytes
+  };
+  for (const Case& c : {Case{8, 4, 96}, Case{5, 3, 48}, Case{7, 2, 48}}) {
+    SCOPED_TRACE(c.w);
+    TempDir dir("avi");
+    const uint32_t frames = 3;
+    const Recorded r = Record(dir, c.w, c.h, frames, 2500);
+    ASSERT_EQ(r.frameBytes, c.frameBytes);
+    const uint32_t chunk = c.frameBytes + 8;
+    const uint32_t fileSize = 232 + frames * chunk + 8 + 16 * frames;
+    ASSERT_EQ(r.file.size(), fileSize);
+    // 25.00 fps: 40000 µs per frame, scale 400000 against rate 10,000,000.
+    const std::vector<uint8_t> expected = ExpectedHeader(c.w, c.h, c.frameBytes, frames, 40000, 400000, fileSize,
+                                                         4 + frames * chunk);
+    EXPECT_EQ(std::vector<uint8_t>(r.file.begin(), r.file.begin() + 232), expected);
+
+    const uint8_t* idx = &r.file[232 + frames * chunk];
+    ASSERT_EQ(Fourcc(idx), "idx1");
+    ASSERT_EQ(Le32(idx + 4), 16 * frames);
+    for (uint32_t i = 0; i < frames; ++i) {
+      const uint8_t* e = idx + 8 + 16 * i;
+      EXPECT_EQ(Fourcc(e), "00db");
+      EXPECT_EQ(Le32(e + 4), 0x10u);
+      EXPECT_EQ(Le32(e + 8), 4 + i * chunk);
+      EXPECT_EQ(Le32(e + 12), c.frameBytes);
+      const uint8_t* chunkAt = &r.file[228 + Le32(e + 8)];
+      EXPECT_EQ(Fourcc(chunkAt), "00db");
+      EXPECT_EQ(Le32(chunkAt + 4), c.frameBytes);
+      EXPECT_EQ(0, std::memcmp(chunkAt + 8, NumberedFrame(c.frameBytes, i).data(), c.frameBytes));
+    }
+  }
+}
+
+TEST(AviWriterTest, CreationHeaderCarriesTheNominalRateUntilFinished) {
+  TempDir dir("avicreate");
+  AviWriter writer;
+  const std::string path = dir.File("c.avi");
+  ASSERT_TRUE(writer.Create(path.c_str(), 4, 2));
+  writer.Close();  // a recording stopped early stays unfinished
+  const std::vector<uint8_t> file = ReadFileBytes(path);
+  EXPECT_EQ(file, ExpectedHeader(4, 2, 24, 0, 33333, 333333, 8, 4));
+}
+
+TEST(AviWriterTest, ZeroRateKeepsTheNominalRate) {
+  TempDir dir("avizero");
+  const Recorded r = Record(dir, 4, 4, 1, 0);
+  EXPECT_EQ(Le32(&r.file[32]), 33333u);
+  EXPECT_EQ(Le32(&r.file[128]), 333333u);
+}
+
+TEST(AviWriterTest, RefusesBadSizesAndFramesOfAnotherSize) {
+  TempDir dir("avibad");
+  AviWriter writer;
+  EXPECT_FALSE(writer.Create(dir.File("a.avi").c_str(), 0, 4));
+  EXPECT_FALSE(writer.Create(dir.File("a.avi").c_str(), 4, -2));
+  EXPECT_FALSE(writer.Create("", 4, 4));
+  EXPECT_FALSE(writer.Create(dir.File("missing/a.avi").c_str(), 4, 4));
+  std::vector<uint8_t> frame(48);
+  EXPECT_FALSE(writer.AddFrame(frame.data(), frame.size()));  // not open
+  EXPECT_FALSE(writer.Finish(3000));
+  ASSERT_TRUE(writer.Create(dir.File("a.avi").c_str(), 4, 4));
+  EXPECT_FALSE(writer.AddFrame(frame.data(), frame.size() - 1));
+  EXPECT_FALSE(writer.AddFrame(nullptr, frame.size()));
+  EXPECT_TRUE(writer.AddFrame(frame.data(), frame.size()));
+  EXPECT_TRUE(writer.Finish(3000));
+  EXPECT_EQ(ReadFileBytes(dir.File("a.avi")).size(), 232u + 56 + 8 + 16);
+}
+
+// ---- OpenDML past the RIFF limit ----
+
+struct Chunk {
+  std::string id;
+  uint64_t pos;  // of the chunk header
+  uint32_t size;
+};
+
+// The chunks directly inside [begin, end), following sizes (padded to even).
+std::vector<Chunk> Children(const std::vector<uint8_t>& f, uint64_t begin, uint64_t end) {
+  std::vector<Chunk> out;
+  for (uint64_t at = begin; at + 8 <= end;) {
+    const uint32_t size = Le32(&f[at + 4]);
+    out.push_back({Fourcc(&f[at]), at, size});
+    at += 8 + size + (size & 1);
+  }
+  return out;
+}
+
+const Chunk* Find(const std::vector<Chunk>& chunks, const std::string& id, const std::vector<uint8_t>& f,
+                  const char* listType = nullptr) {
+  for (const Chunk& c : chunks) {
+    if (c.id == id && (listType == nullptr || Fourcc(&f[c.pos + 8]) == listType)) return &c;
+  }
+  return nullptr;
+}
+
+TEST(AviWriterTest, PastTheRiffLimitTheFileBecomesOpenDmlWithEveryFrameIndexedInOrder) {
+  TempDir dir("odml");
+  constexpr uint64_t kLimit = 16 * 1024;
+  constexpr uint32_t kFrames = 200;
+  const std::string path = dir.File("long.avi");
+  AviWriter writer(kLimit, 16);
+  ASSERT_TRUE(writer.Create(path.c_str(), 15, 8));  // 45-byte rows padded to 48
+  const size_t frameBytes = writer.FrameBytes();
+  ASSERT_EQ(frameBytes, 384u);
+  for (uint32_t i = 0; i < kFrames; ++i) ASSERT_TRUE(writer.AddFrame(NumberedFrame(frameBytes, i).data(), frameBytes));
+  EXPECT_TRUE(writer.IsOpenDml());
+  ASSERT_TRUE(writer.Finish(1500));
+  const std::vector<uint8_t> f = ReadFileBytes(path);
+
+  // Top level: RIFF AVI, then RIFF AVIX ones, each within the limit, covering the whole file.
+  const std::vector<Chunk> riffs = Children(f, 0, f.size());
+  ASSERT_GE(riffs.size(), 3u);
+  uint64_t covered = 0;
+  for (size_t i = 0; i < riffs.size(); ++i) {
+    EXPECT_EQ(riffs[i].id, "RIFF");
+    EXPECT_EQ(Fourcc(&f[riffs[i].pos + 8]), i == 0 ? "AVI " : "AVIX");
+    // The first RIFF is closed when its AVI 1.0 form would pass the limit; the OpenDML header (16 super
+    // index entries) and its standard index come on top.
+    const uint64_t slack = i == 0 ? (8 + 24 + 16 * 16 + 268) + 32 + 8 * (riffs[i].size / 392) : 0;
+    EXPECT_LE(riffs[i].size + 8u, kLimit + slack);
+    covered += 8 + riffs[i].size;
+  }
+  EXPECT_EQ(covered, f.size());
+
+  // Headers: hdrl with avih, strl (strh, strf, indx) and odml/dmlh.
+  const std::vector<Chunk> top = Children(f, 12, riffs[0].pos + 8 + riffs[0].size);
+  const Chunk* hdrl = Find(top, "LIST", f, "hdrl");
+  ASSERT_NE(hdrl, nullptr);
+  const std::vector<Chunk> hdrlKids = Children(f, hdrl->pos + 12, hdrl->pos + 8 + hdrl->size);
+  const Chunk* strl = Find(hdrlKids, "LIST", f, "strl");
+  const Chunk* odml = Find(hdrlKids, "LIST", f, "odml");
+  ASSERT_NE(strl, nullptr);
+  ASSERT_NE(odml, nullptr);
+  EXPECT_EQ(Fourcc(&f[odml->pos + 12]), "dmlh");
+  EXPECT_EQ(Le32(&f[odml->pos + 20]), kFrames);
+  const std::vector<Chunk> strlKids = Children(f, strl->pos + 12, strl->pos + 8 + strl->size);
+  const Chunk* strh = Find(strlKids, "strh", f);
+  const Chunk* indx = Find(strlKids, "indx", f);
+  ASSERT_NE(strh, nullptr);
+  ASSERT_NE(indx, nullptr);
+  EXPECT_EQ(Le32(&f[strh->pos + 8 + 32]), kFrames);  // stream length: the whole recording
+  EXPECT_EQ(Le32(&f[strh->pos + 8 + 20]), 1000000000u / 1500);
+  EXPECT_EQ(Le32(&f[32]), 100000000u / 1500);
+
+  // Super index → standard indexes → "00db" chunks of the right size, frames 0, 1, 2, ... in order.
+  const uint8_t* si = &f[indx->pos + 8];
+  EXPECT_EQ(test::Le16(si), 4);
+  EXPECT_EQ(si[3], 0);  // index of indexes
+  EXPECT_EQ(Fourcc(si + 8), "00db");
+  const uint32_t entries = Le32(si + 4);
+  ASSERT_GE(entries, 3u);
+  uint32_t next = 0;
+  for (uint32_t e = 0; e < entries; ++e) {
+    const uint64_t ixPos = Le64(si + 24 + 16 * e);
+    const uint32_t ixSize = Le32(si + 24 + 16 * e + 8);
+    const uint32_t duration = Le32(si + 24 + 16 * e + 12);
+    ASSERT_LT(ixPos + ixSize, f.size() + 1);
+    const uint8_t* ix = &f[ixPos];
+    ASSERT_EQ(Fourcc(ix), "ix00");
+    EXPECT_EQ(Le32(ix + 4) + 8, ixSize);
+    EXPECT_EQ(test::Le16(ix + 8), 2);
+    EXPECT_EQ(ix[11], 1);  // index of chunks
+    ASSERT_EQ(Le32(ix + 12), duration);
+    EXPECT_EQ(Fourcc(ix + 16), "00db");
+    const uint64_t base = Le64(ix + 20);
+    for (uint32_t k = 0; k < duration; ++k) {
+      const uint64_t data = base + Le32(ix + 32 + 8 * k);
+      ASSERT_EQ(Le32(ix + 32 + 8 * k + 4), frameBytes);  // key frame: top bit clear
+      ASSERT_EQ(Fourcc(&f[data - 8]), "00db");
+      ASSERT_EQ(Le32(&f[data - 4]), frameBytes);
+      ASSERT_EQ(FrameNumber(&f[data]), next) << "super entry " << e;
+      ASSERT_EQ(0, std::memcmp(&f[data], NumberedFrame(frameBytes, next).data(), frameBytes));
+      ++next;
+    }
+  }
+  EXPECT_EQ(next, kFrames);
+
+  // The first RIFF stays a valid AVI 1.0 file: its idx1 points at its own frames, counted in avih.
+  const Chunk* movi = Find(top, "LIST", f, "movi");
+  const Chunk* idx1 = Find(top, "idx1", f);
+  ASSERT_NE(movi, nullptr);
+  ASSERT_NE(idx1, nullptr);
+  EXPECT_EQ(Le32(&f[48]), idx1->size / 16);
+  uint32_t previous = 0;
+  for (uint32_t i = 0; i < idx1->size / 16; ++i) {
+    const uint8_t* e = &f[idx1->pos + 8 + 16 * i];
+    const uint64_t at = movi->pos + 8 + Le32(e + 8);
+    ASSERT_LT(at, movi->pos + 8 + movi->size);
+    ASSERT_EQ(Fourcc(&f[at]), "00db");
+    ASSERT_EQ(Le32(e + 12), frameBytes);
+    const uint32_t number = FrameNumber(&f[at + 8]);
+    if (i > 0) {
+      EXPECT_EQ(number, previous + 1);
+    }
+    previous = number;
+  }
+
+  // In file order, the "movi" lists hold the frames in recording order (readers that scan chunks).
+  uint32_t scanned = 0;
+  for (const Chunk& riff : riffs) {
+    for (const Chunk& list : Children(f, riff.pos + 12, riff.pos + 8 + riff.size)) {
+      if (list.id != "LIST" || Fourcc(&f[list.pos + 8]) != "movi") continue;
+      for (const Chunk& c : Children(f, list.pos + 12, list.pos + 8 + list.size)) {
+        if (c.id != "00db") continue;
+        ASSERT_EQ(FrameNumber(&f[c.pos + 8]), scanned);
+        ++scanned;
+      }
+    }
+  }
+  EXPECT_EQ(scanned, kFrames);
+
+  // ffprobe, where installed, counts every frame.
+  if (std::filesystem::exists("/usr/bin/ffprobe")) {
+    const std::string cmd = "/usr/bin/ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                            "stream=nb_read_frames -of csv=p=0 '" + path + "'";
+    std::FILE* p = popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[64] = {};
+    const bool read = std::fgets(line, sizeof(line), p) != nullptr;
+    pclose(p);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(std::atoi(line), static_cast<int>(kFrames));
+  }
+}
+
+TEST(AviWriterTest, BelowTheLimitTheFileStaysPlain) {
+  TempDir dir("plain");
+  const Recorded r = Record(dir, 15, 8, 20, 3000, AviWriter(16 * 1024, 16));
+  EXPECT_EQ(r.file.size(), 232u + 20 * (384 + 8) + 8 + 16 * 20);
+  EXPECT_EQ(Fourcc(&r.file[232 + 20 * 392]), "idx1");
+}
+
+TEST(AviWriterTest, AFullSuperIndexRefusesFurtherFrames) {
+  TempDir dir("odmlfull");
+  AviWriter writer(16 * 1024, 4);
+  const std::string path = dir.File("full.avi");
+  ASSERT_TRUE(writer.Create(path.c_str(), 15, 8));
+  const size_t frameBytes = writer.FrameBytes();
+  uint32_t added = 0;
+  while (added < 10000 && writer.AddFrame(NumberedFrame(frameBytes, added).data(), frameBytes)) ++added;
+  EXPECT_LT(added, 10000u);
+  EXPECT_TRUE(writer.Finish(2500));
+  const std::vector<uint8_t> f = ReadFileBytes(path);
+  EXPECT_EQ(Le32(&f[140]), added);
+  const std::vector<Chunk> riffs = Children(f, 0, f.size());
+  uint64_t covered = 0;
+  for (const Chunk& c : riffs) covered += 8 + c.size;
+  EXPECT_EQ(covered, f.size());
+}
+
+}  // namespace
+}  // namespace orvane::output
