@@ -14,6 +14,7 @@ COrvane::COrvane() : pipeline_(std::make_unique<orvane::image::ImagePipeline>())
 
 COrvane::~COrvane() {
   currentCamera_ = -1;
+  if (device_) SaveCameraSettings();
   Close();
   if (device_) {
     device_->GetDeviceNumber();
@@ -33,9 +34,12 @@ bool COrvane::Setup(HWND notifyWindow) {
   // The image buffers are created empty with the object; the mask references are allocated on
   // first use, so nothing here can fail for memory.
   SetDefaultImageSettings();
+  LoadSizeSettings();  // creates the store's tree with its defaults on first use
   device_->SetCameraType(kCameraType);
   device_->CreateController(notifyWindow, nullptr);
   if (device_->CountDevices(kCameraType) == 1) SetDeviceNumber(0);
+  if (currentCamera_ < 0) LoadCameraSettings();
+  LoadStreamSettings();
   return true;
 }
 
@@ -161,6 +165,7 @@ int COrvane::GetDeviceNameW(int deviceNumber, ORVANE_WCHAR* name, int length) {
 int COrvane::SetDeviceNumber(int deviceNumber) {
   if (!RequireDevice()) return 0;
   std::lock_guard control(controlMutex_);
+  if (cameraSelected_) SaveCameraSettings();
   cameraSelected_ = true;
   if (!device_->IsDevicePresent(deviceNumber)) {
     ReportError(ORVANE_ERR_NO_CAMERA);
@@ -171,22 +176,15 @@ int COrvane::SetDeviceNumber(int deviceNumber) {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return 0;
   }
+  lastCamera_ = deviceNumber;
+  LoadCameraSettings();
   ApplyCameraSettings();
   currentCamera_ = deviceNumber;
   return 1;
 }
 
-// Pushes the cached analog settings to a newly opened camera. Until a camera's settings have been
-// stored, the cache starts from what the device itself reports.
+// Pushes the cached analog settings to a newly opened camera.
 void COrvane::ApplyCameraSettings() {
-  if (!cameraSettingsLoaded_) {
-    int32_t value = 0;
-    if (device_->GetGlobalGain(&value)) globalGain_ = colorGainG1_ = colorGainR_ = colorGainB_ = colorGainG2_ = value;
-    if (device_->GetExposureTime(&value)) exposure_ = value;
-    if (device_->GetMirrorV(&value)) mirrorV_ = value;
-    if (device_->GetMirrorH(&value)) mirrorH_ = value;
-    cameraSettingsLoaded_ = true;
-  }
   device_->SetGlobalGain(globalGain_);
   device_->SetColorGainGreen1(colorGainG1_);
   device_->SetColorGainRed(colorGainR_);
@@ -255,9 +253,3 @@ int COrvane::SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev
   return 1;
 }
 
-int COrvane::SetCaptureWindow(int, int) {
-  if (!RequireDevice()) return 0;
-  // Size presets live in the settings store; none exist until an application or tool writes them.
-  ReportError(ORVANE_ERR_WINDOW);
-  return 0;
-}

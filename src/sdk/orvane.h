@@ -186,6 +186,12 @@ class COrvane {
   void PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam);
   void UpdateFrameRate();
   void ApplyCameraSettings();
+  // Settings store (orvane_persistence.cpp).
+  int SettingsCamera() const;
+  void LoadSizeSettings();
+  void LoadStreamSettings();
+  void LoadCameraSettings();
+  void SaveCameraSettings();
   void SetDefaultImageSettings();
   orvane::image::PipelineSettings SnapshotSettings() const;
 
@@ -214,7 +220,7 @@ class COrvane {
   std::atomic<int> runState_{0};
   std::atomic<int> currentCamera_{-1};
   std::atomic<bool> cameraSelected_{false};  // a camera was opened at least once
-  bool cameraSettingsLoaded_ = false;        // guarded by controlMutex_: the analog cache holds values
+  std::atomic<int> lastCamera_{-1};          // the camera whose settings the store keeps (-1: none yet)
   std::atomic<int> hardwareMirrorV_{0}, hardwareMirrorH_{0};  // the device mirrors these itself
   std::atomic<int> imageValid_{0};
   std::atomic<int> snapshotTimeout_{3000};

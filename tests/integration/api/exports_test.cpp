@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "test_settings.h"
 #include "test_window.h"
 
 namespace {
 
 class Handle {
  public:
-  explicit Handle(HWND window) : handle_(Orvane_Initialize(window)) {}
+  explicit Handle(HWND window) : handle_((UseFreshSettingsStore(), Orvane_Initialize(window))) {}
   ~Handle() {
     if (handle_ != 0) Orvane_Release(handle_);
   }
@@ -138,7 +139,7 @@ TEST(Exports, NotifyOnlyFailuresLeaveTheHistory) {
 TEST(Exports, ReleaseEndsTheHandle) {
   Handle h(nullptr);
   int handle = h.get();
-  EXPECT_EQ(Orvane_GetColorMode(handle), 8);
+  EXPECT_EQ(Orvane_GetColorMode(handle), 24);  // a fresh store's colour mode
   EXPECT_EQ(h.release(), 1);
   EXPECT_EQ(Orvane_Release(handle), 0);
   EXPECT_EQ(Orvane_GetColorMode(handle), -1);
@@ -146,9 +147,9 @@ TEST(Exports, ReleaseEndsTheHandle) {
 
 TEST(Exports, SettingsThatNeedNoCamera) {
   Handle h(nullptr);
-  EXPECT_EQ(Orvane_GetWaitTime(h.get()), 10);
+  EXPECT_EQ(Orvane_GetWaitTime(h.get()), 1);  // a fresh store's wait time
   EXPECT_EQ(Orvane_SetWaitTime(h.get(), -1), 0);
-  EXPECT_EQ(Orvane_GetWaitTime(h.get()), 10);
+  EXPECT_EQ(Orvane_GetWaitTime(h.get()), 1);
   EXPECT_EQ(Orvane_SetWaitTime(h.get(), 25), 1);
   EXPECT_EQ(Orvane_GetWaitTime(h.get()), 25);
   EXPECT_EQ(Orvane_SetSubSample(h.get(), 1), 0);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "test_settings.h"
 #include "test_window.h"
 
 namespace {
@@ -29,6 +30,7 @@ class Camera : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(kOneVirtualCamera);
+    UseFreshSettingsStore();
     handle_ = Orvane_Initialize(window_.handle());
     ASSERT_NE(handle_, 0);
     // No window of the SDK's own: frames go to the application only.
@@ -214,6 +216,31 @@ TEST_F(Camera, FilterValuesReachTheDeviceAndTheirRanges) {
   info.size = 35;
   EXPECT_EQ(Orvane_GetCameraInfo(handle_, &info), 0);
   EXPECT_EQ(Orvane_GetLastError(handle_), 5);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Settings, ACamerasSettingsComeBackAfterARestart) {
+  UseFreshSettingsStore();
+  int first = Orvane_Initialize(nullptr);
+  ASSERT_NE(first, 0);
+  EXPECT_EQ(Orvane_SetGamma(first, 150), 1);
+  EXPECT_EQ(Orvane_SetGlobalGain(first, 700), 1);
+  EXPECT_EQ(Orvane_SetGrayOffsetB(first, -40), 1);
+  ASSERT_EQ(Orvane_Release(first), 1);  // saves the camera's settings
+
+  int second = Orvane_Initialize(nullptr);
+  ASSERT_NE(second, 0);
+  int ok = 0;
+  EXPECT_EQ(Orvane_GetGamma(second, &ok), 150);
+  EXPECT_EQ(Orvane_GetGlobalGain(second, &ok), 700);  // pushed to the camera when it opened
+  EXPECT_EQ(Orvane_GetGrayOffsetB(second, &ok), -40);
+  EXPECT_EQ(Orvane_GetColorMode(second), 24);
+  EXPECT_EQ(Orvane_SetCaptureWindow(second, 4000, 3000), 0);  // no size presets in a fresh store
+  EXPECT_EQ(Orvane_GetLastError(second), 4);
+  EXPECT_EQ(Orvane_Release(second), 1);
 }
 
 }  // namespace
