@@ -22,6 +22,7 @@
 #include "image/defect_mask.h"
 #include "image/dib_image.h"
 #include "image/image_pipeline.h"
+#include "output/avi_writer.h"
 #include "platform/device_notification.h"
 #include "platform/preview_window.h"
 #include "sdk/error_history.h"
@@ -258,6 +259,14 @@ class COrvane {
   uint32_t lastRateTime_ = 0;        // acquisition thread only
   std::atomic<int> frameRate_{0};    // frames per second x 10
   std::atomic<int> newFrame_{0};     // set per converted frame for the recorder
+
+  // Recording: the thread and the writer are used by the recording thread while recording_ is set.
+  void RecordingLoop(int durationMs);
+  void StopRecording();
+  std::atomic<int> recording_{0};
+  std::thread recordingThread_;      // started and joined under controlMutex_
+  orvane::output::AviWriter avi_;
+  std::vector<uint8_t> aviFrame_;
 
   std::thread acquisitionThread_;    // started and joined by the controlling call (under controlMutex_)
   std::recursive_mutex controlMutex_;  // serialises start, stop and close of acquisition

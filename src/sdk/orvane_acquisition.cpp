@@ -233,6 +233,7 @@ int COrvane::StopPreview() {
     if (device_) device_->StopTransfer(0);
   }
   if (acquisitionThread_.joinable()) acquisitionThread_.join();
+  StopRecording();
   if (!RequireDevice()) return 0;
   return 1;
 }
@@ -257,6 +258,7 @@ int COrvane::Close() {
   if (acquisitionMode_ != 0) acquisitionMode_ = 0;
   if (device_) device_->StopTransfer(0);
   if (acquisitionThread_.joinable()) acquisitionThread_.join();
+  StopRecording();
   imageValid_ = 0;
   return 1;
 }
@@ -427,29 +429,7 @@ int COrvane::GetImage(unsigned char* buffer, int size, int rowOrder) {
   return 1;
 }
 
-// ---- Recording -----------------------------------------------------------------------------------
-
-int COrvane::Record(const char* fileName, int, int showWindow) {
-  if (fileName == nullptr || fileName[0] == '\0') {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  if (!RequireDevice()) return 0;
-  std::lock_guard control(controlMutex_);
-  {
-    std::lock_guard lock(windowMutex_);
-    callbackWindow_ = nullptr;
-    appBuffer_ = nullptr;
-    appBufferSize_ = 0;
-    appRowOrder_ = 0;
-  }
-  if (showWindow != 0 && acquisitionMode_ != 1 && !CreatePreviewWindow()) return 0;
-  // This build has no AVI writer: the recording cannot start.
-  StartPreview();
-  Close();
-  ReportError(ORVANE_ERR_CONVERSION);
-  return 0;
-}
+// ---- Recording ----------------------------------------------------------------------------------
 
 int COrvane::RecordW(const ORVANE_WCHAR* fileName, int durationMs, int showWindow) {
   if (fileName == nullptr) {

@@ -687,19 +687,6 @@ int COrvane::SetIOPort(int value) {
 
 // ---- Image files, defect mask, dialogs -----------------------------------------------------------------
 
-int COrvane::SaveImage(const char* fileName, int) {
-  if (fileName == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  if (!HasDevice() || imageValid_ == 0) {
-    ReportError(ORVANE_ERR_NOT_NOW);
-    return 0;
-  }
-  // This build has no image-file writers yet.
-  return 0;
-}
-
 int COrvane::SaveImageW(const ORVANE_WCHAR* fileName, int type) {
   if (fileName == nullptr) {
     ReportError(ORVANE_ERR_ARGUMENT);

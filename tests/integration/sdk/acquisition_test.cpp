@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -241,6 +246,79 @@ TEST(Settings, ACamerasSettingsComeBackAfterARestart) {
   EXPECT_EQ(Orvane_SetCaptureWindow(second, 4000, 3000), 0);  // no size presets in a fresh store
   EXPECT_EQ(Orvane_GetLastError(second), 4);
   EXPECT_EQ(Orvane_Release(second), 1);
+}
+
+}  // namespace
+
+namespace {
+
+std::string TempPath(const char* name) {
+  return (std::filesystem::temp_directory_path() /
+          (std::string("orvane_sdk_") + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" + name))
+      .string();
+}
+
+uint32_t Le32(const std::vector<unsigned char>& bytes, size_t at) {
+  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+
+std::vector<unsigned char> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST_F(Camera, SavesTheNewestFrameInEveryFileForm) {
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 24), 1);
+  EXPECT_EQ(Orvane_SaveImage(handle_, TempPath("early.bmp").c_str(), ORVANE_FILE_BMP), 0);  // no frame yet
+  EXPECT_EQ(Orvane_GetLastError(handle_), 1);
+  ASSERT_EQ(Orvane_SnapShot(handle_, nullptr, 0, 1), 1);
+  const char* extensions[] = {"bmp", "raw", "q100.jpg", "q70.jpg", "q20.jpg", "png", "tif"};
+  for (int type = ORVANE_FILE_BMP; type <= ORVANE_FILE_TIFF; ++type) {
+    std::string path = TempPath((std::string("frame.") + extensions[type]).c_str());
+    ASSERT_EQ(Orvane_SaveImage(handle_, path.c_str(), type), 1) << type;
+    auto bytes = ReadFile(path);
+    ASSERT_GT(bytes.size(), 1000u) << type;
+    if (type == ORVANE_FILE_BMP) {
+      EXPECT_EQ(bytes.size(), 54u + 4000u * 3 * 3000);
+      EXPECT_EQ(bytes[0], 'B');
+      EXPECT_EQ(Le32(bytes, 10), 54u);
+    }
+    if (type == ORVANE_FILE_RAW) EXPECT_EQ(bytes.size(), 4000u * 3 * 3000);
+    std::filesystem::remove(path);
+  }
+  EXPECT_EQ(Orvane_SaveImage(handle_, TempPath("x.bin").c_str(), 7), 0);
+  EXPECT_EQ(Orvane_SaveImage(handle_, TempPath("x.bin").c_str(), -1), 0);
+  EXPECT_FALSE(std::filesystem::exists(TempPath("x.bin")));
+  EXPECT_EQ(Orvane_GetLastError(handle_), 0);
+}
+
+TEST_F(Camera, RecordsTheLiveStreamIntoAnAviFile) {
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
+  ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);  // 2048 x 1080 keeps the file small
+  std::string path = TempPath("clip.avi");
+  EXPECT_EQ(Orvane_Record(handle_, "", 1000, 0), 0);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 9);
+  ASSERT_EQ(Orvane_Record(handle_, path.c_str(), 1000, 0), 1);
+  // The recording ends by itself after a second of frames; wait for the index to appear.
+  std::vector<unsigned char> avi;
+  for (int i = 0; i < 600; ++i) {
+    avi = ReadFile(path);
+    if (avi.size() > 16 && Le32(avi, 4) == avi.size() - 8) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  EXPECT_EQ(Orvane_StopPreview(handle_), 1);
+  ASSERT_GT(avi.size(), 232u);
+  EXPECT_EQ(Le32(avi, 4), avi.size() - 8);
+  uint32_t frames = Le32(avi, 48);
+  EXPECT_GE(frames, 1u);
+  EXPECT_EQ(Le32(avi, 140), frames);
+  EXPECT_EQ(Le32(avi, 64), 2048u);
+  EXPECT_EQ(Le32(avi, 68), 1080u);
+  size_t idx1 = avi.size() - 8 - 16 * static_cast<size_t>(frames);
+  EXPECT_EQ(std::memcmp(avi.data() + idx1, "idx1", 4), 0);
+  EXPECT_EQ(Le32(avi, idx1 + 8 + 8), 4u);  // the first chunk's offset from "movi"
+  std::filesystem::remove(path);
+  EXPECT_EQ(Orvane_GetLastError(handle_), 0);
 }
 
 }  // namespace

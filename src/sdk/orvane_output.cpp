@@ -1,0 +1,122 @@
+// Image files and AVI recording of the processed frames.
+
+#include <system_error>
+
+#include "output/avi_frame.h"
+#include "output/image_file_writer.h"
+#include "platform/time.h"
+#include "sdk/orvane.h"
+
+int COrvane::SaveImage(const char* fileName, int type) {
+  if (fileName == nullptr) {
+    ReportError(ORVANE_ERR_ARGUMENT);
+    return 0;
+  }
+  if (!HasDevice() || imageValid_ == 0) {
+    ReportError(ORVANE_ERR_NOT_NOW);
+    return 0;
+  }
+  if (fileName[0] == '\0') return 0;
+  // The whole write runs under the frame lock: the acquisition thread waits instead of replacing
+  // the frame being saved.
+  std::lock_guard frame(frameLock_);
+  const orvane::image::DibImage* output = OutputImage();
+  if (output == nullptr || !output->Valid()) {
+    ReportError(ORVANE_ERR_NOT_NOW);
+    return 0;
+  }
+  return orvane::output::ImageFileWriter::Write(fileName, *output, type, 16) ? 1 : 0;
+}
+
+int COrvane::Record(const char* fileName, int durationMs, int showWindow) {
+  if (fileName == nullptr || fileName[0] == '\0') {
+    ReportError(ORVANE_ERR_ARGUMENT);
+    return 0;
+  }
+  if (!RequireDevice()) return 0;
+  std::lock_guard control(controlMutex_);
+  if (recording_ != 0) {
+    ReportError(ORVANE_ERR_NOT_NOW);  // one recording at a time
+    return 0;
+  }
+  if (recordingThread_.joinable()) recordingThread_.join();  // a recording that finished by itself
+  {
+    std::lock_guard lock(windowMutex_);
+    callbackWindow_ = nullptr;
+    appBuffer_ = nullptr;
+    appBufferSize_ = 0;
+    appRowOrder_ = 0;
+  }
+  if (showWindow != 0 && acquisitionMode_ != 1 && !CreatePreviewWindow()) return 0;
+  bool started = StartPreview() != 0;
+  if (started) {
+    std::lock_guard frame(frameLock_);
+    const orvane::image::DibImage* output = OutputImage();
+    started = output != nullptr && output->Valid() && avi_.Create(fileName, output->Width(), output->Height());
+    if (started) aviFrame_.resize(orvane::output::AviFrameBytes(output->Width(), output->Height()));
+  }
+  if (!started) {
+    Close();
+    ReportError(ORVANE_ERR_CONVERSION);
+    return 0;
+  }
+  newFrame_ = 0;
+  recording_ = 1;
+  try {
+    recordingThread_ = std::thread([this, durationMs] { RecordingLoop(durationMs); });
+  } catch (const std::system_error&) {
+    recording_ = 0;
+    avi_.Close();
+    Close();
+    ReportError(ORVANE_ERR_THREAD);
+    return 0;
+  }
+  return 1;
+}
+
+// The recording thread: appends each new processed frame, and after the duration (counted from
+// the first frame) writes the index with the measured frame rate.
+void COrvane::RecordingLoop(int durationMs) {
+  bool first = true;
+  uint32_t start = 0, end = 0, count = 0;
+  while (recording_ != 0) {
+    orvane::platform::SleepMs(10);
+    if (newFrame_.exchange(0) == 0) continue;
+    uint32_t now = orvane::platform::MultimediaTimeMs();
+    if (first) {
+      start = now;
+      end = start + static_cast<uint32_t>(durationMs);
+      first = false;
+    }
+    bool converted;
+    {
+      std::lock_guard frame(frameLock_);
+      const orvane::image::DibImage* output = OutputImage();
+      converted = output != nullptr && orvane::output::ConvertToAviFrame(*output, aviFrame_.data(), aviFrame_.size());
+    }
+    if (!converted) continue;  // the frame no longer has the recording's size
+    if (!avi_.AddFrame(aviFrame_.data(), aviFrame_.size())) {
+      // A write error (disk full) ends the recording; the file is finished as far as it can be.
+      uint32_t elapsed = orvane::platform::MultimediaTimeMs() - start;
+      (void)avi_.Finish(elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0);
+      recording_ = 0;
+      ReportError(ORVANE_ERR_CONVERSION);
+      break;
+    }
+    ++count;
+    now = orvane::platform::MultimediaTimeMs();
+    if (static_cast<int32_t>(end - now) < 0) {
+      uint32_t elapsed = now - start;
+      uint32_t rate100 = elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0;
+      if (!avi_.Finish(rate100)) ReportError(ORVANE_ERR_CONVERSION);
+      recording_ = 0;
+    }
+  }
+}
+
+void COrvane::StopRecording() {
+  recording_ = 0;
+  if (recordingThread_.joinable()) recordingThread_.join();
+  // A recording stopped before its end stays as far as it was written (no index).
+  avi_.Close();
+}
