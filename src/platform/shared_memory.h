@@ -10,10 +10,16 @@ namespace orvane::platform {
 
 // A named, page-file backed read/write section mapped into this process. The name is given without a
 // leading slash ("R3O5-MemMap"); the POSIX backend adds it.
+//
+// Lifetime follows Windows: a section lives while some object in some process has it open, and one
+// opened with no other user starts zero-filled. POSIX keeps shm objects until unlinked, so there each
+// open object holds a shared flock on "/dev/shm/<name>.users"; an open that can take that lock
+// exclusively has no other user (a crashed process's lock is gone with it) and clears the contents.
+// Two openers racing on a first open must serialise with a NamedLock.
 class SharedMemory {
  public:
-  // Opens the section `name`, creating it zero-filled with `size` bytes when it does not exist; the
-  // mapping covers `size` bytes. `created` (may be null) tells whether this call created it.
+  // Opens the section `name`, creating it zero-filled with `size` bytes when it has no user; the
+  // mapping covers `size` bytes. `created` (may be null) tells whether this call started it afresh.
   static std::optional<SharedMemory> OpenOrCreate(const std::string& name, size_t size, bool* created);
   // Removes the name (POSIX; a no-op on Windows, where the section ends with its last handle).
   static void Remove(const std::string& name);
@@ -34,6 +40,7 @@ class SharedMemory {
   unsigned char* data_ = nullptr;
   size_t size_ = 0;
   void* handle_ = nullptr;  // Win32 mapping handle; unused on POSIX (the mapping outlives the fd)
+  int usersFd_ = -1;        // POSIX: holds the shared "in use" lock while open
 };
 
 // A lock shared by every process that opens the same name (and by the threads of one process).

@@ -72,22 +72,22 @@ PathIds ParseDevicePath(const std::string& path) {
 std::optional<DeviceTable> DeviceTable::Attach(const std::string& sectionName) {
   auto lock = platform::NamedLock::Open(sectionName + "-Lock");
   if (!lock) return std::nullopt;
-  auto section = platform::SharedMemory::OpenOrCreate(sectionName, kSectionSize, nullptr);
-  if (!section) return std::nullopt;
-  DeviceTable table(std::move(*section), std::move(*lock));
+  std::optional<platform::SharedMemory> section;
   {
-    platform::NamedLockGuard guard(table.lock_);
-    unsigned char* s = table.section_.data();
+    // Opening under the lock: a section that starts afresh is set up before anyone else sees it.
+    platform::NamedLockGuard guard(*lock);
+    section = platform::SharedMemory::OpenOrCreate(sectionName, kSectionSize, nullptr);
+    if (!section) return std::nullopt;
+    unsigned char* s = section->data();
     if (!SectionValid(s)) StoreI32(s + kSectionAttachCount, 0);
     if (LoadI32(s + kSectionAttachCount) == 0) ClearTable(s);
     StoreI32(s + kSectionAttachCount, LoadI32(s + kSectionAttachCount) + 1);
   }
-  table.attached_ = true;
-  return table;
+  return DeviceTable(std::move(*section), std::move(*lock));
 }
 
 DeviceTable::DeviceTable(platform::SharedMemory section, platform::NamedLock lock)
-    : section_(std::move(section)), lock_(std::move(lock)) {}
+    : section_(std::move(section)), lock_(std::move(lock)), attached_(true) {}
 
 DeviceTable::DeviceTable(DeviceTable&& other) noexcept
     : section_(std::move(other.section_)), lock_(std::move(other.lock_)),

@@ -326,7 +326,6 @@ bool COrvCy3Cam::ReadFrameAux(FrameTransferRequest* request) {
   bool openedHere = false;
   HandlePtr handle = AcquireStreamHandle(&openedHere);
   if (!handle) return false;
-  std::memset(request->header, 0, kFrameHeaderSize);
   uint32_t count = 0;
   const bool ok = request->buffer != nullptr && request->frameSize <= request->bufferSize &&
                   ArmedBulkRead(handle.get(), request->buffer, request->frameSize, kEndpointAux, &count) &&

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -26,13 +27,15 @@ std::mutex& ProcessLockMutex() {
 std::optional<SharedMemory> SharedMemory::OpenOrCreate(const std::string& name, size_t size, bool* created) {
   if (name.empty() || name.find('/') != std::string::npos || size == 0) return std::nullopt;
   const std::string shm = ShmName(name);
-  bool isNew = true;
-  int fd = shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0 && errno == EEXIST) {
-    isNew = false;
-    fd = shm_open(shm.c_str(), O_RDWR | O_CLOEXEC, 0666);
+  const int users = open(("/dev/shm/" + name + ".users").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (users < 0) return std::nullopt;
+  // Exclusive at once: nobody else has the section open, so it starts afresh as on Windows.
+  const bool alone = flock(users, LOCK_EX | LOCK_NB) == 0;
+  int fd = shm_open(shm.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    close(users);
+    return std::nullopt;
   }
-  if (fd < 0) return std::nullopt;
   struct stat st {};
   if (fstat(fd, &st) != 0) {
     close(fd);
@@ -41,23 +44,35 @@ std::optional<SharedMemory> SharedMemory::OpenOrCreate(const std::string& name, 
   // A fresh object has size 0; growing is zero-filled. A larger object stays as it is.
   if (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0) {
     close(fd);
+    close(users);
     return std::nullopt;
   }
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   close(fd);
-  if (p == MAP_FAILED) return std::nullopt;
+  if (p == MAP_FAILED) {
+    close(users);
+    return std::nullopt;
+  }
+  if (alone) std::memset(p, 0, size);
+  // From now on others see a user; converting also releases the exclusive lock.
+  while (flock(users, LOCK_SH) != 0 && errno == EINTR) {
+  }
   SharedMemory section;
   section.data_ = static_cast<unsigned char*>(p);
   section.size_ = size;
-  if (created != nullptr) *created = isNew;
+  section.usersFd_ = users;
+  if (created != nullptr) *created = alone;
   return section;
 }
 
-void SharedMemory::Remove(const std::string& name) { shm_unlink(ShmName(name).c_str()); }
+void SharedMemory::Remove(const std::string& name) {
+  shm_unlink(ShmName(name).c_str());
+  unlink(("/dev/shm/" + name + ".users").c_str());
+}
 
 SharedMemory::SharedMemory(SharedMemory&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
-      handle_(std::exchange(other.handle_, nullptr)) {}
+      handle_(std::exchange(other.handle_, nullptr)), usersFd_(std::exchange(other.usersFd_, -1)) {}
 
 SharedMemory& SharedMemory::operator=(SharedMemory&& other) noexcept {
   if (this != &other) {
@@ -65,6 +80,7 @@ SharedMemory& SharedMemory::operator=(SharedMemory&& other) noexcept {
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
     handle_ = std::exchange(other.handle_, nullptr);
+    usersFd_ = std::exchange(other.usersFd_, -1);
   }
   return *this;
 }
@@ -73,8 +89,10 @@ SharedMemory::~SharedMemory() { Reset(); }
 
 void SharedMemory::Reset() {
   if (data_ != nullptr) munmap(data_, size_);
+  if (usersFd_ >= 0) close(usersFd_);
   data_ = nullptr;
   size_ = 0;
+  usersFd_ = -1;
 }
 
 std::optional<NamedLock> NamedLock::Open(const std::string& name) {

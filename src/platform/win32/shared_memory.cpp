@@ -34,7 +34,7 @@ void SharedMemory::Remove(const std::string&) {}
 
 SharedMemory::SharedMemory(SharedMemory&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
-      handle_(std::exchange(other.handle_, nullptr)) {}
+      handle_(std::exchange(other.handle_, nullptr)), usersFd_(std::exchange(other.usersFd_, -1)) {}
 
 SharedMemory& SharedMemory::operator=(SharedMemory&& other) noexcept {
   if (this != &other) {

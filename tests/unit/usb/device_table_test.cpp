@@ -139,11 +139,16 @@ TEST(DeviceTable, ControllersShareTheTableAndTheLastDetachEmptiesIt) {
   EXPECT_EQ(table->DeviceCount(), 0);
 }
 
-// Writes raw bytes into the section as another (faulty) process might have left it.
-void Damage(const std::string& name, size_t offset, const std::vector<uint8_t>& bytes) {
+// Writes raw bytes into the section as another (faulty) process might have left it. The returned
+// mapping keeps the section in use; a section nobody uses starts afresh on its next open.
+platform::SharedMemory Damage(const std::string& name, size_t offset, const std::vector<uint8_t>& bytes) {
   auto section = platform::SharedMemory::OpenOrCreate(name, kSectionSize, nullptr);
-  ASSERT_TRUE(section);
+  if (!section) {
+    ADD_FAILURE() << "cannot open " << name;
+    return {};
+  }
   std::memcpy(section->data() + offset, bytes.data(), bytes.size());
+  return std::move(*section);
 }
 
 TEST(DeviceTable, DamagedSectionIsRebuiltOnAttach) {
@@ -202,7 +207,7 @@ TEST(DeviceTable, GarbageSectionsNeverBreakAttachOrEnumeration) {
         garbage[kSectionEntries + e * kDeviceEntrySize + 8 + (next() % kDevicePathSize)] = 0;
       }
     }
-    Damage(section.name(), 0, garbage);
+    const platform::SharedMemory damaged = Damage(section.name(), 0, garbage);
     COrvCy3Cam cam(Options(bus, section.name()));
     const int before = cam.DeviceCount();
     ASSERT_GE(before, 0);
@@ -217,6 +222,21 @@ TEST(DeviceTable, GarbageSectionsNeverBreakAttachOrEnumeration) {
     }
     EXPECT_FALSE(cam.GetDeviceEntry(after));
   }
+}
+
+TEST(DeviceTable, ASectionWhoseUsersAreGoneStartsAfresh) {
+  // A process that died attached leaves a count behind; with no user left the section starts empty,
+  // as a Windows section ends with its last handle.
+  ScopedSectionName section;
+  sim::VirtualBus bus(2);
+  {
+    platform::SharedMemory stale = Damage(section.name(), kSectionAttachCount, {5, 0, 0, 0});
+    Damage(section.name(), kSectionDeviceCount, {2, 0, 0, 0});
+  }
+  auto table = DeviceTable::Attach(section.name());
+  ASSERT_TRUE(table);
+  EXPECT_EQ(table->AttachCount(), 1);
+  EXPECT_EQ(table->DeviceCount(), 0);
 }
 
 TEST(DeviceTable, OccupiedFreeSlotSendsTheDebugLineAndIsOverwritten) {
