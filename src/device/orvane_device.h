@@ -79,7 +79,8 @@ class COrvaneR3O5Base {
   // wait = 1 also aborts the pending transfer and waits for the thread to leave.
   virtual int StopTransfer(int32_t wait);
   // Copies the newest frame (or slot 0) into `buffer`: 0 when `length` is below the frame size, else 1.
-  // rowOrder 1 = rows as stored (for an upright sensor); see the orientation rules in the source.
+  // Rows and pixels follow the sensor's orientation code and `rowOrder` (device/frame_copy.h); with this
+  // camera's sensor, rowOrder 1 gives rows as stored and 0 bottom row first.
   virtual int CopyFrame(void* buffer, int32_t length, int32_t* counter, int32_t* status1, int32_t* status2,
                         int32_t* status3, int32_t* status4, int firstSlot, int rowOrder);
   virtual int SetCaptureMode(int32_t mode);

@@ -467,7 +467,11 @@ void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPo
 const KernelTable* Avx2Kernels() {
   static const KernelTable table{"avx2",     Demosaic,       GrayGainGeneric, HueSat,
                                  LutGeneric, SharpenGeneric, LuminanceGeneric};
-  static const bool supported = __builtin_cpu_supports("avx2");
+  // cpu_init first: the answer may be asked for before libgcc's own constructor has run.
+  static const bool supported = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
   return supported ? &table : nullptr;
 }
 

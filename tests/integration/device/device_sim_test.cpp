@@ -2,13 +2,12 @@
 // driver seam: open, bring-up, streaming in every capture mode, faults, unplug, frame content.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,8 +33,8 @@ class DeviceSimTest : public ::testing::Test {
     options.pacing = Pacing::kFast;
     bus = std::make_unique<VirtualBus>(1, options);
     device = std::make_unique<COrvaneUSB3R5SimpleSdk>();
-    // A private shared section per process, so parallel test processes keep their own tables.
-    const std::string section = "OrvaneDeviceSimTest-" + std::to_string(getpid());
+    // A private shared section per test, so parallel test processes keep their own tables.
+    const std::string section = "OrvaneDeviceSimTest-" + std::to_string(std::random_device{}());
     device->SetControllerFactory([this, section](const InterfaceClassGuid& guid) {
       orvane::usb::ControllerOptions controllerOptions;
       controllerOptions.guid = guid;
@@ -372,7 +371,8 @@ TEST_F(DeviceSimTest, StartStopCyclesWithAConcurrentConsumer) {
 
 TEST(DeviceSimEnvironment, TheProcessDriverServesVirtualCamerasFromTheEnvironment) {
   // The controller's driver is chosen once per process, from ORVANE_SIM_CAMERAS.
-  setenv("ORVANE_SIM_CAMERAS", "1", 1);
+  static char selection[] = "ORVANE_SIM_CAMERAS=1";
+  putenv(selection);
   COrvaneUSB3R5SimpleSdk device;
   device.SetTiming([](uint32_t ms) { orvane::platform::SleepMs(std::min<uint32_t>(ms, 20)); }, nullptr);
   ASSERT_EQ(device.SetCameraType(COrvaneR3O5Base::kCameraTypeImx226), 1);
