@@ -76,7 +76,9 @@ void PrintErrors(int handle) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int previewSeconds = argc > 1 ? std::atoi(argv[1]) : 3;
+  // Arguments: the folder for the files written (default: the current one), preview seconds.
+  const std::string outputDir = argc > 1 ? argv[1] : ".";
+  const int previewSeconds = argc > 2 ? std::atoi(argv[2]) : 3;
   std::printf("Orvane SDK version %d (0x%08x)\n", Orvane_GetDllVersion(), Orvane_GetDllVersion());
   MessageWindow window;
   int handle = Orvane_Initialize(window.handle());
@@ -161,8 +163,44 @@ int main(int argc, char** argv) {
   std::printf("  vertical mirror 1 -> %d\n", Orvane_GetMirrorV(handle));
   std::printf("  brightness 300 (out of range) -> %s\n", Orvane_SetBrightness(handle, 300) ? "accepted" : "refused");
 
+  // The newest frame in every file form, and a short recording of the live stream.
+  std::vector<std::string> written;
+  Orvane_SetMirrorV(handle, 0);
+  Orvane_SetColorMode(handle, 24);
+  if (Orvane_SnapShot(handle, nullptr, 0, 1)) {
+    const char* names[] = {"frame.bmp", "frame.raw", "frame_q100.jpg", "frame_q70.jpg", "frame_q20.jpg", "frame.png",
+                           "frame.tif"};
+    for (int type = ORVANE_FILE_BMP; type <= ORVANE_FILE_TIFF; ++type) {
+      std::string path = outputDir + "/" + names[type];
+      if (Orvane_SaveImage(handle, path.c_str(), type)) written.push_back(path);
+    }
+  }
+  std::string clip = outputDir + "/clip.avi";
+  const int recordMs = 2000;
+  if (Orvane_Record(handle, clip.c_str(), recordMs, 1)) {
+    std::printf("recording %d ms into %s\n", recordMs, clip.c_str());
+    // The recording finishes by itself; keep the preview running until then.
+    unsigned int message;
+    uintptr_t wParam;
+    intptr_t lParam;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(recordMs + 2000);
+    while (std::chrono::steady_clock::now() < until) window.Next(&message, &wParam, &lParam, 100);
+    Orvane_StopPreview(handle);
+    written.push_back(clip);
+  }
+
   PrintErrors(handle);
   std::printf("release: %d\n", Orvane_Release(handle));
-  std::printf("files written: none by this build (image files and recordings are not part of it yet)\n");
+  std::printf("files written:\n");
+  for (const std::string& path : written) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    long size = -1;
+    if (file != nullptr) {
+      std::fseek(file, 0, SEEK_END);
+      size = std::ftell(file);
+      std::fclose(file);
+    }
+    std::printf("  %s (%ld bytes)\n", path.c_str(), size);
+  }
   return 0;
 }
