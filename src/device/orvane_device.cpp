@@ -308,6 +308,7 @@ int COrvaneR3O5Base::SetCaptureMode(int32_t mode) {
     if (mode == 2) {
       std::lock_guard<std::mutex> ring(ringLock_);
       writeIndex_ = readMark_;
+      framesHandedOut_ = framesStored_;
     }
   }
   captureMode_ = mode;
@@ -575,6 +576,7 @@ void COrvaneR3O5Base::TransferLoop() {
       {
         std::lock_guard<std::mutex> ring(ringLock_);
         writeIndex_ = (slotIndex + 1) % ringSize_;
+        ++framesStored_;
       }
       SignalFrameEvent();
       attempts = 0;
@@ -657,7 +659,9 @@ int COrvaneR3O5Base::WaitFrame(int32_t ms) {
   // The thread may have given up while we waited.
   if (transferFailed_) return kWaitFailed;
   std::lock_guard<std::mutex> ring(ringLock_);
-  return writeIndex_ != readMark_ ? kWaitNewFrame : kWaitNoFrame;
+  // Counted, not compared by ring index: when exactly a ring's worth of frames arrived since the last
+  // hand-out, the write index is back at the read mark although new frames are there.
+  return framesStored_ != framesHandedOut_ ? kWaitNewFrame : kWaitNoFrame;
 }
 
 int32_t COrvaneR3O5Base::RingWriteIndex() const {
@@ -678,7 +682,10 @@ int COrvaneR3O5Base::CopySlot(void* buffer, int32_t length, int32_t* counter, in
   std::unique_lock<std::mutex> ring(ringLock_);
   if (frameSize_ <= 0 || length < frameSize_) return 0;
   const int slotIndex = firstSlot != 0 ? 0 : (writeIndex_ + ringSize_ - 1) % ringSize_;
-  if (markRead) readMark_ = writeIndex_;
+  if (markRead) {
+    readMark_ = writeIndex_;
+    framesHandedOut_ = framesStored_;
+  }
   Slot& slot = slots_[slotIndex];
   std::unique_lock<std::mutex> slotLock(slot.lock);
   const int32_t frameSize = frameSize_;

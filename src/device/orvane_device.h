@@ -278,6 +278,8 @@ class COrvaneR3O5Base {
   int32_t ringSize_ = kRingSize;       // guarded by ringLock_
   int32_t writeIndex_ = 0;             // guarded by ringLock_
   int32_t readMark_ = kRingSize - 1;   // guarded by ringLock_
+  uint64_t framesStored_ = 0;          // guarded by ringLock_: frames put into the ring
+  uint64_t framesHandedOut_ = 0;       // guarded by ringLock_: framesStored_ when a frame was last taken
   int32_t frameSize_ = 0;              // guarded by ringLock_
   int32_t copyWidth_ = 0;              // guarded by ringLock_: window width of the row copies
   int32_t copyHeight_ = 0;             // guarded by ringLock_

@@ -322,3 +322,22 @@ TEST_F(Camera, RecordsTheLiveStreamIntoAnAviFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Camera, SnapshotRightAfterAPreviewWorks) {
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 24), 1);
+  std::vector<unsigned char> buffer(4000 * 3 * 3000);
+  ASSERT_EQ(Orvane_CallBackPreview(handle_, window_.handle(), buffer.data(), static_cast<int>(buffer.size()), 1), 1);
+  TakenMessage m = NextFrameMessage();
+  EXPECT_NE(m.wParam, 0u);
+  ASSERT_EQ(Orvane_StopPreview(handle_), 1);
+  for (int bits : {8, 16}) {
+    ASSERT_EQ(Orvane_SetColorMode(handle_, bits), 1);
+    std::vector<unsigned char> image(4000 * 3000 * bits / 8);
+    EXPECT_EQ(Orvane_SnapShot(handle_, image.data(), static_cast<int>(image.size()), 1), 1) << bits;
+  }
+  EXPECT_EQ(Orvane_GetLastError(handle_), 0);
+}
+
+}  // namespace
