@@ -284,7 +284,8 @@ TEST(AviWriterTest, PastTheRiffLimitTheFileBecomesOpenDmlWithEveryFrameIndexedIn
   }
   EXPECT_EQ(scanned, kFrames);
 
-  // ffprobe, where installed, counts every frame.
+  // ffprobe, where installed, counts every frame (a Linux program: not from the Windows build's tests).
+#ifndef _WIN32
   if (std::filesystem::exists("/usr/bin/ffprobe")) {
     const std::string cmd = "/usr/bin/ffprobe -v error -count_frames -select_streams v:0 -show_entries "
                             "stream=nb_read_frames -of csv=p=0 '" + path + "'";
@@ -296,6 +297,7 @@ TEST(AviWriterTest, PastTheRiffLimitTheFileBecomesOpenDmlWithEveryFrameIndexedIn
     ASSERT_TRUE(read);
     EXPECT_EQ(std::atoi(line), static_cast<int>(kFrames));
   }
+#endif
 }
 
 TEST(AviWriterTest, BelowTheLimitTheFileStaysPlain) {
