@@ -183,8 +183,9 @@ int COrvane::SetDeviceNumber(int deviceNumber) {
   return 1;
 }
 
-// Pushes the cached analog settings to a newly opened camera.
-void COrvane::ApplyCameraSettings() {
+// The cached global and colour gains and the exposure (as a time where the device takes one), in
+// the order the device expects them.
+void COrvane::PushGainsAndExposure() {
   device_->SetGlobalGain(globalGain_);
   device_->SetColorGainGreen1(colorGainG1_);
   device_->SetColorGainRed(colorGainR_);
@@ -193,8 +194,13 @@ void COrvane::ApplyCameraSettings() {
   if (device_->HasExposureTimeEx()) {
     device_->SetExposureTimeEx(exposureSeconds_);
   } else {
-    device_->SetExposureTime(exposure_ & 0xFFFF);
+    device_->SetExposureTime(exposure_ & 0xFFFF);  // accepted values lie below 65536
   }
+}
+
+// Pushes the cached analog settings to a newly opened camera.
+void COrvane::ApplyCameraSettings() {
+  PushGainsAndExposure();
   device_->SetMirrorV(mirrorV_);
   device_->SetMirrorH(mirrorH_);
   if (device_->HasBlackLevel()) device_->SetBlackLevel(blackLevel_);

@@ -187,6 +187,7 @@ class COrvane {
   void PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam);
   void UpdateFrameRate();
   void ApplyCameraSettings();
+  void PushGainsAndExposure();
   // Settings store (orvane_persistence.cpp).
   int SettingsCamera() const;
   void LoadSizeSettings();

@@ -128,16 +128,7 @@ void COrvane::PushCachedSettings() {
   device_->SetMirrorV(mirrorV_);
   device_->SetMirrorH(mirrorH_);
   device_->SetTriggerMode(0, 1);
-  device_->SetGlobalGain(globalGain_);
-  device_->SetColorGainGreen1(colorGainG1_);
-  device_->SetColorGainRed(colorGainR_);
-  device_->SetColorGainBlue(colorGainB_);
-  device_->SetColorGainGreen2(colorGainG2_);
-  if (device_->HasExposureTimeEx()) {
-    device_->SetExposureTimeEx(exposureSeconds_);
-  } else {
-    device_->SetExposureTime(exposure_);
-  }
+  PushGainsAndExposure();
   realExposureCache_ = exposure_ * 100;
   if (device_->HasPreviewResetSetting()) device_->SetPreviewResetSetting(0);
   device_->SetGainMode(0);
