@@ -269,6 +269,43 @@ int DemosaicSpan16(const DemosaicRowArgs& args) {
   return c;
 }
 
+// A 256-entry byte table applied to n bytes, 32 per step: sixteen 16-entry pshufb look-ups, each hitting
+// only the bytes whose high nibble selects its part of the table (x ^ 16j is below 16 exactly for those;
+// adding 0x70 with saturation sets bit 7, which makes pshufb answer 0, for all others). With `keepFourth`
+// every fourth byte (the fourth channel of 32-bit pixels) keeps its input value.
+void LutBytes(uint8_t* out, const uint8_t* in, int n, const uint8_t* lut, bool keepFourth) {
+  __m256i tables[16];
+  for (int j = 0; j < 16; ++j) {
+    tables[j] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lut + 16 * j)));
+  }
+  const __m256i bias = _mm256_set1_epi8(0x70);
+  const __m256i fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  int i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    __m256i r = _mm256_setzero_si256();
+    for (int j = 0; j < 16; ++j) {
+      const __m256i index = _mm256_adds_epu8(_mm256_xor_si256(x, _mm256_set1_epi8(static_cast<char>(16 * j))), bias);
+      r = _mm256_or_si256(r, _mm256_shuffle_epi8(tables[j], index));
+    }
+    if (keepFourth) r = _mm256_blendv_epi8(r, x, fourth);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), r);
+  }
+  for (; i < n; ++i) out[i] = (keepFourth && (i & 3) == 3) ? in[i] : lut[in[i]];
+}
+
+void Lut(const Plane& dst, const Plane& src, const LutParams& p, RowPool* pool) {
+  if (src.Deep()) {
+    LutGeneric(dst, src, p, pool);
+    return;
+  }
+  ForRows(pool, src.height, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+      LutBytes(dst.Row(y), src.Row(y), src.width * src.bytesPerPixel, p.lut8, src.bytesPerPixel == 4);
+    }
+  });
+}
+
 // Hue and saturation of 8 pixels of 8-bit colour per step, in 32-bit lanes. Returns the pixels done; the
 // caller finishes the row with the scalar code. The saturation table is computed, not looked up.
 int HueSatSpan8(uint8_t* dst, const uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p) {
@@ -391,18 +428,9 @@ void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* 
   ForRows(pool, src.height, [&](int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
       const int done = HueSatSpan8(dst.Row(y), src.Row(y), src.width, src.bytesPerPixel, p);
-      // The per-value table on the vector part, while the row is still in the cache (gathers are slower).
+      // The per-value table on the vector part, while the row is still in the cache.
       if (p.post8 != nullptr) {
-        uint8_t* out = dst.Row(y);
-        if (dst.bytesPerPixel == 3) {
-          for (int i = 0; i < 3 * done; ++i) out[i] = static_cast<uint8_t>(p.post8[out[i]]);
-        } else {
-          for (int x = 0; x < done; ++x, out += 4) {
-            out[0] = static_cast<uint8_t>(p.post8[out[0]]);
-            out[1] = static_cast<uint8_t>(p.post8[out[1]]);
-            out[2] = static_cast<uint8_t>(p.post8[out[2]]);
-          }
-        }
+        LutBytes(dst.Row(y), dst.Row(y), done * dst.bytesPerPixel, p.post8, dst.bytesPerPixel == 4);
       }
       HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, dst.bytesPerPixel, src.bytesPerPixel, false, p,
                       shiftRem, shiftSectors);
@@ -465,8 +493,7 @@ void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPo
 }  // namespace
 
 const KernelTable* Avx2Kernels() {
-  static const KernelTable table{"avx2",     Demosaic,       GrayGainGeneric, HueSat,
-                                 LutGeneric, SharpenGeneric, LuminanceGeneric};
+  static const KernelTable table{"avx2", Demosaic, GrayGainGeneric, HueSat, Lut, SharpenGeneric, LuminanceGeneric};
   // cpu_init first: the answer may be asked for before libgcc's own constructor has run.
   static const bool supported = [] {
     __builtin_cpu_init();
