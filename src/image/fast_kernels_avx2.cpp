@@ -269,7 +269,45 @@ int DemosaicSpan16(const DemosaicRowArgs& args) {
   return c;
 }
 
-// Hue and saturation of 8 pixels of 8-bit colour per step, in 32-bit lanes. Returns the pixels done; the
+// A 256-entry byte table applied to n bytes, 32 per step: sixteen 16-entry pshufb look-ups, each hitting
+// only the bytes whose high nibble selects its part of the table (x ^ 16j is below 16 exactly for those;
+// adding 0x70 with saturation sets bit 7, which makes pshufb answer 0, for all others). With `keepFourth`
+// every fourth byte (the fourth channel of 32-bit pixels) keeps its input value.
+void LutBytes(uint8_t* out, const uint8_t* in, int n, const uint8_t* lut, bool keepFourth) {
+  __m256i tables[16];
+  for (int j = 0; j < 16; ++j) {
+    tables[j] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lut + 16 * j)));
+  }
+  const __m256i bias = _mm256_set1_epi8(0x70);
+  const __m256i fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+  int i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    __m256i r = _mm256_setzero_si256();
+    for (int j = 0; j < 16; ++j) {
+      const __m256i index = _mm256_adds_epu8(_mm256_xor_si256(x, _mm256_set1_epi8(static_cast<char>(16 * j))), bias);
+      r = _mm256_or_si256(r, _mm256_shuffle_epi8(tables[j], index));
+    }
+    if (keepFourth) r = _mm256_blendv_epi8(r, x, fourth);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), r);
+  }
+  for (; i < n; ++i) out[i] = (keepFourth && (i & 3) == 3) ? in[i] : lut[in[i]];
+}
+
+void Lut(const Plane& dst, const Plane& src, const LutParams& p, RowPool* pool) {
+  if (src.Deep()) {
+    LutGeneric(dst, src, p, pool);
+    return;
+  }
+  ForRows(pool, src.height, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+      LutBytes(dst.Row(y), src.Row(y), src.width * src.bytesPerPixel, p.lut8, src.bytesPerPixel == 4);
+    }
+  });
+}
+
+// Hue and saturation of 8 pixels per step, in 32-bit lanes (the arithmetic is at 8 bits per channel at
+// every depth). Returns the pixels done; the
 // caller finishes the row with the scalar code. The saturation table is computed, not looked up.
 int HueSatSpan8(uint8_t* dst, const uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p) {
   const int shiftRem = p.shift % 255;
@@ -300,15 +338,25 @@ int HueSatSpan8(uint8_t* dst, const uint8_t* px, int count, int bytesPerPixel, c
   const __m256i round8 = _mm256_set1_epi32(128);
   const __m256 dividend = _mm256_set1_ps(16711680.0f);
   const __m256i dividendInt = _mm256_set1_epi32(0xFF0000);
-  // A 24-bit step reads 32 bytes for 24: keep three pixels of the row for the scalar code.
-  const int limit = bytesPerPixel == 4 ? count : count - 3;
+  // A 24-bit step reads 32 bytes for 24: keep three pixels of the row for the scalar code. 48- and 64-bit
+  // pixels are packed into the lanes by their high bytes and unpacked (shifted back, low byte 0) by hand.
+  const bool deep = bytesPerPixel >= 6;
+  const int words = bytesPerPixel / 2;
+  const int limit = bytesPerPixel == 3 ? count - 3 : count;
   int x = 0;
   for (; x + 8 <= limit; x += 8) {
     const uint8_t* base = px + x * bytesPerPixel;
     uint8_t* target = dst + x * bytesPerPixel;
-    const __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base));
-    const __m256i raw =
-        bytesPerPixel == 4 ? loaded : _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(loaded, spread), unpack);
+    __m256i raw;
+    if (deep) {
+      int32_t lanes[8];
+      const auto* w = reinterpret_cast<const uint16_t*>(base);
+      for (int i = 0; i < 8; ++i, w += words) lanes[i] = (w[0] >> 8) | (w[1] >> 8) << 8 | (w[2] >> 8) << 16;
+      raw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
+    } else {
+      const __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base));
+      raw = bytesPerPixel == 4 ? loaded : _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(loaded, spread), unpack);
+    }
     const __m256i b = _mm256_and_si256(raw, byteMask);
     const __m256i g = _mm256_and_si256(_mm256_srli_epi32(raw, 8), byteMask);
     const __m256i r = _mm256_and_si256(_mm256_srli_epi32(raw, 16), byteMask);
@@ -359,7 +407,19 @@ int HueSatSpan8(uint8_t* dst, const uint8_t* px, int count, int bytesPerPixel, c
         level, _mm256_add_epi32(_mm256_and_si256(grayOf(a), _mm256_permutevar8x32_epi32(masks, index)), step));
     const __m256i achromatic = _mm256_cmpeq_epi32(k, _mm256_setzero_si256());
     packed = _mm256_blendv_epi8(packed, level, achromatic);
-    if (bytesPerPixel == 4) {
+    if (deep) {
+      int32_t lanes[8];
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), packed);
+      auto* w = reinterpret_cast<uint16_t*>(target);
+      for (int i = 0; i < 8; ++i, w += words) {
+        int b = (lanes[i] & 0xFF) << 8, g = (lanes[i] >> 8 & 0xFF) << 8, r = (lanes[i] >> 16 & 0xFF) << 8;
+        if (p.post16 != nullptr) b = p.post16[b], g = p.post16[g], r = p.post16[r];
+        w[0] = static_cast<uint16_t>(b);
+        w[1] = static_cast<uint16_t>(g);
+        w[2] = static_cast<uint16_t>(r);
+        if (words == 4) w[3] = 0;
+      }
+    } else if (bytesPerPixel == 4) {
       const __m256i keep = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(target),
                           _mm256_or_si256(_mm256_and_si256(raw, keep), _mm256_andnot_si256(keep, packed)));
@@ -382,30 +442,17 @@ int HueSatSpan8(uint8_t* dst, const uint8_t* px, int count, int bytesPerPixel, c
 }
 
 void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool) {
-  if (src.Deep()) {
-    HueSatGeneric(dst, src, p, pool);
-    return;
-  }
   const int shiftRem = p.shift % 255;
   const int shiftSectors = p.shift / 255;
   ForRows(pool, src.height, [&](int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
       const int done = HueSatSpan8(dst.Row(y), src.Row(y), src.width, src.bytesPerPixel, p);
-      // The per-value table on the vector part, while the row is still in the cache (gathers are slower).
-      if (p.post8 != nullptr) {
-        uint8_t* out = dst.Row(y);
-        if (dst.bytesPerPixel == 3) {
-          for (int i = 0; i < 3 * done; ++i) out[i] = static_cast<uint8_t>(p.post8[out[i]]);
-        } else {
-          for (int x = 0; x < done; ++x, out += 4) {
-            out[0] = static_cast<uint8_t>(p.post8[out[0]]);
-            out[1] = static_cast<uint8_t>(p.post8[out[1]]);
-            out[2] = static_cast<uint8_t>(p.post8[out[2]]);
-          }
-        }
+      // The per-value table on the vector part, while the row is still in the cache.
+      if (p.post8 != nullptr && !src.Deep()) {
+        LutBytes(dst.Row(y), dst.Row(y), done * dst.bytesPerPixel, p.post8, dst.bytesPerPixel == 4);
       }
-      HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, dst.bytesPerPixel, src.bytesPerPixel, false, p,
-                      shiftRem, shiftSectors);
+      HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, dst.bytesPerPixel, src.bytesPerPixel, src.Deep(),
+                      p, shiftRem, shiftSectors);
     }
   });
 }
@@ -465,8 +512,7 @@ void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPo
 }  // namespace
 
 const KernelTable* Avx2Kernels() {
-  static const KernelTable table{"avx2",     Demosaic,       GrayGainGeneric, HueSat,
-                                 LutGeneric, SharpenGeneric, LuminanceGeneric};
+  static const KernelTable table{"avx2", Demosaic, GrayGainGeneric, HueSat, Lut, SharpenGeneric, LuminanceGeneric};
   // cpu_init first: the answer may be asked for before libgcc's own constructor has run.
   static const bool supported = [] {
     __builtin_cpu_init();

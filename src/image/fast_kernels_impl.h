@@ -299,10 +299,20 @@ void SharpenRows(const Plane& dst, const Plane& src, const SharpenParams& p, int
   const bool interiorExists = src.width >= 5 && src.height >= 5;
   for (int y = y0; y < y1; ++y) {
     T* out = reinterpret_cast<T*>(dst.Row(y));
-    std::memcpy(out, src.Row(y), rowBytes);
     if (interiorExists && y >= 2 && y < src.height - 2) {
+      // Interior row: the two border pixels on each side are copied, the rest sharpened. The fourth
+      // channel of the sharpened part is read from the output, so it is copied first.
+      const size_t edge = 2 * static_cast<size_t>(src.bytesPerPixel);
+      if (step == 4) {
+        std::memcpy(out, src.Row(y), rowBytes);
+      } else {
+        std::memcpy(out, src.Row(y), edge);
+        std::memcpy(reinterpret_cast<uint8_t*>(out) + rowBytes - edge, src.Row(y) + rowBytes - edge, edge);
+      }
       auto row = [&](int yy) { return reinterpret_cast<const T*>(src.Row(yy)); };
       SharpenRowAnyStep<T, Wide>(out, row(y - 2), row(y - 1), row(y), row(y + 1), src.width, step, p.sharpness);
+    } else {
+      std::memcpy(out, src.Row(y), rowBytes);
     }
     if (p.applyGain) {
       switch (step) {

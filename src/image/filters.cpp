@@ -225,7 +225,7 @@ const int* FilterTables::Saturation(int saturation) {
   return saturation_;
 }
 
-FilterTables::Composed8 FilterTables::Compose8(int gamma, int contrast, int brightness) {
+const uint8_t* FilterTables::Compose8(int gamma, int contrast, int brightness) {
   const int key[3] = {gamma, contrast, brightness};
   if (!std::equal(key, key + 3, composed8Key_)) {
     const uint8_t* g = gamma != 100 ? Gamma8(gamma) : nullptr;
@@ -237,11 +237,10 @@ FilterTables::Composed8 FilterTables::Compose8(int gamma, int contrast, int brig
       if (c) v = c[v];
       if (b) v = b[v];
       composed8_[i] = static_cast<uint8_t>(v);
-      composed32_[i] = v;
     }
     std::copy(key, key + 3, composed8Key_);
   }
-  return {composed8_, composed32_};
+  return composed8_;
 }
 
 const uint16_t* FilterTables::Compose16(int gamma, int contrast, int brightness) {

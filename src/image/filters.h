@@ -66,11 +66,7 @@ class FilterTables {
   const int* Saturation(int saturation);
   // Gamma, then contrast, then brightness as one table (neutral settings are the identity): the per-value
   // passes that follow each other without another pass between them give the same bytes in one sweep.
-  struct Composed8 {
-    const uint8_t* lut8;
-    const int32_t* lut32;  // the same values as 32-bit entries, for vector gathers
-  };
-  Composed8 Compose8(int gamma, int contrast, int brightness);
+  const uint8_t* Compose8(int gamma, int contrast, int brightness);
   const uint16_t* Compose16(int gamma, int contrast, int brightness);
 
  private:
@@ -88,7 +84,6 @@ class FilterTables {
   int saturation_[256] = {};
   int composed8Key_[3] = {INT32_MIN, INT32_MIN, INT32_MIN};
   uint8_t composed8_[256] = {};
-  int32_t composed32_[256] = {};
   int composed16Key_[3] = {INT32_MIN, INT32_MIN, INT32_MIN};
   std::vector<uint16_t> composed16_ = std::vector<uint16_t>(65536);
 };

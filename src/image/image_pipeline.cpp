@@ -221,20 +221,17 @@ bool ImagePipeline::ApplyFilters(const PipelineSettings& s, DibImage& output) {
     target = &sharpenScratch_;
   }
   const uint8_t* lut8 = nullptr;
-  const int32_t* lut32 = nullptr;
   const uint16_t* lut16 = nullptr;
   if (table) {
     if (deep) {
       lut16 = tables_.Compose16(gamma, contrast, tableBrightness);
     } else {
-      const FilterTables::Composed8 composed = tables_.Compose8(gamma, contrast, tableBrightness);
-      lut8 = composed.lut8;
-      lut32 = composed.lut32;
+      lut8 = tables_.Compose8(gamma, contrast, tableBrightness);
     }
   }
   if (hueSat) {
     HueSatParams params = MakeHueSatParams(hue, saturation, tables_.Saturation(saturation));
-    params.post8 = lut32;
+    params.post8 = lut8;
     params.post16 = lut16;
     PassContext ctx{kernels_, pool, &params};
     ApplyPixelOp(*target, HueSatOp, output, nullptr, 0, 0, &ctx, 0);

@@ -72,7 +72,7 @@ struct HueSatParams {
   int saturationFactor = 65536;   // (saturation + 256) << 8
   // Optional per-value table applied to the three channels of the result (the per-value passes that
   // follow, composed): 256 entries for 8-bit channels, 65536 for 16-bit; null for none.
-  const int32_t* post8 = nullptr;
+  const uint8_t* post8 = nullptr;
   const uint16_t* post16 = nullptr;
 };
 

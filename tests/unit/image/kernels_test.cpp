@@ -196,13 +196,13 @@ TEST(FilterKernels, FusedTablesAndGainEqualTheReference) {
     CompareInPlace("hue/sat + table", {24, 32, 48, 64}, [&](const KernelTable& k, DibImage& img,
                                                             const DibImage& source, RowPool* pool) {
       HueSatParams params = MakeHueSatParams(-150, -70, sat);
-      params.post8 = tables.Compose8(60, -30, brightness).lut32;
+      params.post8 = tables.Compose8(60, -30, brightness);
       params.post16 = tables.Compose16(60, -30, brightness);
       k.hueSat(PlaneOf(img), PlaneOf(const_cast<DibImage&>(source)), params, pool);
     });
     CompareInPlace("table out of place", {8, 16, 24, 32, 48, 64}, [&](const KernelTable& k, DibImage& img,
                                                                       const DibImage& source, RowPool* pool) {
-      const LutParams params{tables.Compose8(140, 10, brightness).lut8, tables.Compose16(140, 10, brightness)};
+      const LutParams params{tables.Compose8(140, 10, brightness), tables.Compose16(140, 10, brightness)};
       k.lut(PlaneOf(img), PlaneOf(const_cast<DibImage&>(source)), params, pool);
     });
     CompareInPlace("sharpen + gain", {8, 16, 24, 32, 48, 64}, [&](const KernelTable& k, DibImage& img,
