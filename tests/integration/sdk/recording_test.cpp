@@ -30,6 +30,7 @@ const bool kOneVirtualCamera = [] {
   return true;
 }();
 
+// A gigabyte recording is left to the plain build: sanitised runs are too slow for it to matter.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #else
@@ -108,10 +109,11 @@ class Recording : public ::testing::Test {
 };
 
 TEST_F(Recording, OneSecondAtTheCamerasRateIsIndexedChunkByChunk) {
-  ASSERT_EQ(Orvane_SetColorMode(handle_, 24), 1);
+  // 8-bit gray at 2048 x 1080: no demosaic, so sanitised builds keep the camera's pace too.
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
   ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
   // The delivered rate, as the frame messages report it.
-  std::vector<unsigned char> buffer(2048 * 3 * 1080);
+  std::vector<unsigned char> buffer(2048 * 1080);
   ASSERT_EQ(Orvane_CallBackPreview(handle_, window_.handle(), buffer.data(), static_cast<int>(buffer.size()), 1), 1);
   int delivered = 0;
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
@@ -143,13 +145,16 @@ TEST_F(Recording, OneSecondAtTheCamerasRateIsIndexedChunkByChunk) {
     ASSERT_EQ(std::memcmp(avi.data() + movi + offset, "00db", 4), 0) << i;
     EXPECT_EQ(Le32(avi, movi + offset + 4), chunk);
   }
-  // The declared rate is the frames over the recorded time: a second and at most a frame or two more.
+  // The declared rate is the frames over the recorded time: from the first frame, a second and at
+  // most a frame interval or two more. It never exceeds what the camera delivered (frames that
+  // arrive while the recorder is busy are skipped, and the declared rate follows).
   const double declared = 10000000.0 / Le32(avi, 128);
-  EXPECT_LE(frames, declared * 1.0 + 1.0);
-  EXPECT_GE(frames, declared * 0.5);
-  if (!kSanitized && delivered > 0) {
-    EXPECT_NEAR(declared, delivered / 10.0, delivered / 10.0 * 0.1) << frames << " frames";
-  }
+  EXPECT_GE(frames, declared * 1.0);
+  EXPECT_LE(frames, declared * 1.0 + 2.0);
+  EXPECT_EQ(Le32(avi, 132), 10000000u);
+  EXPECT_EQ(Le32(avi, 32), Le32(avi, 128) / 10) << "microseconds per frame and the scale: one rate";
+  ASSERT_GT(delivered, 0);
+  EXPECT_LE(declared, delivered / 10.0 * 1.1);
 }
 
 #ifndef _WIN32
