@@ -17,8 +17,8 @@ COrvane::~COrvane() {
   if (device_) SaveCameraSettings();
   Close();
   if (device_) {
-    device_->GetDeviceNumber();
-    device_->Close();
+    Dev()->GetDeviceNumber();
+    Dev()->Close();
   }
   device_.reset();
 }
@@ -35,9 +35,9 @@ bool COrvane::Setup(HWND notifyWindow) {
   // first use, so nothing here can fail for memory.
   SetDefaultImageSettings();
   LoadSizeSettings();  // creates the store's tree with its defaults on first use
-  device_->SetCameraType(kCameraType);
-  device_->CreateController(notifyWindow, nullptr);
-  if (device_->CountDevices(kCameraType) == 1) SetDeviceNumber(0);
+  Dev()->SetCameraType(kCameraType);
+  Dev()->CreateController(notifyWindow, nullptr);
+  if (Dev()->CountDevices(kCameraType) == 1) SetDeviceNumber(0);
   if (currentCamera_ < 0) LoadCameraSettings();
   LoadStreamSettings();
   return true;
@@ -108,10 +108,10 @@ int COrvane::EnumDevice(char names[10][256]) {
     return 0;
   }
   if (!RequireDevice()) return 0;
-  int count = device_->CountDevices(kCameraType);
+  int count = Dev()->CountDevices(kCameraType);
   int written = 0;
   for (int j = 0; j < count && written < 10; ++j) {
-    if (!device_->IsDevicePresent(j)) continue;
+    if (!Dev()->IsDevicePresent(j)) continue;
     std::snprintf(names[written], 256, "%s_%02d", kProductName, written + 1);
     ++written;
   }
@@ -144,7 +144,7 @@ int COrvane::GetDeviceName(int deviceNumber, char* name, int length) {
     return 0;
   }
   if (!RequireDevice()) return 0;
-  if (!device_->IsDevicePresent(deviceNumber)) {
+  if (!Dev()->IsDevicePresent(deviceNumber)) {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return 0;
   }
@@ -167,12 +167,12 @@ int COrvane::SetDeviceNumber(int deviceNumber) {
   std::lock_guard control(controlMutex_);
   if (cameraSelected_) SaveCameraSettings();
   cameraSelected_ = true;
-  if (!device_->IsDevicePresent(deviceNumber)) {
+  if (!Dev()->IsDevicePresent(deviceNumber)) {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return 0;
   }
   if (deviceNumber == currentCamera_) return 1;
-  if (!device_->Open(deviceNumber)) {
+  if (!Dev()->Open(deviceNumber)) {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return 0;
   }
@@ -186,33 +186,33 @@ int COrvane::SetDeviceNumber(int deviceNumber) {
 // The cached global and colour gains and the exposure (as a time where the device takes one), in
 // the order the device expects them.
 void COrvane::PushGainsAndExposure() {
-  device_->SetGlobalGain(globalGain_);
-  device_->SetColorGainGreen1(colorGainG1_);
-  device_->SetColorGainRed(colorGainR_);
-  device_->SetColorGainBlue(colorGainB_);
-  device_->SetColorGainGreen2(colorGainG2_);
-  if (device_->HasExposureTimeEx()) {
-    device_->SetExposureTimeEx(exposureSeconds_);
+  Dev()->SetGlobalGain(globalGain_);
+  Dev()->SetColorGainGreen1(colorGainG1_);
+  Dev()->SetColorGainRed(colorGainR_);
+  Dev()->SetColorGainBlue(colorGainB_);
+  Dev()->SetColorGainGreen2(colorGainG2_);
+  if (Dev()->HasExposureTimeEx()) {
+    Dev()->SetExposureTimeEx(exposureSeconds_);
   } else {
-    device_->SetExposureTime(exposure_ & 0xFFFF);  // accepted values lie below 65536
+    Dev()->SetExposureTime(exposure_ & 0xFFFF);  // accepted values lie below 65536
   }
 }
 
 // Pushes the cached analog settings to a newly opened camera.
 void COrvane::ApplyCameraSettings() {
   PushGainsAndExposure();
-  device_->SetMirrorV(mirrorV_);
-  device_->SetMirrorH(mirrorH_);
-  if (device_->HasBlackLevel()) device_->SetBlackLevel(blackLevel_);
-  if (device_->HasPeltier()) {
-    device_->SetPeltier(1);
+  Dev()->SetMirrorV(mirrorV_);
+  Dev()->SetMirrorH(mirrorH_);
+  if (Dev()->HasBlackLevel()) Dev()->SetBlackLevel(blackLevel_);
+  if (Dev()->HasPeltier()) {
+    Dev()->SetPeltier(1);
     peltier_ = 1;
   }
-  if (device_->HasShortExposureMode()) {
-    device_->SetShortExposureMode(0);
+  if (Dev()->HasShortExposureMode()) {
+    Dev()->SetShortExposureMode(0);
     shortExposure_ = 0;
   }
-  if (device_->HasGainMode()) device_->SetGainMode(gainMode_);
+  if (Dev()->HasGainMode()) Dev()->SetGainMode(gainMode_);
 }
 
 // ---- Geometry and windows ----------------------------------------------------------------------
@@ -241,7 +241,7 @@ int COrvane::GetCaptureWindowEx(int* th, int* ehs, int* eh, int* tv, int* evs, i
 int COrvane::SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev) {
   if (!RequireDevice()) return 0;
   // The sensor driver tells whether the window may be narrower or lower than the full frame.
-  if ((!device_->AllowsNarrowWindow() && eh != kSensorWidth) || (!device_->AllowsLowWindow() && ev != kSensorHeight)) {
+  if ((!Dev()->AllowsNarrowWindow() && eh != kSensorWidth) || (!Dev()->AllowsLowWindow() && ev != kSensorHeight)) {
     ReportError(ORVANE_ERR_ARGUMENT);
     return 0;
   }
@@ -255,7 +255,7 @@ int COrvane::SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev
     ReportError(ORVANE_ERR_GEOMETRY);
     return 0;
   }
-  device_->SetWindow(ehs, evs, eh, ev, subSample_);
+  Dev()->SetWindow(ehs, evs, eh, ev, subSample_);
   return 1;
 }
 

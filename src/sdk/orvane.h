@@ -164,6 +164,21 @@ class COrvane {
   class DeviceExposure;
   friend class DeviceExposure;
 
+  // The device object with its settings lock held for one statement: the device takes its
+  // settings from one thread at a time, and application threads call setters concurrently. Only
+  // the frame consumers (WaitFrame, GetFrame) reach the device without it, as the device allows.
+  class DeviceAccess {
+   public:
+    DeviceAccess(COrvaneUSB3R5SimpleSdk* device, std::recursive_mutex& mutex) : lock_(mutex), device_(device) {}
+    COrvaneUSB3R5SimpleSdk* operator->() const { return device_; }
+    COrvaneUSB3R5SimpleSdk* get() const { return device_; }
+
+   private:
+    std::unique_lock<std::recursive_mutex> lock_;
+    COrvaneUSB3R5SimpleSdk* device_;
+  };
+  DeviceAccess Dev() { return DeviceAccess(device_.get(), deviceMutex_); }
+
   // Records error 1 and answers false when there is no device object.
   bool RequireDevice();
   bool HasDevice() const { return device_ != nullptr; }
@@ -201,6 +216,7 @@ class COrvane {
   std::atomic<HWND> notifyWindow_{nullptr};
   orvane::platform::DeviceNotification deviceNotification_;
   std::unique_ptr<COrvaneUSB3R5SimpleSdk> device_;
+  std::recursive_mutex deviceMutex_;  // held by Dev() around each settings call into device_
 
   // Capture geometry: total size, image size and start, and the seventh value of a size preset.
   std::atomic<int> th_{4000}, tv_{3000}, eh_{4000}, ev_{3000}, ehs_{0}, evs_{0}, buf_{4};

@@ -77,7 +77,7 @@ DibImage* COrvane::OutputImage() {
 }
 
 bool COrvane::Prepare() {
-  if (!device_->IsDevicePresent(device_->GetDeviceNumber())) {
+  if (!Dev()->IsDevicePresent(Dev()->GetDeviceNumber())) {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return false;
   }
@@ -115,8 +115,8 @@ bool COrvane::Prepare() {
       return false;
     }
   }
-  device_->SetBitDepth(UsesRaw16(mode) ? 1 : 0);
-  if (!device_->SetWindow(ehs_, evs_, eh_, ev_, subSample_)) {
+  Dev()->SetBitDepth(UsesRaw16(mode) ? 1 : 0);
+  if (!Dev()->SetWindow(ehs_, evs_, eh_, ev_, subSample_)) {
     ReportError(ORVANE_ERR_GEOMETRY);
     return false;
   }
@@ -125,18 +125,18 @@ bool COrvane::Prepare() {
 }
 
 void COrvane::PushCachedSettings() {
-  device_->SetMirrorV(mirrorV_);
-  device_->SetMirrorH(mirrorH_);
-  device_->SetTriggerMode(0, 1);
+  Dev()->SetMirrorV(mirrorV_);
+  Dev()->SetMirrorH(mirrorH_);
+  Dev()->SetTriggerMode(0, 1);
   PushGainsAndExposure();
   realExposureCache_ = exposure_ * 100;
-  if (device_->HasPreviewResetSetting()) device_->SetPreviewResetSetting(0);
-  device_->SetGainMode(0);
-  if (device_->HasGainMode()) device_->SetGainMode(gainMode_);
-  if (device_->HasBlackLevel()) device_->SetBlackLevel(blackLevel_);
-  hardwareMirrorV_ = device_->HasMirrorV();
-  hardwareMirrorH_ = device_->HasMirrorH();
-  device_->PreparePreview();
+  if (Dev()->HasPreviewResetSetting()) Dev()->SetPreviewResetSetting(0);
+  Dev()->SetGainMode(0);
+  if (Dev()->HasGainMode()) Dev()->SetGainMode(gainMode_);
+  if (Dev()->HasBlackLevel()) Dev()->SetBlackLevel(blackLevel_);
+  hardwareMirrorV_ = Dev()->HasMirrorV();
+  hardwareMirrorH_ = Dev()->HasMirrorH();
+  Dev()->PreparePreview();
 }
 
 // ---- Preview -------------------------------------------------------------------------------------
@@ -199,7 +199,7 @@ int COrvane::StartPreview() {
     return 0;
   }
   if (!Prepare()) return 0;
-  if (!device_->StartTransfer(0)) {
+  if (!Dev()->StartTransfer(0)) {
     StopPreview();
     ReportError(ORVANE_ERR_DEVICE_IO);
     return 0;
@@ -221,7 +221,7 @@ int COrvane::StopPreview() {
   runState_ = 0;
   if (acquisitionMode_ != 0) {
     acquisitionMode_ = 0;
-    if (device_) device_->StopTransfer(0);
+    if (device_) Dev()->StopTransfer(0);
   }
   if (acquisitionThread_.joinable()) acquisitionThread_.join();
   StopRecording();
@@ -247,7 +247,7 @@ int COrvane::Close() {
   previewWindow_.Destroy();
   runState_ = 0;
   if (acquisitionMode_ != 0) acquisitionMode_ = 0;
-  if (device_) device_->StopTransfer(0);
+  if (device_) Dev()->StopTransfer(0);
   if (acquisitionThread_.joinable()) acquisitionThread_.join();
   StopRecording();
   imageValid_ = 0;
@@ -378,11 +378,12 @@ int COrvane::SnapShot(unsigned char* buffer, int size, int rowOrder) {
   }
   std::lock_guard frame(frameLock_);
   auto fail = [&](int code) {
-    if (mode != 2) device_->StopTransfer(0);
+    if (mode != 2) Dev()->StopTransfer(0);
     ReportError(code);
     return 0;
   };
-  if (!device_->StartTransfer(1) || device_->WaitFrame(snapshotTimeout_) != COrvaneR3O5Base::kWaitNewFrame) {
+  bool started = Dev()->StartTransfer(1) != 0;  // the settings lock is not held while waiting
+  if (!started || device_->WaitFrame(snapshotTimeout_) != COrvaneR3O5Base::kWaitNewFrame) {
     return fail(ORVANE_ERR_TRANSFER);
   }
   if (!ReadRawFrame()) {
@@ -391,7 +392,7 @@ int COrvane::SnapShot(unsigned char* buffer, int size, int rowOrder) {
   }
   ConvertFrame();
   if (buffer != nullptr && size != 0 && !CopyOutput(buffer, size, rowOrder, callback)) return fail(ORVANE_ERR_MEMORY);
-  if (mode != 2) device_->StopTransfer(0);
+  if (mode != 2) Dev()->StopTransfer(0);
   imageValid_ = 1;
   return 1;
 }

@@ -29,7 +29,7 @@ void COrvane::LoadSizeSettings() {
   SettingsSession session;
   SettingsPersistence store(session);
   orvane::output::SizeSettings size;
-  if (!store.LoadSize(SettingsCamera(), Queries(*device_), size)) return;
+  if (!store.LoadSize(SettingsCamera(), Queries(*Dev().get()), size)) return;
   th_ = size.th;
   tv_ = size.tv;
   eh_ = size.eh;
@@ -47,7 +47,7 @@ void COrvane::LoadStreamSettings() {
   stream.subSample = subSample_;
   stream.waitTime = waitTime_;
   stream.clock = clock_;
-  if (!store.LoadStream(SettingsCamera(), Queries(*device_), stream)) return;
+  if (!store.LoadStream(SettingsCamera(), Queries(*Dev().get()), stream)) return;
   colorMode_ = stream.color;
   subSample_ = stream.subSample == 17 ? 17 : 0;
   waitTime_ = stream.waitTime;
@@ -60,16 +60,16 @@ void COrvane::LoadCameraSettings() {
   AnalogSettings device;
   AnalogLimits limits;
   int32_t value = 0, low = 0, high = 0;
-  if (device_->GetGlobalGain(&value)) device.global = device.colorG1 = device.colorR = device.colorB = device.colorG2 = value;
-  if (device_->GetExposureTime(&value)) device.exposure = value;
-  if (device_->GetMirrorV(&value)) device.vMirror = value;
-  if (device_->GetMirrorH(&value)) device.hMirror = value;
-  if (device_->HasBlackLevel() && device_->GetBlackLevel(&value)) device.blackLevel = value;
+  if (Dev()->GetGlobalGain(&value)) device.global = device.colorG1 = device.colorR = device.colorB = device.colorG2 = value;
+  if (Dev()->GetExposureTime(&value)) device.exposure = value;
+  if (Dev()->GetMirrorV(&value)) device.vMirror = value;
+  if (Dev()->GetMirrorH(&value)) device.hMirror = value;
+  if (Dev()->HasBlackLevel() && Dev()->GetBlackLevel(&value)) device.blackLevel = value;
   double seconds = 0;
-  if (device_->HasExposureTimeEx() && device_->GetExposureTimeEx(&seconds)) device.exposureEx = seconds;
-  if (device_->GetGlobalGainMin(&low) && device_->GetGlobalGainMax(&high)) limits.globalGain = {low, high};
-  if (device_->GetColorGainMin(&low) && device_->GetColorGainMax(&high)) limits.colorGain = {low, high};
-  if (device_->GetExposureTimeMin(&low) && device_->GetExposureTimeMax(&high)) limits.exposure = {low, high};
+  if (Dev()->HasExposureTimeEx() && Dev()->GetExposureTimeEx(&seconds)) device.exposureEx = seconds;
+  if (Dev()->GetGlobalGainMin(&low) && Dev()->GetGlobalGainMax(&high)) limits.globalGain = {low, high};
+  if (Dev()->GetColorGainMin(&low) && Dev()->GetColorGainMax(&high)) limits.colorGain = {low, high};
+  if (Dev()->GetExposureTimeMin(&low) && Dev()->GetExposureTimeMax(&high)) limits.exposure = {low, high};
 
   CameraSettings settings;
   {
@@ -169,6 +169,6 @@ int COrvane::SetCaptureWindow(int width, int height) {
     tv_ = ev_ = kSensorHeight;
     ehs_ = evs_ = 0;
   }
-  device_->SetWindow(ehs_, evs_, eh_, ev_, subSample_);
+  Dev()->SetWindow(ehs_, evs_, eh_, ev_, subSample_);
   return 1;
 }

@@ -49,7 +49,7 @@ class COrvane::DeviceExposure : public orvane::image::ExposureControl {
   int GetGlobalGainMin() override { return Query(&COrvaneR3O5Base::GetGlobalGainMin); }
   int GetGlobalGainMax() override { return Query(&COrvaneR3O5Base::GetGlobalGainMax); }
   bool SetGlobalGain(int gain) override {
-    if (!sdk_.device_->SetGlobalGain(gain)) return false;
+    if (!sdk_.Dev()->SetGlobalGain(gain)) return false;
     sdk_.globalGain_ = sdk_.colorGainG1_ = sdk_.colorGainR_ = sdk_.colorGainB_ = sdk_.colorGainG2_ = gain;
     return true;
   }
@@ -57,17 +57,17 @@ class COrvane::DeviceExposure : public orvane::image::ExposureControl {
   int GetExposureMin() override { return Query(&COrvaneR3O5Base::GetExposureTimeMin); }
   int GetExposureMax() override { return Query(&COrvaneR3O5Base::GetExposureTimeMax); }
   bool SetExposure(int value) override {
-    if (!sdk_.device_->SetExposureTime(value)) return false;
+    if (!sdk_.Dev()->SetExposureTime(value)) return false;
     sdk_.exposure_ = value;
     double seconds = 0;
-    if (sdk_.device_->HasExposureTimeEx() && sdk_.device_->GetExposureTimeEx(&seconds)) sdk_.exposureSeconds_ = seconds;
+    if (sdk_.Dev()->HasExposureTimeEx() && sdk_.Dev()->GetExposureTimeEx(&seconds)) sdk_.exposureSeconds_ = seconds;
     return true;
   }
 
  private:
   int Query(int (COrvaneR3O5Base::*getter)(int32_t*)) {
     int32_t value = 0;
-    (sdk_.device_.get()->*getter)(&value);
+    (sdk_.Dev().get()->*getter)(&value);
     return value;
   }
   COrvane& sdk_;
@@ -192,64 +192,64 @@ int COrvane::SetFilterValue(int filterId, int value) {
       bayerGainAuto_ = value != 0 ? 1 : 0;
       return 1;
     case ORVANE_FILTER_GLOBAL_GAIN:
-      if (!device_->GetGlobalGainMin(&limit) || value < limit) return refuse();
-      if (!device_->GetGlobalGainMax(&limit) || value > limit) return refuse();
+      if (!Dev()->GetGlobalGainMin(&limit) || value < limit) return refuse();
+      if (!Dev()->GetGlobalGainMax(&limit) || value > limit) return refuse();
       globalGain_ = colorGainG1_ = colorGainR_ = colorGainB_ = colorGainG2_ = value;
-      return device_->SetGlobalGain(value);
+      return Dev()->SetGlobalGain(value);
     case ORVANE_FILTER_COLOR_GAIN_RED:
     case ORVANE_FILTER_COLOR_GAIN_GREEN1:
     case ORVANE_FILTER_COLOR_GAIN_GREEN2:
     case ORVANE_FILTER_COLOR_GAIN_BLUE: {
-      if (!device_->GetColorGainMin(&limit) || value < limit) return refuse();
-      if (!device_->GetColorGainMax(&limit) || value > limit) return refuse();
+      if (!Dev()->GetColorGainMin(&limit) || value < limit) return refuse();
+      if (!Dev()->GetColorGainMax(&limit) || value > limit) return refuse();
       if (filterId == ORVANE_FILTER_COLOR_GAIN_RED) {
         colorGainR_ = value;
-        return device_->SetColorGainRed(value);
+        return Dev()->SetColorGainRed(value);
       }
       if (filterId == ORVANE_FILTER_COLOR_GAIN_GREEN1) {
         colorGainG1_ = value;
-        return device_->SetColorGainGreen1(value);
+        return Dev()->SetColorGainGreen1(value);
       }
       if (filterId == ORVANE_FILTER_COLOR_GAIN_GREEN2) {
         colorGainG2_ = value;
-        return device_->SetColorGainGreen2(value);
+        return Dev()->SetColorGainGreen2(value);
       }
       colorGainB_ = value;
-      return device_->SetColorGainBlue(value);
+      return Dev()->SetColorGainBlue(value);
     }
     case ORVANE_FILTER_EXPOSURE_TIME: {
-      if (!device_->GetExposureTimeMin(&limit) || value < limit) return refuse();
-      if (!device_->GetExposureTimeMax(&limit) || value > limit) return refuse();
+      if (!Dev()->GetExposureTimeMin(&limit) || value < limit) return refuse();
+      if (!Dev()->GetExposureTimeMax(&limit) || value > limit) return refuse();
       exposure_ = value;
-      int result = device_->SetExposureTime(value);
+      int result = Dev()->SetExposureTime(value);
       double seconds = 0;
-      if (device_->HasExposureTimeEx() && device_->GetExposureTimeEx(&seconds)) exposureSeconds_ = seconds;
+      if (Dev()->HasExposureTimeEx() && Dev()->GetExposureTimeEx(&seconds)) exposureSeconds_ = seconds;
       return result;
     }
     case ORVANE_FILTER_PELTIER:
-      if (!device_->HasPeltier()) {
+      if (!Dev()->HasPeltier()) {
         ReportError(ORVANE_ERR_NOT_SUPPORTED);
         return 0;
       }
-      return device_->SetPeltier(value);
+      return Dev()->SetPeltier(value);
     case ORVANE_FILTER_GAIN_MODE:
-      return device_->SetGainMode(value);
+      return Dev()->SetGainMode(value);
     case ORVANE_FILTER_SHORT_EXPOSURE:
-      if (!device_->HasShortExposureMode()) {
+      if (!Dev()->HasShortExposureMode()) {
         ReportError(ORVANE_ERR_NOT_SUPPORTED);
         return 0;
       }
-      if (!device_->SetShortExposureMode(value > 0 ? 1 : 0)) {
+      if (!Dev()->SetShortExposureMode(value > 0 ? 1 : 0)) {
         ReportError(ORVANE_ERR_DEVICE_IO);
         return 0;
       }
       return 1;
     case ORVANE_FILTER_BLACK_LEVEL:
-      if (!device_->HasBlackLevel()) {
+      if (!Dev()->HasBlackLevel()) {
         ReportError(ORVANE_ERR_NOT_SUPPORTED);
         return 0;
       }
-      if (!device_->SetBlackLevel(value)) {
+      if (!Dev()->SetBlackLevel(value)) {
         ReportError(ORVANE_ERR_DEVICE_IO);
         return 0;
       }
@@ -297,32 +297,32 @@ int COrvane::GetFilterValue(int filterId, int* ok) {
     case ORVANE_FILTER_BAYER_GAIN_RGB:
       return (bayerGainRed_ & 0xFF) + (bayerGainGreen_ & 0xFF) * 256 + (bayerGainBlue_ & 0xFF) * 65536;
     case ORVANE_FILTER_BAYER_GAIN_AUTO: return bayerGainAuto_;
-    case ORVANE_FILTER_GLOBAL_GAIN: device_->GetGlobalGain(&value); return value;
-    case ORVANE_FILTER_COLOR_GAIN_RED: device_->GetColorGainRed(&value); return value;
-    case ORVANE_FILTER_COLOR_GAIN_GREEN1: device_->GetColorGainGreen1(&value); return value;
-    case ORVANE_FILTER_COLOR_GAIN_GREEN2: device_->GetColorGainGreen2(&value); return value;
-    case ORVANE_FILTER_COLOR_GAIN_BLUE: device_->GetColorGainBlue(&value); return value;
-    case ORVANE_FILTER_EXPOSURE_TIME: device_->GetExposureTime(&value); return value;
+    case ORVANE_FILTER_GLOBAL_GAIN: Dev()->GetGlobalGain(&value); return value;
+    case ORVANE_FILTER_COLOR_GAIN_RED: Dev()->GetColorGainRed(&value); return value;
+    case ORVANE_FILTER_COLOR_GAIN_GREEN1: Dev()->GetColorGainGreen1(&value); return value;
+    case ORVANE_FILTER_COLOR_GAIN_GREEN2: Dev()->GetColorGainGreen2(&value); return value;
+    case ORVANE_FILTER_COLOR_GAIN_BLUE: Dev()->GetColorGainBlue(&value); return value;
+    case ORVANE_FILTER_EXPOSURE_TIME: Dev()->GetExposureTime(&value); return value;
     case ORVANE_FILTER_PELTIER:
-      if (!device_->HasPeltier()) {
+      if (!Dev()->HasPeltier()) {
         if (ok) *ok = 0;
         ReportError(ORVANE_ERR_NOT_SUPPORTED);
         return -1;
       }
-      device_->GetPeltier(&value);
+      Dev()->GetPeltier(&value);
       return value;
     case ORVANE_FILTER_TEMPERATURE:
       if (ok) *ok = 0;
       ReportError(ORVANE_ERR_NOT_SUPPORTED);
       return -1;
-    case ORVANE_FILTER_GAIN_MODE: return device_->GetGainMode();
+    case ORVANE_FILTER_GAIN_MODE: return Dev()->GetGainMode();
     case ORVANE_FILTER_SHORT_EXPOSURE:
-      if (!device_->HasShortExposureMode()) {
+      if (!Dev()->HasShortExposureMode()) {
         if (ok) *ok = 0;
         ReportError(ORVANE_ERR_NOT_SUPPORTED);
         return 0;
       }
-      if (!device_->GetShortExposureMode(&value)) {
+      if (!Dev()->GetShortExposureMode(&value)) {
         if (ok) *ok = 0;
         ReportError(ORVANE_ERR_DEVICE_IO);
         return 0;
@@ -330,12 +330,12 @@ int COrvane::GetFilterValue(int filterId, int* ok) {
       ReportError(ORVANE_ERR_NONE);
       return value != 0 ? 1 : 0;
     case ORVANE_FILTER_BLACK_LEVEL:
-      if (!device_->HasBlackLevel()) {
+      if (!Dev()->HasBlackLevel()) {
         if (ok) *ok = 0;
         ReportError(ORVANE_ERR_NOT_SUPPORTED);
         return 0;
       }
-      device_->GetBlackLevel(&value);
+      Dev()->GetBlackLevel(&value);
       blackLevel_ = value;
       ReportError(ORVANE_ERR_NONE);
       return value;
@@ -370,8 +370,8 @@ int COrvane::SetColorMode(int bitsPerPixel) {
   for (int mode = 0; mode < 6; ++mode) {
     if (kBitsPerMode[mode] != bitsPerPixel) continue;
     if (device_) {
-      bool refused = (!device_->ColorModeQuery1() && (mode == 0 || mode == 3)) ||
-                     (!device_->ColorModeQuery3() && mode >= 2);
+      bool refused = (!Dev()->ColorModeQuery1() && (mode == 0 || mode == 3)) ||
+                     (!Dev()->ColorModeQuery3() && mode >= 2);
       if (refused) break;
     }
     colorMode_ = mode;
@@ -406,16 +406,16 @@ int COrvane::GetCameraInfo(OrvaneCameraInfo* info) {
   int32_t value = 0;
   info->maxWidth = kSensorWidth;
   info->maxHeight = kSensorHeight;
-  info->globalGainMin = device_->GetGlobalGainMin(&value) ? value : 0;
-  info->globalGainMax = device_->GetGlobalGainMax(&value) ? value : 0;
-  info->colorGainMin = device_->GetColorGainMin(&value) ? value : 0;
-  info->colorGainMax = device_->GetColorGainMax(&value) ? value : 0;
-  info->exposureMin = device_->GetExposureTimeMin(&value) ? value : 0;
-  info->exposureMax = device_->GetExposureTimeMax(&value) ? value : 0;
+  info->globalGainMin = Dev()->GetGlobalGainMin(&value) ? value : 0;
+  info->globalGainMax = Dev()->GetGlobalGainMax(&value) ? value : 0;
+  info->colorGainMin = Dev()->GetColorGainMin(&value) ? value : 0;
+  info->colorGainMax = Dev()->GetColorGainMax(&value) ? value : 0;
+  info->exposureMin = Dev()->GetExposureTimeMin(&value) ? value : 0;
+  info->exposureMax = Dev()->GetExposureTimeMax(&value) ? value : 0;
   if (size >= 56) {
     double seconds = 0;
-    info->exposureTimeExMin = device_->GetExposureTimeExMin(&seconds) ? seconds : 0.0;
-    info->exposureTimeExMax = device_->GetExposureTimeExMax(&seconds) ? seconds : 0.0;
+    info->exposureTimeExMin = Dev()->GetExposureTimeExMin(&seconds) ? seconds : 0.0;
+    info->exposureTimeExMax = Dev()->GetExposureTimeExMax(&seconds) ? seconds : 0.0;
   }
   return 1;
 }
@@ -424,11 +424,11 @@ int COrvane::GetCameraInfo(OrvaneCameraInfo* info) {
 
 int COrvane::SetExposureTimeEx(double seconds) {
   if (!RequireDevice()) return 0;
-  if (!device_->HasExposureTimeEx()) {
+  if (!Dev()->HasExposureTimeEx()) {
     ReportError(ORVANE_ERR_NOT_SUPPORTED);
     return 0;
   }
-  if (!device_->SetExposureTimeEx(seconds)) return 0;
+  if (!Dev()->SetExposureTimeEx(seconds)) return 0;
   exposureSeconds_ = seconds;
   // Seconds in the device unit of 100 us, rounded to the nearest (0.5 s is 5000, not 0).
   exposure_ = static_cast<int>(std::lround(seconds * 10000.0));
@@ -438,12 +438,12 @@ int COrvane::SetExposureTimeEx(double seconds) {
 double COrvane::GetExposureTimeEx(int* ok) {
   if (ok) *ok = 0;
   if (!RequireDevice()) return -1.0;
-  if (!device_->HasExposureTimeEx()) {
+  if (!Dev()->HasExposureTimeEx()) {
     ReportError(ORVANE_ERR_NOT_SUPPORTED);
     return -1.0;
   }
   double seconds = 0;
-  int result = device_->GetExposureTimeEx(&seconds);
+  int result = Dev()->GetExposureTimeEx(&seconds);
   if (ok) *ok = result;
   if (result) exposureSeconds_ = seconds;
   return seconds;
@@ -453,17 +453,17 @@ int COrvane::SetRealExposureTime(int microseconds) {
   if (!RequireDevice()) return 0;
   int value = static_cast<int>(microseconds / 100.0);
   int32_t min = 0, max = 0;
-  device_->GetExposureTimeMin(&min);
-  device_->GetExposureTimeMax(&max);
+  Dev()->GetExposureTimeMin(&min);
+  Dev()->GetExposureTimeMax(&max);
   if (value < min || value > max) {
     ReportError(ORVANE_ERR_ARGUMENT);
     return 0;
   }
   realExposureRequest_ = value;
   exposure_ = value;
-  device_->SetExposureTime(value & 0xFFFF);
+  Dev()->SetExposureTime(value & 0xFFFF);
   double seconds = 0;
-  if (device_->HasExposureTimeEx() && device_->GetExposureTimeEx(&seconds)) exposureSeconds_ = seconds;
+  if (Dev()->HasExposureTimeEx() && Dev()->GetExposureTimeEx(&seconds)) exposureSeconds_ = seconds;
   return 1;
 }
 
@@ -482,12 +482,12 @@ int COrvane::GetRealExposureTime(int* ok) {
 double COrvane::GetTemperatureEx(int* ok) {
   if (ok) *ok = 0;
   if (!RequireDevice()) return 0.0;
-  if (!device_->HasTemperature()) {
+  if (!Dev()->HasTemperature()) {
     ReportError(ORVANE_ERR_NOT_SUPPORTED);
     return 0.0;
   }
   double celsius = 0.0;
-  int result = device_->ReadTemperature(&celsius);
+  int result = Dev()->ReadTemperature(&celsius);
   if (ok) *ok = result;
   ReportError(result ? ORVANE_ERR_NONE : ORVANE_ERR_CONVERSION);
   return celsius;
@@ -496,7 +496,7 @@ double COrvane::GetTemperatureEx(int* ok) {
 int COrvane::SetMirrorH(int on) {
   if (!RequireDevice()) return 0;
   int flag = on != 0 ? 1 : 0;
-  device_->SetMirrorH(flag);
+  Dev()->SetMirrorH(flag);
   mirrorH_ = flag;
   return 1;
 }
@@ -512,7 +512,7 @@ int COrvane::SetMirrorV(int on) {
     return 0;
   }
   int flag = on != 0 ? 1 : 0;
-  device_->SetMirrorV(flag);
+  Dev()->SetMirrorV(flag);
   mirrorV_ = flag;
   return 1;
 }
@@ -541,27 +541,27 @@ int COrvane::GetAutoIris(int* ok) {
 
 int COrvane::SetInternalCorrection(int value) {
   if (!RequireDevice()) return 0;
-  if (!device_->HasInternalCorrection()) {
+  if (!Dev()->HasInternalCorrection()) {
     NotifyError(ORVANE_ERR_NOT_SUPPORTED);
     return 0;
   }
-  return device_->SetInternalCorrection(value);
+  return Dev()->SetInternalCorrection(value);
 }
 
 int COrvane::GetInternalCorrection(int* ok) {
   if (!RequireDevice()) return 0;
-  if (!device_->HasInternalCorrection()) {
+  if (!Dev()->HasInternalCorrection()) {
     NotifyError(ORVANE_ERR_NOT_SUPPORTED);
     return 0;
   }
   if (ok) *ok = 1;
-  return device_->GetInternalCorrection();
+  return Dev()->GetInternalCorrection();
 }
 
 int COrvane::SetSamplingRate(int rate) {
   if (!HasDevice()) return 0;
   int32_t value = rate;
-  return device_->SetSamplingRate(0, 0, &value);
+  return Dev()->SetSamplingRate(0, 0, &value);
 }
 
 // ---- Registers, EEPROM and port ------------------------------------------------------------------------
@@ -573,7 +573,7 @@ int COrvane::ReadRegister(int address, int* ok, bool fullAddress) {
     return 0;
   }
   int32_t success = 0;
-  int32_t value = device_->ReadSensorRegister(0, fullAddress ? address : (address & 0xFF), &success);
+  int32_t value = Dev()->ReadSensorRegister(0, fullAddress ? address : (address & 0xFF), &success);
   if (!success) {
     if (ok) *ok = 0;
     ReportError(ORVANE_ERR_DEVICE_IO);
@@ -585,7 +585,7 @@ int COrvane::ReadRegister(int address, int* ok, bool fullAddress) {
 
 int COrvane::WriteRegister(int address, int value, bool fullAddress) {
   if (!RequireDevice()) return 0;
-  if (!device_->WriteSensorRegister(0, fullAddress ? address : (address & 0xFF), fullAddress ? value : (value & 0xFFFF))) {
+  if (!Dev()->WriteSensorRegister(0, fullAddress ? address : (address & 0xFF), fullAddress ? value : (value & 0xFFFF))) {
     ReportError(ORVANE_ERR_DEVICE_IO);
     return 0;
   }
@@ -599,7 +599,7 @@ int COrvane::FpgaReadRegister(int address, int* ok) {
     return 0;
   }
   int32_t success = 0;
-  int32_t value = device_->ReadFpgaRegister(address & 0xFF, &success);
+  int32_t value = Dev()->ReadFpgaRegister(address & 0xFF, &success);
   if (ok) *ok = success ? 1 : 0;
   if (!success) {
     ReportError(ORVANE_ERR_DEVICE_IO);
@@ -610,7 +610,7 @@ int COrvane::FpgaReadRegister(int address, int* ok) {
 
 int COrvane::FpgaWriteRegister(int address, int value) {
   if (!RequireDevice()) return 0;
-  if (!device_->WriteFpgaRegister(address & 0xFF, value & 0xFFFF)) {
+  if (!Dev()->WriteFpgaRegister(address & 0xFF, value & 0xFFFF)) {
     ReportError(ORVANE_ERR_DEVICE_IO);
     return 0;
   }
@@ -619,7 +619,7 @@ int COrvane::FpgaWriteRegister(int address, int value) {
 
 int COrvane::ReadSromID(int address, int* ok) {
   uint8_t byte = 0;
-  if (!HasDevice() || !device_->ReadIdentificationByte(address & 0xFFF, &byte)) {
+  if (!HasDevice() || !Dev()->ReadIdentificationByte(address & 0xFFF, &byte)) {
     if (ok) *ok = 0;
     NotifyError(ORVANE_ERR_NOT_NOW);
     return 0;
@@ -634,7 +634,7 @@ int COrvane::WriteSromID(int address, int value) {
     return 0;
   }
   int32_t failedReads = 0;
-  int result = device_->WriteIdentificationByte(address & 0xFFF, static_cast<uint8_t>(value & 0xFF), &failedReads);
+  int result = Dev()->WriteIdentificationByte(address & 0xFFF, static_cast<uint8_t>(value & 0xFF), &failedReads);
   if (!result) {
     NotifyError(ORVANE_ERR_NOT_NOW);
     return 0;
@@ -649,7 +649,7 @@ int COrvane::ReadSerialNumberA(char* buffer, int length) {
     return 0;
   }
   if (!RequireDevice()) return 0;
-  return device_->ReadSerialNumber(buffer, length) ? 1 : 0;
+  return Dev()->ReadSerialNumber(buffer, length) ? 1 : 0;
 }
 
 int COrvane::ReadSerialNumberW(ORVANE_WCHAR* buffer, int length) {
@@ -668,7 +668,7 @@ int COrvane::GetIOPort(unsigned char* value) {
     return 0;
   }
   int32_t success = 0;
-  int32_t port = value != nullptr ? device_->ReadFpgaRegister(7, &success) : 0;
+  int32_t port = value != nullptr ? Dev()->ReadFpgaRegister(7, &success) : 0;
   if (!success) {
     NotifyError(ORVANE_ERR_ARGUMENT);
     return 0;
@@ -682,7 +682,7 @@ int COrvane::SetIOPort(int value) {
     NotifyError(ORVANE_ERR_NOT_NOW);
     return 0;
   }
-  return device_->WriteFpgaRegister(7, value & 0xFF);
+  return Dev()->WriteFpgaRegister(7, value & 0xFF);
 }
 
 // ---- Image files, defect mask, dialogs -----------------------------------------------------------------
