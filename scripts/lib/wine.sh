@@ -107,7 +107,8 @@ EOF
 }
 
 # wine_session CMD [ARGS...]
-# Runs CMD inside one Xvfb session with one persistent wine server for $WINEPREFIX, then stops the
+# Runs CMD inside one Xvfb session (a 2560 x 2048 screen: the preview window of a 2000 x 1500
+# image fits) with one persistent wine server for $WINEPREFIX, then stops the
 # server (flushing the registry) before Xvfb ends. Returns CMD's exit code.
 wine_session() {
   if [ -z "${WINEPREFIX:-}" ] || [ ! -f "${WINEPREFIX}/system.reg" ]; then
@@ -138,7 +139,7 @@ wine_session() {
     exit "$rc"'
   local rc=0 display_file
   display_file=$(mktemp "${TMPDIR:-/tmp}/orvane-wine-display.XXXXXX") || return 125
-  xvfb-run -a -s "-screen 0 1280x1024x24" \
+  xvfb-run -a -s "-screen 0 2560x2048x24" \
     bash -c "${inner}" wine-session "${ORVANE_WINE_STOP_TIMEOUT}" "${display_file}" "$@" || rc=$?
   _wine_wait_for_xvfb_exit "$(cat "${display_file}" 2>/dev/null)"
   rm -f "${display_file}"

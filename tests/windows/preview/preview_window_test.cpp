@@ -86,8 +86,10 @@ TEST(PreviewWindow, ChildWindowShowsTheScaledFrame) {
   int matches = 0, probes = 0;
   for (int y = 5; y < 270; y += 53) {
     for (int x = 7; x < 512; x += 71) {
-      // Nearest neighbour: screen (x, y) shows image column x * 4, row y * 4 (rows top first).
-      const unsigned char* pixel = image.data() + (static_cast<size_t>(y) * 4 * 2048 + static_cast<size_t>(x) * 4) * 3;
+      // Nearest neighbour into the bottom-up display bitmap: its memory row r takes image row
+      // 1079 - r * 4, and the blit shows memory row 269 - y at screen row y.
+      const size_t row = 1079 - static_cast<size_t>(269 - y) * 4;
+      const unsigned char* pixel = image.data() + (row * 2048 + static_cast<size_t>(x) * 4) * 3;
       COLORREF shown = GetPixel(dc, x, y);
       ++probes;
       matches += shown == RGB(pixel[2], pixel[1], pixel[0]);
