@@ -89,18 +89,19 @@ class Recording : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
-  // Waits until the recording finished its file (the RIFF size is patched last but one).
+  // Waits until the recording finished its file: the RIFF size is patched (non-zero and within the
+  // file) and the file has stopped growing.
   std::vector<unsigned char> WaitForFinishedAvi(const std::filesystem::path& path, size_t headerBytes = SIZE_MAX) {
-    std::vector<unsigned char> avi;
-    for (int i = 0; i < 1200; ++i) {
-      auto head = ReadFile(path, 16);
-      if (head.size() >= 8 && Le32(head, 4) != 0 && Le32(head, 4) + 8 <= std::filesystem::file_size(path)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the last patches land
-        return ReadFile(path, headerBytes);
-      }
+    uintmax_t lastSize = 0;
+    for (int i = 0; i < 1800; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      auto head = ReadFile(path, 16);
+      uintmax_t size = std::filesystem::exists(path) ? std::filesystem::file_size(path) : 0;
+      bool patched = head.size() >= 8 && Le32(head, 4) != 0 && Le32(head, 4) + 8 <= size;
+      if (patched && size == lastSize) return ReadFile(path, headerBytes);
+      lastSize = size;
     }
-    return avi;
+    return {};
   }
 
   TestWindow window_;
@@ -210,9 +211,16 @@ TEST_F(Recording, PastOneGibTheRecordingContinuesAsOpenDml) {
   if (!std::filesystem::exists("/usr/bin/ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
   ASSERT_EQ(Orvane_SetColorMode(handle_, 24), 1);  // 36 MB frames: about thirty make a gigabyte
   auto path = dir_ / "long.avi";
-  ASSERT_EQ(Orvane_Record(handle_, path.string().c_str(), 2500, 0), 1);
-  auto head = WaitForFinishedAvi(path, 1 << 20);
-  ASSERT_EQ(Orvane_StopPreview(handle_), 1);
+  // How many frames a second reach the file depends on the machine: record longer until the
+  // recording passes a gigabyte.
+  std::vector<unsigned char> head;
+  for (int durationMs = 3000; durationMs <= 48000; durationMs *= 2) {
+    std::filesystem::remove(path);
+    ASSERT_EQ(Orvane_Record(handle_, path.string().c_str(), durationMs, 0), 1);
+    head = WaitForFinishedAvi(path, 1 << 20);
+    ASSERT_EQ(Orvane_StopPreview(handle_), 1);
+    if (std::filesystem::file_size(path) > (uintmax_t{1} << 30)) break;
+  }
   const uintmax_t size = std::filesystem::file_size(path);
   ASSERT_GT(size, uintmax_t{1} << 30) << "the recording did not reach a gigabyte";
   // A second RIFF list of the extended form follows the first.
