@@ -105,6 +105,16 @@ std::string QuoteName(std::string_view name) {
   return quoted;
 }
 
+// Data of another type is kept as text and written back on one line, so it must read back the same:
+// no control character (a stray CR would be eaten as a line end) and no trailing '\\' (which would
+// continue the line into the next one).
+bool VerbatimRepresentable(std::string_view data) {
+  for (char c : data) {
+    if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) return false;
+  }
+  return data.back() != '\\';
+}
+
 // Splits the text into logical lines: CR LF or LF ends a line, and a line ending in '\' continues
 // on the next one (its leading blanks dropped), as regedit wraps long hex lists.
 std::vector<std::string> LogicalLines(std::string_view text) {
@@ -181,7 +191,7 @@ std::optional<RegistryTree> RegistryTree::Parse(std::string_view text) {
       if (!bytes) return std::nullopt;
       value->kind = Kind::kBinary;
       value->bytes = std::move(*bytes);
-    } else if (!data.empty()) {
+    } else if (!data.empty() && VerbatimRepresentable(data)) {
       value->kind = Kind::kVerbatim;
       value->verbatim = std::string(data);
     } else {
@@ -266,13 +276,14 @@ RegistryTree::Value* RegistryTree::PrepareValue(std::string_view path, std::stri
   if (key == nullptr) return nullptr;
   auto it = std::find_if(key->values.begin(), key->values.end(),
                          [&](const Value& v) { return SameName(v.name, name); });
+  // A rewritten value starts afresh but keeps the spelling of its first write.
+  std::string spelling = it == key->values.end() ? std::string(name) : std::move(it->name);
   if (it == key->values.end()) {
     key->values.emplace_back();
     it = std::prev(key->values.end());
-    it->name = std::string(name);
   }
-  it->bytes.clear();
-  it->verbatim.clear();
+  *it = Value{};
+  it->name = std::move(spelling);
   return &*it;
 }
 

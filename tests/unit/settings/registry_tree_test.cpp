@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,7 @@ TEST(RegistryTreeTest, ReadsWhatRegeditWritesAndKeepsOtherValueTypes) {
       "\"Short\"=dword:A\r\n"
       "\"Long\"=hex:01,02,03,\\\r\n"
       "  04,FF\r\n"
+      "\"Text\"=dword:00000001\r\n"  // replaced whole by the line after it
       "\"Text\"=\"a string\"\r\n"
       "\"Path\"=hex(2):25,00\r\n";
   std::optional<RegistryTree> parsed = RegistryTree::Parse(text);
@@ -105,6 +107,38 @@ TEST(RegistryTreeTest, DamagedTextIsRejectedWhole) {
     EXPECT_FALSE(RegistryTree::Parse(c.text).has_value()) << c.what;
   }
   EXPECT_FALSE(RegistryTree::Parse(std::string(RegistryTree::kMaxTextBytes + 1, ';')).has_value());
+}
+
+// Mutated store files either fail to parse or parse into a tree whose text parses back into the
+// same tree: whatever is accepted survives being written back. (The libFuzzer target
+// registry_tree_fuzz checks the same property on its own inputs.)
+TEST(RegistryTreeTest, AcceptedMutationsOfAFileSurviveBeingWrittenBack) {
+  const std::string seed = std::string(kSmallTreeText) +
+                           "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"T\"=\"text\"\r\n"
+                           "\"Long\"=hex:01,\\\n  02\n";
+  const char pieces[] = {'\\', '"', '\n', '\r', '[', ']', '=', ',', ':', ' ', '\t', ';', 'a', '0'};
+  std::mt19937 random(20261208);
+  int accepted = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = seed;
+    for (int edits = 1 + static_cast<int>(random() % 3); edits > 0; --edits) {
+      size_t at = random() % text.size();
+      switch (random() % 3) {
+        case 0: text[at] = pieces[random() % sizeof pieces]; break;
+        case 1: text.insert(at, 1, pieces[random() % sizeof pieces]); break;
+        default: text.erase(at, 1); break;
+      }
+    }
+    std::optional<RegistryTree> parsed = RegistryTree::Parse(text);
+    if (!parsed) continue;
+    ++accepted;
+    const std::string written = parsed->Serialize();
+    std::optional<RegistryTree> reparsed = RegistryTree::Parse(written);
+    ASSERT_TRUE(reparsed.has_value()) << text;
+    ASSERT_EQ(*reparsed, *parsed) << text;
+    ASSERT_EQ(reparsed->Serialize(), written) << text;
+  }
+  EXPECT_GT(accepted, 1000);  // the property was exercised, not only the rejection
 }
 
 TEST(RegistryTreeTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
