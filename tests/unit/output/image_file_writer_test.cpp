@@ -332,6 +332,7 @@ TEST(ImageFileWriterTest, SavingOverAnExistingFileTruncatesIt) {
   DibImage frame;
   ASSERT_TRUE(frame.Create(4, 2, 8));
   FillFrame(frame, 1);
+  const std::vector<uint8_t> before(frame.Bits(), frame.Bits() + frame.SizeBytes());
   const std::string path = dir.File("f.out");
   for (int code : {kFileTypeBmp, kFileTypeRaw, kFileTypeJpeg70, kFileTypePng, kFileTypeTiff}) {
     SCOPED_TRACE(code);
@@ -345,6 +346,8 @@ TEST(ImageFileWriterTest, SavingOverAnExistingFileTruncatesIt) {
     if (code == kFileTypeRaw) {
       EXPECT_EQ(file.size(), frame.SizeBytes());
     }
+    // The live bitmap is only read.
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), frame.Bits()));
   }
 }
 
