@@ -64,7 +64,9 @@ Recorded Record(const TempDir& dir, int w, int h, uint32_t frames, uint32_t rate
   const std::string path = dir.File("r.avi");
   EXPECT_TRUE(writer.Create(path.c_str(), w, h));
   r.frameBytes = writer.FrameBytes();
-  for (uint32_t i = 0; i < frames; ++i) EXPECT_TRUE(writer.AddFrame(NumberedFrame(r.frameBytes, i).data(), r.frameBytes));
+  for (uint32_t i = 0; i < frames; ++i) {
+    EXPECT_TRUE(writer.AddFrame(NumberedFrame(r.frameBytes, i).data(), r.frameBytes));
+  }
   EXPECT_TRUE(writer.Finish(rate));
   r.file = ReadFileBytes(path);
   return r;
