@@ -247,7 +247,7 @@ TEST(ImageFileWriterTest, LowerJpegQualitiesGiveSmallerFiles) {
   FillFrame(frame, 3);
   size_t previous = SIZE_MAX;
   for (int code : {kFileTypeJpeg100, kFileTypeJpeg70, kFileTypeJpeg20}) {
-    const std::string path = dir.File("q" + std::to_string(code) + ".jpg");
+    const std::string path = dir.File(std::to_string(code) + ".jpg");
     ASSERT_TRUE(ImageFileWriter::Write(path.c_str(), frame, code));
     JpegImage img;
     ASSERT_TRUE(ReadJpeg(path, img));
