@@ -179,9 +179,10 @@ bool AviWriter::AddFrame(const uint8_t* frame, size_t bytes) {
     }
   }
   const uint64_t start = pos_;
-  Bytes head;
-  head.Fourcc("00db").U32(frameBytes_);
-  if (!Put(head.Data(), head.Size()) || !Put(frame, bytes)) {
+  const uint8_t head[8] = {'0', '0', 'd', 'b',
+                           static_cast<uint8_t>(frameBytes_), static_cast<uint8_t>(frameBytes_ >> 8),
+                           static_cast<uint8_t>(frameBytes_ >> 16), static_cast<uint8_t>(frameBytes_ >> 24)};
+  if (!Put(head, sizeof(head)) || !Put(frame, bytes)) {
     // The torn chunk is not indexed; the index overwrites it when the file is finished.
     pos_ = start;
     SeekTo(pos_);

@@ -64,7 +64,9 @@ Recorded Record(const TempDir& dir, int w, int h, uint32_t frames, uint32_t rate
   const std::string path = dir.File("r.avi");
   EXPECT_TRUE(writer.Create(path.c_str(), w, h));
   r.frameBytes = writer.FrameBytes();
-  for (uint32_t i = 0; i < frames; ++i) EXPECT_TRUE(writer.AddFrame(NumberedFrame(r.frameBytes, i).data(), r.frameBytes));
+  for (uint32_t i = 0; i < frames; ++i) {
+    EXPECT_TRUE(writer.AddFrame(NumberedFrame(r.frameBytes, i).data(), r.frameBytes));
+  }
   EXPECT_TRUE(writer.Finish(rate));
   r.file = ReadFileBytes(path);
   return r;
@@ -284,20 +286,6 @@ TEST(AviWriterTest, PastTheRiffLimitTheFileBecomesOpenDmlWithEveryFrameIndexedIn
   }
   EXPECT_EQ(scanned, kFrames);
 
-  // ffprobe, where installed, counts every frame (a Linux program: not from the Windows build's tests).
-#ifndef _WIN32
-  if (std::filesystem::exists("/usr/bin/ffprobe")) {
-    const std::string cmd = "/usr/bin/ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                            "stream=nb_read_frames -of csv=p=0 '" + path + "'";
-    std::FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    char line[64] = {};
-    const bool read = std::fgets(line, sizeof(line), p) != nullptr;
-    pclose(p);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(std::atoi(line), static_cast<int>(kFrames));
-  }
-#endif
 }
 
 TEST(AviWriterTest, BelowTheLimitTheFileStaysPlain) {

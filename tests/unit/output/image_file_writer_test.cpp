@@ -26,24 +26,26 @@ using test::TempDir;
 
 constexpr int kDepths[] = {8, 16, 24, 32, 48, 64};
 
-// What a decoder should return for image row y (top first), in the file's own sample layout:
-// gray, red-green-blue(-alpha); 16-bit samples as `bigEndian` says.
-std::vector<uint8_t> ExpectedRow(const DibImage& frame, int y, bool bigEndian, uint16_t alpha8, uint16_t alpha16) {
+// What a decoder should return for image row y (top first): gray or red-green-blue(-alpha) samples.
+// PNG stores 16-bit samples most significant byte first and the 32-bit alpha as the complement of the
+// stored fourth byte; TIFF keeps little-endian samples and writes the fourth byte as 0.
+enum class Form { kPng, kTiff };
+std::vector<uint8_t> ExpectedRow(const DibImage& frame, int y, Form form) {
+  const bool png = form == Form::kPng;
   std::vector<uint8_t> out;
-  const uint8_t* p = frame.Row(y);
   auto put16 = [&](uint16_t v) {
-    out.push_back(static_cast<uint8_t>(bigEndian ? v >> 8 : v));
-    out.push_back(static_cast<uint8_t>(bigEndian ? v : v >> 8));
+    out.push_back(static_cast<uint8_t>(png ? v >> 8 : v));
+    out.push_back(static_cast<uint8_t>(png ? v : v >> 8));
   };
   for (int x = 0; x < frame.Width(); ++x) {
-    const uint8_t* px = p + x * frame.BytesPerPixel();
+    const uint8_t* px = frame.Row(y) + x * frame.BytesPerPixel();
     switch (frame.BitsPerPixel()) {
       case 8: out.push_back(px[0]); break;
       case 16: put16(Le16(px)); break;
       case 24: out.insert(out.end(), {px[2], px[1], px[0]}); break;
-      case 32: out.insert(out.end(), {px[2], px[1], px[0], static_cast<uint8_t>(alpha8 == 256 ? 255 - px[3] : alpha8)}); break;
+      case 32: out.insert(out.end(), {px[2], px[1], px[0], static_cast<uint8_t>(png ? 255 - px[3] : 0)}); break;
       case 48: put16(Le16(px + 4)); put16(Le16(px + 2)); put16(Le16(px)); break;
-      case 64: put16(Le16(px + 4)); put16(Le16(px + 2)); put16(Le16(px)); put16(alpha16); break;
+      case 64: put16(Le16(px + 4)); put16(Le16(px + 2)); put16(Le16(px)); put16(0xFFFF); break;
     }
   }
   return out;
@@ -142,7 +144,7 @@ TEST(ImageFileWriterTest, PngDecodesToTheFrameAtEveryDepth) {
     const int type = depth <= 16 ? PNG_COLOR_TYPE_GRAY : (depth == 24 || depth == 48) ? PNG_COLOR_TYPE_RGB
                                                                                        : PNG_COLOR_TYPE_RGB_ALPHA;
     EXPECT_EQ(img.colorType, type);
-    for (int y = 0; y < 7; ++y) EXPECT_EQ(img.rows[y], ExpectedRow(frame, y, true, 256, 0xFFFF)) << "row " << y;
+    for (int y = 0; y < 7; ++y) EXPECT_EQ(img.rows[y], ExpectedRow(frame, y, Form::kPng)) << "row " << y;
   }
 }
 
@@ -179,7 +181,7 @@ TEST(ImageFileWriterTest, TiffDecodesToTheFrameAtEveryDepth) {
     std::vector<uint8_t> row(static_cast<size_t>(TIFFScanlineSize(tif)));
     for (uint32_t y = 0; y < h; ++y) {
       ASSERT_EQ(TIFFReadScanline(tif, row.data(), y, 0), 1);
-      EXPECT_EQ(row, ExpectedRow(frame, static_cast<int>(y), false, 0, 0xFFFF)) << "row " << y;
+      EXPECT_EQ(row, ExpectedRow(frame, static_cast<int>(y), Form::kTiff)) << "row " << y;
     }
     TIFFClose(tif);
   }
@@ -245,7 +247,7 @@ TEST(ImageFileWriterTest, LowerJpegQualitiesGiveSmallerFiles) {
   FillFrame(frame, 3);
   size_t previous = SIZE_MAX;
   for (int code : {kFileTypeJpeg100, kFileTypeJpeg70, kFileTypeJpeg20}) {
-    const std::string path = dir.File("q" + std::to_string(code) + ".jpg");
+    const std::string path = dir.File(std::to_string(code) + ".jpg");
     ASSERT_TRUE(ImageFileWriter::Write(path.c_str(), frame, code));
     JpegImage img;
     ASSERT_TRUE(ReadJpeg(path, img));
@@ -332,6 +334,7 @@ TEST(ImageFileWriterTest, SavingOverAnExistingFileTruncatesIt) {
   DibImage frame;
   ASSERT_TRUE(frame.Create(4, 2, 8));
   FillFrame(frame, 1);
+  const std::vector<uint8_t> before(frame.Bits(), frame.Bits() + frame.SizeBytes());
   const std::string path = dir.File("f.out");
   for (int code : {kFileTypeBmp, kFileTypeRaw, kFileTypeJpeg70, kFileTypePng, kFileTypeTiff}) {
     SCOPED_TRACE(code);
@@ -345,6 +348,8 @@ TEST(ImageFileWriterTest, SavingOverAnExistingFileTruncatesIt) {
     if (code == kFileTypeRaw) {
       EXPECT_EQ(file.size(), frame.SizeBytes());
     }
+    // The live bitmap is only read.
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), frame.Bits()));
   }
 }
 
@@ -436,7 +441,7 @@ TEST(ImageFileWriterTest, TwoPngSavesAtOnceBothDecodeToTheirFrames) {
     PngImage img;
     ASSERT_TRUE(ReadPng(dir.File(name), img));
     ASSERT_EQ(img.height, static_cast<png_uint_32>(frame->Height()));
-    for (int y = 0; y < frame->Height(); ++y) ASSERT_EQ(img.rows[y], ExpectedRow(*frame, y, true, 256, 0xFFFF));
+    for (int y = 0; y < frame->Height(); ++y) ASSERT_EQ(img.rows[y], ExpectedRow(*frame, y, Form::kPng));
   }
 }
 
