@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -190,6 +191,8 @@ class COrvane {
   void PushCachedSettings();
   bool CreatePreviewWindow();
   void AcquisitionLoop();
+  // Clears the run state and wakes the acquisition thread from its wait.
+  void StopRunning();
   // Reads the newest raw frame into the raw image of the colour mode (frame lock held); false when no
   // frame could be had.
   bool ReadRawFrame();
@@ -236,6 +239,8 @@ class COrvane {
   std::atomic<int> clock_{0};
   std::atomic<int> acquisitionMode_{0};  // 0 idle, 1 preview, 2 capture
   std::atomic<int> runState_{0};
+  std::mutex runMutex_;                    // pairs with runChanged_ for the loop's wait
+  std::condition_variable runChanged_;     // notified when the run state drops to 0
   std::atomic<int> currentCamera_{-1};
   std::atomic<bool> cameraSelected_{false};  // a camera was opened at least once
   std::atomic<int> lastCamera_{-1};          // the camera whose settings the store keeps (-1: none yet)

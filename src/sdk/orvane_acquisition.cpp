@@ -1,6 +1,7 @@
 // Acquisition: preparation, the preview loop on the acquisition thread, snapshots, image copies and
 // the preview window.
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -218,7 +219,7 @@ int COrvane::StartPreview() {
 
 int COrvane::StopPreview() {
   std::lock_guard control(controlMutex_);
-  runState_ = 0;
+  StopRunning();
   if (acquisitionMode_ != 0) {
     acquisitionMode_ = 0;
     if (device_) Dev()->StopTransfer(0);
@@ -245,13 +246,21 @@ int COrvane::Capture() {
 int COrvane::Close() {
   std::lock_guard control(controlMutex_);
   previewWindow_.Destroy();
-  runState_ = 0;
+  StopRunning();
   if (acquisitionMode_ != 0) acquisitionMode_ = 0;
   if (device_) Dev()->StopTransfer(0);
   if (acquisitionThread_.joinable()) acquisitionThread_.join();
   StopRecording();
   imageValid_ = 0;
   return 1;
+}
+
+void COrvane::StopRunning() {
+  {
+    std::lock_guard lock(runMutex_);
+    runState_ = 0;
+  }
+  runChanged_.notify_all();
 }
 
 void COrvane::PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam) {
@@ -279,7 +288,11 @@ bool COrvane::ReadRawFrame() {
 
 void COrvane::AcquisitionLoop() {
   while (runState_ != 0) {
-    orvane::platform::SleepMs(static_cast<uint32_t>(waitTime_.load()));
+    // The wait time is the application's (any non-negative value): a stop ends the wait at once.
+    {
+      std::unique_lock lock(runMutex_);
+      runChanged_.wait_for(lock, std::chrono::milliseconds(waitTime_.load()), [this] { return runState_ == 0; });
+    }
     if (runState_ != 1) continue;
     HWND callback;
     unsigned char* buffer;

@@ -341,3 +341,14 @@ TEST_F(Camera, SnapshotRightAfterAPreviewWorks) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Camera, StopPreviewEndsALongWaitTimeAtOnce) {
+  ASSERT_EQ(Orvane_SetWaitTime(handle_, 2000000000), 1);  // about 23 days between passes
+  ASSERT_EQ(Orvane_StartPreview(handle_), 1);
+  EXPECT_EQ(Orvane_StopPreview(handle_), 1);  // returns instead of waiting out the wait time
+  EXPECT_EQ(Orvane_GetLastError(handle_), 0);
+}
+
+}  // namespace
