@@ -273,14 +273,20 @@ constexpr TiffLayout kTiffLayouts[] = {
     {32, 8, PHOTOMETRIC_RGB, 4},       {48, 16, PHOTOMETRIC_RGB, 3},        {64, 16, PHOTOMETRIC_RGB, 4},
 };
 
-// The strip: the frame's rows top first, padding kept, red-green-blue order, samples little-endian; the
+// The strip: the frame's rows top first and packed (TIFF rows have no padding, so the DIB's row
+// padding would shear the image in every reader), red-green-blue order, samples little-endian; the
 // 32-bit fourth byte 0, the 64-bit fourth word 0xFFFF.
+size_t TiffRowBytes(const DibImage& frame) {
+  return static_cast<size_t>(frame.Width()) * static_cast<size_t>(frame.BytesPerPixel());
+}
+
 void PackTiffStrip(const DibImage& frame, int bits, uint8_t* out) {
   const int depth = frame.BitsPerPixel();
   const int bpp = frame.BytesPerPixel();
-  std::memcpy(out, frame.Bits(), frame.SizeBytes());
+  const size_t rowBytes = TiffRowBytes(frame);
   for (int y = 0; y < frame.Height(); ++y) {
-    uint8_t* row = out + static_cast<size_t>(y) * static_cast<size_t>(frame.Stride());
+    uint8_t* row = out + static_cast<size_t>(y) * rowBytes;
+    std::memcpy(row, frame.Row(y), rowBytes);
     if (depth == 16) {
       for (int x = 0; x < frame.Width(); ++x) PutLe16(row + 2 * x, SampleTo16(row + 2 * x, bits));
       continue;
@@ -310,7 +316,8 @@ bool WriteTiff(const char* fileName, const DibImage& frame, int bits) {
     if (l.depth == frame.BitsPerPixel()) layout = &l;
   }
   if (layout == nullptr) return false;
-  std::unique_ptr<uint8_t[]> strip(new (std::nothrow) uint8_t[frame.SizeBytes()]);
+  const size_t stripBytes = TiffRowBytes(frame) * static_cast<size_t>(frame.Height());
+  std::unique_ptr<uint8_t[]> strip(new (std::nothrow) uint8_t[stripBytes]);
   if (!strip) return false;
   PackTiffStrip(frame, bits, strip.get());
 
@@ -323,7 +330,7 @@ bool WriteTiff(const char* fileName, const DibImage& frame, int bits) {
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, layout->bitsPerSample);
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, layout->photometric);
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, layout->samplesPerPixel);
-  const tmsize_t written = TIFFWriteEncodedStrip(tif, 0, strip.get(), static_cast<tmsize_t>(frame.SizeBytes()));
+  const tmsize_t written = TIFFWriteEncodedStrip(tif, 0, strip.get(), static_cast<tmsize_t>(stripBytes));
   // The directory is written on flush; a failure there (disk full) fails the save too.
   const bool flushed = TIFFFlush(tif) != 0;
   TIFFClose(tif);

@@ -280,11 +280,14 @@ class COrvane {
   int frameCounter_ = 0;             // acquisition thread only
   uint32_t lastRateTime_ = 0;        // acquisition thread only
   std::atomic<int> frameRate_{0};    // frames per second x 10
-  std::atomic<int> newFrame_{0};     // set per converted frame for the recorder
+  std::atomic<int> newFrame_{0};     // set per converted frame for the recorder (under newFrameMutex_)
+  std::mutex newFrameMutex_;         // pairs with newFrameReady_; guards the changes of newFrame_ and recording_
+  std::condition_variable newFrameReady_;  // wakes the recorder for a new frame or its end
 
   // Recording: the thread and the writer are used by the recording thread while recording_ is set.
   void RecordingLoop(int durationMs);
   void StopRecording();
+  void SetRecording(int value);
   std::atomic<int> recording_{0};
   std::thread recordingThread_;      // started and joined under controlMutex_
   orvane::output::AviWriter avi_;

@@ -287,6 +287,10 @@ bool COrvane::ReadRawFrame() {
 }
 
 void COrvane::AcquisitionLoop() {
+  // The rate is measured over this run's frames only: a window reaching back into the idle time
+  // before a restart would report a fraction of the real rate.
+  frameCounter_ = 0;
+  lastRateTime_ = orvane::platform::MultimediaTimeMs();
   while (runState_ != 0) {
     // The wait time is the application's (any non-negative value): a stop ends the wait at once.
     {
@@ -328,7 +332,11 @@ void COrvane::AcquisitionLoop() {
       std::atomic_ref<int32_t>(frameInfo_.frameRate).store(frameRate_);
       std::atomic_ref<unsigned char*>(frameInfo_.buffer).store(buffer);
       ConvertFrame();
-      newFrame_ = 1;
+      {
+        std::lock_guard lock(newFrameMutex_);
+        newFrame_ = 1;
+      }
+      newFrameReady_.notify_all();
       imageValid_ = 1;
       DrawPreview();
       if (buffer != nullptr && size != 0 && !CopyOutput(buffer, size, rowOrder, callback)) continue;

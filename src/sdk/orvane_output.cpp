@@ -60,12 +60,15 @@ int COrvane::Record(const char* fileName, int durationMs, int showWindow) {
     ReportError(ORVANE_ERR_CONVERSION);
     return 0;
   }
-  newFrame_ = 0;
-  recording_ = 1;
+  {
+    std::lock_guard lock(newFrameMutex_);
+    newFrame_ = 0;
+  }
+  SetRecording(1);
   try {
     recordingThread_ = std::thread([this, durationMs] { RecordingLoop(durationMs); });
   } catch (const std::system_error&) {
-    recording_ = 0;
+    SetRecording(0);
     avi_.Close();
     Close();
     ReportError(ORVANE_ERR_THREAD);
@@ -74,14 +77,28 @@ int COrvane::Record(const char* fileName, int durationMs, int showWindow) {
   return 1;
 }
 
+void COrvane::SetRecording(int value) {
+  {
+    std::lock_guard lock(newFrameMutex_);
+    recording_ = value;
+  }
+  newFrameReady_.notify_all();
+}
+
 // The recording thread: appends each new processed frame, and after the duration (counted from
-// the first frame) writes the index with the measured frame rate.
+// the first frame) writes the index with the measured frame rate. It wakes for every frame the
+// acquisition thread converts, so as long as it keeps up no frame is skipped; a frame that arrives
+// while it is still writing the previous one replaces the one before it.
 void COrvane::RecordingLoop(int durationMs) {
   bool first = true;
   uint32_t start = 0, end = 0, count = 0;
   while (recording_ != 0) {
-    orvane::platform::SleepMs(10);
-    if (newFrame_.exchange(0) == 0) continue;
+    {
+      std::unique_lock lock(newFrameMutex_);
+      newFrameReady_.wait(lock, [this] { return newFrame_ != 0 || recording_ == 0; });
+      if (recording_ == 0) break;
+      newFrame_ = 0;
+    }
     uint32_t now = orvane::platform::MultimediaTimeMs();
     if (first) {
       start = now;
@@ -99,7 +116,7 @@ void COrvane::RecordingLoop(int durationMs) {
       // A write error (disk full) ends the recording; the file is finished as far as it can be.
       uint32_t elapsed = orvane::platform::MultimediaTimeMs() - start;
       (void)avi_.Finish(elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0);
-      recording_ = 0;
+      SetRecording(0);
       ReportError(ORVANE_ERR_CONVERSION);
       break;
     }
@@ -109,13 +126,13 @@ void COrvane::RecordingLoop(int durationMs) {
       uint32_t elapsed = now - start;
       uint32_t rate100 = elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0;
       if (!avi_.Finish(rate100)) ReportError(ORVANE_ERR_CONVERSION);
-      recording_ = 0;
+      SetRecording(0);
     }
   }
 }
 
 void COrvane::StopRecording() {
-  recording_ = 0;
+  SetRecording(0);
   if (recordingThread_.joinable()) recordingThread_.join();
   // A recording stopped before its end stays as far as it was written (no index).
   avi_.Close();

@@ -15,6 +15,12 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "OrvaneSdk.h"
 #include "test_settings.h"
 #include "test_window.h"
@@ -30,7 +36,8 @@ const bool kOneVirtualCamera = [] {
   return true;
 }();
 
-// A gigabyte recording is left to the plain build: sanitised runs are too slow for it to matter.
+// Sanitised builds run several times slower: a gigabyte recording, and a recorder that keeps the
+// camera's pace, are left to the plain build.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #else
@@ -113,22 +120,24 @@ TEST_F(Recording, OneSecondAtTheCamerasRateIsIndexedChunkByChunk) {
   // 8-bit gray at 2048 x 1080: no demosaic, so sanitised builds keep the camera's pace too.
   ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
   ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
-  // The delivered rate, as the frame messages report it.
+  // The frame messages hand out the block in which the acquisition thread keeps the delivered rate;
+  // it goes on updating it while the recording runs.
   std::vector<unsigned char> buffer(2048 * 1080);
   ASSERT_EQ(Orvane_CallBackPreview(handle_, window_.handle(), buffer.data(), static_cast<int>(buffer.size()), 1), 1);
-  int delivered = 0;
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
-  while (std::chrono::steady_clock::now() < until) {
-    TakenMessage m;
-    if (window_.Take(&m, 100) && m.message == ORVANE_WM_FRAME && m.wParam != 0) {
-      delivered = std::atomic_ref<const int32_t>(reinterpret_cast<const OrvaneFrameInfo*>(m.wParam)->frameRate).load();
-    }
+  const OrvaneFrameInfo* info = nullptr;
+  TakenMessage m;
+  while (info == nullptr && window_.Take(&m)) {
+    if (m.message == ORVANE_WM_FRAME && m.wParam != 0) info = reinterpret_cast<const OrvaneFrameInfo*>(m.wParam);
   }
+  ASSERT_NE(info, nullptr);
   ASSERT_EQ(Orvane_StopPreview(handle_), 1);
 
   auto path = dir_ / "second.avi";
   ASSERT_EQ(Orvane_Record(handle_, path.string().c_str(), 1000, 0), 1);
   auto avi = WaitForFinishedAvi(path);
+  // Measured over a second of this run's frames: the recorder finished on a frame after the one
+  // with which the acquisition thread last updated the rate.
+  const double delivered = std::atomic_ref<const int32_t>(info->frameRate).load() / 10.0;
   ASSERT_EQ(Orvane_StopPreview(handle_), 1);
   ASSERT_GT(avi.size(), 240u);
   EXPECT_EQ(Le32(avi, 4), avi.size() - 8);
@@ -146,63 +155,115 @@ TEST_F(Recording, OneSecondAtTheCamerasRateIsIndexedChunkByChunk) {
     ASSERT_EQ(std::memcmp(avi.data() + movi + offset, "00db", 4), 0) << i;
     EXPECT_EQ(Le32(avi, movi + offset + 4), chunk);
   }
-  // The declared rate is the frames over the recorded time: from the first frame, a second and at
-  // most a frame interval or two more. It never exceeds what the camera delivered (frames that
-  // arrive while the recorder is busy are skipped, and the declared rate follows).
   const double declared = 10000000.0 / Le32(avi, 128);
-  EXPECT_GE(frames, declared * 1.0);
-  EXPECT_LE(frames, declared * 1.0 + 2.0);
   EXPECT_EQ(Le32(avi, 132), 10000000u);
   EXPECT_EQ(Le32(avi, 32), Le32(avi, 128) / 10) << "microseconds per frame and the scale: one rate";
   ASSERT_GT(delivered, 0);
-  EXPECT_LE(declared, delivered / 10.0 * 1.1);
+  // The declared rate is the frames over the recorded time; the recorder takes every frame the
+  // camera delivers, so it is the delivered rate. Sanitised builds convert and write a frame more
+  // slowly than the camera delivers them: there the recorder skips frames and the rate follows.
+  if (kSanitized) {
+    EXPECT_LE(declared, delivered * 1.1) << frames << " frames";
+  } else {
+    EXPECT_NEAR(declared, delivered, delivered * 0.1) << frames << " frames";
+  }
 }
 
 #ifndef _WIN32
-TEST_F(Recording, ImageMagickReadsEveryFileFormAsTheFrame) {
+// The frame as ImageMagick's raw output shows it: top row first, red-green-blue (or gray), samples of
+// `depth` bits little-endian; the fourth channel dropped.
+std::vector<unsigned char> ExpectedPixels(const std::vector<unsigned char>& frame, int bits, int depth) {
+  const int sampleBytes = (bits == 16 || bits >= 48) ? 2 : 1;
+  const int channels = bits / 8 / sampleBytes;
+  const int shown = channels == 1 ? 1 : 3;
+  std::vector<unsigned char> out;
+  out.reserve(frame.size());
+  for (size_t pixel = 0; pixel < frame.size() / (channels * sampleBytes); ++pixel) {
+    for (int c = 0; c < shown; ++c) {
+      const unsigned char* sample = frame.data() + (pixel * channels + (shown == 1 ? 0 : 2 - c)) * sampleBytes;
+      if (depth == 16) out.push_back(sample[0]);           // 16-bit output: only of 16-bit samples
+      out.push_back(sample[sampleBytes - 1]);              // 8-bit output: the high byte
+    }
+  }
+  return out;
+}
+
+TEST_F(Recording, ImageMagickReadsEveryFileFormAsTheFrameInEveryColourMode) {
   if (!std::filesystem::exists("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
   ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
-  struct Form {
+  // BMP has no 16-bit gray and no 48/64-bit form that readers know: those are checked byte for
+  // byte by the writer's own tests.
+  const struct {
     int bits;
-    int type;
-    const char* name;
-    double meanTolerance;  // 0: exact
-  };
-  const Form forms[] = {{24, ORVANE_FILE_BMP, "c.bmp", 0}, {24, ORVANE_FILE_PNG, "c.png", 0},
-                        {24, ORVANE_FILE_TIFF, "c.tif", 0}, {24, ORVANE_FILE_JPEG_100, "c.jpg", 3.0},
-                        {8, ORVANE_FILE_BMP, "g.bmp", 0},  {8, ORVANE_FILE_PNG, "g.png", 0},
-                        {8, ORVANE_FILE_TIFF, "g.tif", 0},  {8, ORVANE_FILE_JPEG_100, "g.jpg", 3.0}};
-  int lastBits = 0;
-  std::vector<unsigned char> frame;
-  for (const Form& form : forms) {
-    SCOPED_TRACE(form.name);
-    if (form.bits != lastBits) {
-      ASSERT_EQ(Orvane_SetColorMode(handle_, form.bits), 1);
-      frame.assign(2048 * 1080 * (form.bits / 8), 0);
-      ASSERT_EQ(Orvane_SnapShot(handle_, frame.data(), static_cast<int>(frame.size()), 1), 1);
-      lastBits = form.bits;
+    std::vector<int> types;
+  } modes[] = {{8, {ORVANE_FILE_BMP, ORVANE_FILE_PNG, ORVANE_FILE_TIFF, ORVANE_FILE_JPEG_100}},
+               {16, {ORVANE_FILE_PNG, ORVANE_FILE_TIFF, ORVANE_FILE_JPEG_100}},
+               {24, {ORVANE_FILE_BMP, ORVANE_FILE_PNG, ORVANE_FILE_TIFF, ORVANE_FILE_JPEG_100}},
+               {32, {ORVANE_FILE_BMP, ORVANE_FILE_PNG, ORVANE_FILE_TIFF, ORVANE_FILE_JPEG_100}},
+               {48, {ORVANE_FILE_PNG, ORVANE_FILE_TIFF, ORVANE_FILE_JPEG_100}},
+               {64, {ORVANE_FILE_PNG, ORVANE_FILE_TIFF, ORVANE_FILE_JPEG_100}}};
+  for (const auto& mode : modes) {
+    SCOPED_TRACE(mode.bits);
+    ASSERT_EQ(Orvane_SetColorMode(handle_, mode.bits), 1);
+    std::vector<unsigned char> frame(size_t{2048} * 1080 * (mode.bits / 8));
+    ASSERT_EQ(Orvane_SnapShot(handle_, frame.data(), static_cast<int>(frame.size()), 1), 1);
+    // The raw form is the frame's memory as the application receives it.
+    auto raw = dir_ / "f.raw";
+    ASSERT_EQ(Orvane_SaveImage(handle_, raw.string().c_str(), ORVANE_FILE_RAW), 1);
+    EXPECT_TRUE(ReadFile(raw) == frame);
+    for (int type : mode.types) {
+      SCOPED_TRACE(type);
+      const bool jpeg = type == ORVANE_FILE_JPEG_100;
+      const int depth = !jpeg && (mode.bits == 16 || mode.bits >= 48) ? 16 : 8;
+      auto path = dir_ / (jpeg ? "f.jpg" : type == ORVANE_FILE_BMP ? "f.bmp" : type == ORVANE_FILE_PNG ? "f.png" : "f.tif");
+      ASSERT_EQ(Orvane_SaveImage(handle_, path.string().c_str(), type), 1);
+      // ImageMagick's own decoders, top row first.
+      std::string map = mode.bits <= 16 ? "gray" : "rgb";
+      auto pixels = RunCommand("/usr/bin/convert '" + path.string() + "' -endian LSB -depth " + std::to_string(depth) +
+                               " " + map + ":- 2>/dev/null");
+      auto expected = ExpectedPixels(frame, mode.bits, depth);
+      ASSERT_EQ(pixels.size(), expected.size());
+      // Lossless forms match exactly; JPEG is compared by its mean error (chroma subsampling moves
+      // single pixels at colour edges far, but not the image).
+      if (!jpeg) {
+        EXPECT_TRUE(pixels == expected);
+        continue;
+      }
+      double total = 0;
+      for (size_t i = 0; i < expected.size(); ++i) total += std::abs(static_cast<int>(pixels[i]) - expected[i]);
+      EXPECT_LE(total / static_cast<double>(expected.size()), 3.0);
     }
-    auto path = dir_ / form.name;
-    ASSERT_EQ(Orvane_SaveImage(handle_, path.string().c_str(), form.type), 1);
-    // ImageMagick's own decoders, top row first: RGB bytes or gray bytes.
-    std::string map = form.bits == 24 ? "rgb" : "gray";
-    auto pixels = RunCommand("/usr/bin/convert '" + path.string() + "' -depth 8 " + map + ":- 2>/dev/null");
-    ASSERT_EQ(pixels.size(), frame.size());
-    // Lossless forms match exactly; JPEG is compared by its mean error (chroma subsampling moves
-    // single pixels at colour edges far, but not the image).
-    int worst = 0;
-    double total = 0;
-    for (size_t i = 0; i < frame.size(); ++i) {
-      size_t source = form.bits == 24 ? i - i % 3 + (2 - i % 3) : i;  // the frame is blue, green, red
-      int error = std::abs(static_cast<int>(pixels[i]) - frame[source]);
-      worst = std::max(worst, error);
-      total += error;
-    }
-    if (form.meanTolerance == 0) {
-      EXPECT_EQ(worst, 0);
-    } else {
-      EXPECT_LE(total / static_cast<double>(frame.size()), form.meanTolerance);
-    }
+  }
+}
+
+// A write error during a recording (here the file size limit, as on a full disk) ends it with
+// error 12; the file keeps the frames written before, with their count in the header.
+TEST_F(Recording, AFullDiskEndsTheRecordingWithItsFramesKept) {
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
+  ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
+  const uint32_t chunk = 2048 * 3 * 1080;
+  auto path = dir_ / "full.avi";
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit previous{};
+  getrlimit(RLIMIT_FSIZE, &previous);
+  rlimit limit = previous;
+  limit.rlim_cur = 240 + 4 * (chunk + 8);  // room for the header and four frames
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) GTEST_SKIP() << "file size limit not permitted";
+  ASSERT_EQ(Orvane_Record(handle_, path.string().c_str(), 60000, 0), 1);
+  bool failed = false;
+  TakenMessage m;
+  while (!failed && window_.Take(&m, 60000)) failed = m.message == ORVANE_WM_ERROR && m.lParam == ORVANE_ERR_CONVERSION;
+  ASSERT_EQ(Orvane_StopPreview(handle_), 1);
+  setrlimit(RLIMIT_FSIZE, &previous);
+  std::signal(SIGXFSZ, previousHandler);
+  ASSERT_TRUE(failed) << "no error 12 within a minute";
+  auto avi = ReadFile(path);
+  ASSERT_GE(avi.size(), 240u);
+  const uint32_t frames = Le32(avi, 48);
+  EXPECT_EQ(frames, 4u);
+  EXPECT_EQ(Le32(avi, 140), frames);
+  for (uint32_t i = 0; i < frames; ++i) {
+    EXPECT_EQ(std::memcmp(avi.data() + 232 + i * (chunk + 8), "00db", 4), 0) << i;
   }
 }
 

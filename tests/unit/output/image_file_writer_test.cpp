@@ -154,7 +154,7 @@ TEST(ImageFileWriterTest, TiffDecodesToTheFrameAtEveryDepth) {
   for (int depth : kDepths) {
     SCOPED_TRACE(depth);
     DibImage frame;
-    ASSERT_TRUE(frame.Create(16, 5, depth));
+    ASSERT_TRUE(frame.Create(13, 5, depth));  // padded DIB rows: packed in the file, or readers see shear
     FillFrame(frame, static_cast<uint32_t>(depth) + 100);
     if (depth == 32) frame.Row(1)[3] = 77;  // written as 0 whatever is stored
     const std::string path = dir.File("f.tif");
@@ -170,7 +170,7 @@ TEST(ImageFileWriterTest, TiffDecodesToTheFrameAtEveryDepth) {
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
     TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
     TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &planar);
-    EXPECT_EQ(w, 16u);
+    EXPECT_EQ(w, 13u);
     EXPECT_EQ(h, 5u);
     EXPECT_EQ(bps, (depth == 16 || depth >= 48) ? 16 : 8);
     EXPECT_EQ(spp, depth <= 16 ? 1 : (depth == 24 || depth == 48) ? 3 : 4);
@@ -300,33 +300,15 @@ TEST(ImageFileWriterTest, BmpHeadersAndRowsByteForByte) {
   }
 }
 
-TEST(ImageFileWriterTest, RawAndTiffRowsCarryThePadding) {
+TEST(ImageFileWriterTest, RawIsTheBitmapMemoryWithItsPadding) {
   TempDir dir("pad");
   DibImage frame;
   ASSERT_TRUE(frame.Create(5, 4, 8));  // 5 bytes of pixels in an 8-byte row
   FillFrame(frame, 5);
   for (int y = 0; y < 4; ++y) std::memset(frame.Row(y) + 5, 0xA0 + y, 3);
-  const std::vector<uint8_t> memory(frame.Bits(), frame.Bits() + frame.SizeBytes());
-
   const std::string raw = dir.File("f.raw");
   ASSERT_TRUE(ImageFileWriter::Write(raw.c_str(), frame, kFileTypeRaw));
-  EXPECT_EQ(ReadFileBytes(raw), memory);
-
-  const std::string tiff = dir.File("f.tif");
-  ASSERT_TRUE(ImageFileWriter::Write(tiff.c_str(), frame, kFileTypeTiff));
-  TIFF* tif = TIFFOpen(tiff.c_str(), "r");
-  ASSERT_NE(tif, nullptr);
-  ASSERT_EQ(TIFFNumberOfStrips(tif), 1u);
-  uint64_t* counts = nullptr;
-  uint64_t* offsets = nullptr;
-  ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts));
-  ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets));
-  EXPECT_EQ(counts[0], memory.size());
-  const uint64_t offset = offsets[0];
-  TIFFClose(tif);
-  const std::vector<uint8_t> file = ReadFileBytes(tiff);
-  ASSERT_GE(file.size(), offset + memory.size());
-  EXPECT_TRUE(std::equal(memory.begin(), memory.end(), file.begin() + static_cast<ptrdiff_t>(offset)));
+  EXPECT_EQ(ReadFileBytes(raw), std::vector<uint8_t>(frame.Bits(), frame.Bits() + frame.SizeBytes()));
 }
 
 TEST(ImageFileWriterTest, SavingOverAnExistingFileTruncatesIt) {
