@@ -285,24 +285,57 @@ TEST_F(Recording, PastOneGibTheRecordingContinuesAsOpenDml) {
   const uintmax_t size = std::filesystem::file_size(path);
   ASSERT_GT(size, uintmax_t{1} << 30) << "the recording did not reach a gigabyte";
   // A second RIFF list of the extended form follows the first.
-  const uint32_t firstRiff = Le32(head, 4);
   std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(firstRiff) + 8);
-  char next[12] = {};
-  in.read(next, sizeof(next));
-  EXPECT_EQ(std::string(next, 4), "RIFF");
-  EXPECT_EQ(std::string(next + 8, 4), "AVIX");
+  auto readAt = [&in](uint64_t at, size_t bytes) {
+    std::vector<unsigned char> out(bytes);
+    in.seekg(static_cast<std::streamoff>(at));
+    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(bytes));
+    if (in.gcount() != static_cast<std::streamsize>(bytes)) out.clear();
+    in.clear();
+    return out;
+  };
+  auto next = readAt(uint64_t{Le32(head, 4)} + 8, 12);
+  ASSERT_EQ(next.size(), 12u);
+  EXPECT_EQ(std::memcmp(next.data(), "RIFF", 4), 0);
+  EXPECT_EQ(std::memcmp(next.data() + 8, "AVIX", 4), 0);
+  auto find = [&head](const char* id) {
+    for (size_t i = 0; i + 8 < head.size(); ++i) {
+      if (std::memcmp(head.data() + i, id, 4) == 0) return i;
+    }
+    return size_t{0};
+  };
+  const size_t dmlh = find("dmlh"), indx = find("indx");
+  ASSERT_NE(dmlh, 0u);
+  ASSERT_NE(indx, 0u);
+  const uint32_t total = Le32(head, dmlh + 8);
+  // The super index lists the standard indexes; every entry of those points at a "00db" chunk of
+  // one frame's size.
+  const uint32_t chunk = 4000 * 3 * 3000;
+  const uint32_t indexes = Le32(head, indx + 12);
+  uint32_t walked = 0;
+  for (uint32_t e = 0; e < indexes; ++e) {
+    const size_t entry = indx + 8 + 24 + 16 * static_cast<size_t>(e);
+    const uint64_t ixAt = Le32(head, entry) | uint64_t{Le32(head, entry + 4)} << 32;
+    auto ix = readAt(ixAt, Le32(head, entry + 8));
+    ASSERT_GE(ix.size(), 32u) << "index " << e;
+    ASSERT_EQ(std::memcmp(ix.data(), "ix00", 4), 0) << "index " << e;
+    const uint32_t count = Le32(ix, 12);
+    ASSERT_EQ(count, Le32(head, entry + 12)) << "index " << e;
+    ASSERT_GE(ix.size(), 32 + 8 * size_t{count});
+    const uint64_t base = Le32(ix, 20) | uint64_t{Le32(ix, 24)} << 32;
+    for (uint32_t k = 0; k < count; ++k, ++walked) {
+      EXPECT_EQ(Le32(ix, 32 + 8 * size_t{k} + 4), chunk) << "frame " << walked;
+      auto header = readAt(base + Le32(ix, 32 + 8 * size_t{k}) - 8, 8);
+      ASSERT_EQ(header.size(), 8u) << "frame " << walked;
+      EXPECT_EQ(std::memcmp(header.data(), "00db", 4), 0) << "frame " << walked;
+      EXPECT_EQ(Le32(header, 4), chunk) << "frame " << walked;
+    }
+  }
+  EXPECT_EQ(walked, total);
   auto count = RunCommand("/usr/bin/ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
                    "-of csv=p=0 '" + path.string() + "'");
   uint32_t counted = static_cast<uint32_t>(std::atoi(std::string(count.begin(), count.end()).c_str()));
   EXPECT_GT(counted, 28u);
-  uint32_t total = 0;
-  for (size_t i = 0; i + 8 < head.size(); ++i) {
-    if (std::memcmp(head.data() + i, "dmlh", 4) == 0) {
-      total = Le32(head, i + 8);
-      break;
-    }
-  }
   EXPECT_EQ(counted, total) << "ffprobe and the extended header's frame count";
 }
 #endif
