@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,30 @@ void PrintErrors(int handle) {
     any = true;
   }
   std::printf(any ? "\n" : " none\n");
+}
+
+// What the header of a recording says once the recorder has finished it (the RIFF size at offset 4
+// is 0 until then): the frame count at 48 and the scale, 10^7 / rate, at 128.
+struct AviSummary {
+  bool finished = false;
+  unsigned frames = 0;
+  double rate = 0;
+};
+
+AviSummary ReadAviSummary(const std::string& path) {
+  unsigned char head[132] = {};
+  std::ifstream in(path, std::ios::binary);
+  in.read(reinterpret_cast<char*>(head), sizeof(head));
+  auto le32 = [&head](int at) {
+    return static_cast<unsigned>(head[at] | head[at + 1] << 8 | head[at + 2] << 16) |
+           static_cast<unsigned>(head[at + 3]) << 24;
+  };
+  AviSummary summary;
+  if (in.gcount() != static_cast<std::streamsize>(sizeof(head)) || le32(4) == 0) return summary;
+  summary.finished = true;
+  summary.frames = le32(48);
+  summary.rate = le32(128) != 0 ? 1e7 / le32(128) : 0;
+  return summary;
 }
 
 }  // namespace
@@ -179,13 +205,22 @@ int main(int argc, char** argv) {
   const int recordMs = 2000;
   if (Orvane_Record(handle, clip.c_str(), recordMs, 1)) {
     std::printf("recording %d ms into %s\n", recordMs, clip.c_str());
-    // The recording finishes by itself; keep the preview running until then.
+    // The recording finishes by itself a recording time after its first frame, with the frame
+    // count and the measured rate patched into the header; keep the stream running until then.
     unsigned int message;
     uintptr_t wParam;
     intptr_t lParam;
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(recordMs + 2000);
-    while (std::chrono::steady_clock::now() < until) window.Next(&message, &wParam, &lParam, 100);
-    Orvane_StopPreview(handle);
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(recordMs + 60000);
+    while (!ReadAviSummary(clip).finished && std::chrono::steady_clock::now() < until) {
+      window.Next(&message, &wParam, &lParam, 100);
+    }
+    Orvane_StopPreview(handle);  // also waits for the recorder to have left
+    AviSummary avi = ReadAviSummary(clip);
+    if (avi.finished) {
+      std::printf("  %u frames at %.1f frames/s\n", avi.frames, avi.rate);
+    } else {
+      std::printf("  the recording did not finish within a minute\n");
+    }
     written.push_back(clip);
   }
 
@@ -193,14 +228,9 @@ int main(int argc, char** argv) {
   std::printf("release: %d\n", Orvane_Release(handle));
   std::printf("files written:\n");
   for (const std::string& path : written) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    long size = -1;
-    if (file != nullptr) {
-      std::fseek(file, 0, SEEK_END);
-      size = std::ftell(file);
-      std::fclose(file);
-    }
-    std::printf("  %s (%ld bytes)\n", path.c_str(), size);
+    std::error_code error;
+    uintmax_t size = std::filesystem::file_size(path, error);
+    std::printf("  %s (%llu bytes)\n", path.c_str(), error ? 0ull : static_cast<unsigned long long>(size));
   }
   return 0;
 }
