@@ -31,27 +31,9 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void Fill(DibImage& img, int value) {
-  for (int y = 0; y < img.Height(); ++y) {
-    for (int x = 0; x < img.Width(); ++x) {
-      if (img.BitsPerPixel() == 8) {
-        img.Row(y)[x] = static_cast<uint8_t>(value);
-      } else {
-        reinterpret_cast<uint16_t*>(img.Row(y))[x] = static_cast<uint16_t>(value);
-      }
-    }
-  }
-}
-int Get(const DibImage& img, int y, int x) {
-  return img.BitsPerPixel() == 8 ? img.Row(y)[x] : reinterpret_cast<const uint16_t*>(img.Row(y))[x];
-}
-void Set(DibImage& img, int y, int x, int v) {
-  if (img.BitsPerPixel() == 8) {
-    img.Row(y)[x] = static_cast<uint8_t>(v);
-  } else {
-    reinterpret_cast<uint16_t*>(img.Row(y))[x] = static_cast<uint16_t>(v);
-  }
-}
+using test::Fill;
+using test::Get;
+using test::Set;
 
 TEST(DefectMask, NothingIsAllocatedBeforeFirstUseAndEverythingReadsZero) {
   DefectMask mask;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace orvane::image {
 namespace {
@@ -99,20 +100,13 @@ TEST(ApplyPixelOp, ClipsAgainstSourceAndDestination) {
   };
   for (const Case& c : kCases) {
     g_seen = {};
-    const int r = ApplyPixelOp(dst, Record, src, c.whole ? nullptr : &c.rect, c.x, c.y, nullptr, 5);
-    EXPECT_EQ(r, c.result);
+    EXPECT_EQ(ApplyPixelOp(dst, Record, src, c.whole ? nullptr : &c.rect, c.x, c.y, nullptr, 5), c.result);
     if (c.result == 0) continue;
-    EXPECT_EQ(g_seen.rect.left, c.clipped.left);
-    EXPECT_EQ(g_seen.rect.top, c.clipped.top);
-    EXPECT_EQ(g_seen.rect.right, c.clipped.right);
-    EXPECT_EQ(g_seen.rect.bottom, c.clipped.bottom);
-    EXPECT_EQ(g_seen.dstX, c.dx);
-    EXPECT_EQ(g_seen.dstY, c.dy);
-    EXPECT_EQ(g_seen.dstBytesPerPixel, 3);
-    EXPECT_EQ(g_seen.srcBytesPerPixel, 1);
-    EXPECT_EQ(g_seen.dstStride, 20);
-    EXPECT_EQ(g_seen.srcStride, 12);
-    EXPECT_EQ(g_seen.arg2, 5);
+    const PixelRect& r = g_seen.rect;
+    EXPECT_EQ(std::tie(r.left, r.top, r.right, r.bottom, g_seen.dstX, g_seen.dstY),
+              std::tie(c.clipped.left, c.clipped.top, c.clipped.right, c.clipped.bottom, c.dx, c.dy));
+    EXPECT_EQ(std::tie(g_seen.dstBytesPerPixel, g_seen.srcBytesPerPixel, g_seen.dstStride, g_seen.srcStride, g_seen.arg2),
+              std::make_tuple(3, 1, 20, 12, 5));
   }
   EXPECT_EQ(ApplyPixelOp(dst, nullptr, src, nullptr, 0, 0, nullptr, 0), 0);
 }
