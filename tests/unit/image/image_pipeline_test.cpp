@@ -26,28 +26,16 @@ namespace {
 struct Frame {
   DibImage raw8, raw16, c24, c32, c48, c64;
   Frame(int w, int h) {
-    EXPECT_TRUE(raw8.Create(w, h, 8));
-    EXPECT_TRUE(raw16.Create(w, h, 16));
-    EXPECT_TRUE(c24.Create(w, h, 24));
-    EXPECT_TRUE(c32.Create(w, h, 32));
-    EXPECT_TRUE(c48.Create(w, h, 48));
-    EXPECT_TRUE(c64.Create(w, h, 64));
+    for (auto [img, bits] : {std::pair{&raw8, 8}, {&raw16, 16}, {&c24, 24}, {&c32, 32}, {&c48, 48}, {&c64, 64}}) {
+      EXPECT_TRUE(img->Create(w, h, bits));
+    }
   }
   PipelineImages Images() { return {&raw8, &raw16, &c24, &c32, &c48, &c64}; }
 };
 
 PipelineSettings AllFiltersOn(int mode) {
-  PipelineSettings s;
-  s.colorMode = mode;
-  s.hue = 40;
-  s.saturation = 60;
-  s.gamma = 80;
-  s.contrast = 20;
-  s.sharpness = 12;
-  s.brightness = 30;
-  s.bayerGainRed = 130;
-  s.bayerGainBlue = 85;
-  return s;
+  return {.colorMode = mode, .brightness = 30, .contrast = 20, .hue = 40, .saturation = 60, .sharpness = 12,
+          .gamma = 80, .bayerGainRed = 130, .bayerGainBlue = 85};
 }
 
 // The filters of the output, chained from the references in the pipeline's order.
