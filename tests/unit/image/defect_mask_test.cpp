@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "image_test_util.h"
@@ -31,27 +32,9 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void Fill(DibImage& img, int value) {
-  for (int y = 0; y < img.Height(); ++y) {
-    for (int x = 0; x < img.Width(); ++x) {
-      if (img.BitsPerPixel() == 8) {
-        img.Row(y)[x] = static_cast<uint8_t>(value);
-      } else {
-        reinterpret_cast<uint16_t*>(img.Row(y))[x] = static_cast<uint16_t>(value);
-      }
-    }
-  }
-}
-int Get(const DibImage& img, int y, int x) {
-  return img.BitsPerPixel() == 8 ? img.Row(y)[x] : reinterpret_cast<const uint16_t*>(img.Row(y))[x];
-}
-void Set(DibImage& img, int y, int x, int v) {
-  if (img.BitsPerPixel() == 8) {
-    img.Row(y)[x] = static_cast<uint8_t>(v);
-  } else {
-    reinterpret_cast<uint16_t*>(img.Row(y))[x] = static_cast<uint16_t>(v);
-  }
-}
+using test::Fill;
+using test::Get;
+using test::Set;
 
 TEST(DefectMask, NothingIsAllocatedBeforeFirstUseAndEverythingReadsZero) {
   DefectMask mask;
@@ -219,13 +202,12 @@ TEST(DefectMask, DotFilterReplacesOutliersByTheMeanOfTheNearestUnmarkedNeighbour
     DibImage frame;
     ASSERT_TRUE(frame.Create(12, 9, bits));
     Fill(frame, 100 * scale);
-    Set(frame, 4, 4, 150 * scale);  // a spike: |150 - 100| >= 30
-    Set(frame, 3, 4, 96 * scale);
-    Set(frame, 5, 4, 104 * scale);
-    Set(frame, 4, 3, 90 * scale);
-    Set(frame, 4, 5, 110 * scale);
-    Set(frame, 7, 8, 129 * scale);  // 29 above the mean: stays
-    Set(frame, 0, 5, 250 * scale);  // outermost row: never replaced
+    // A spike at (4, 4) (|150 - 100| >= 30) with its four neighbours; (7, 8) is 29 above the mean and
+    // stays; (0, 5) is in the outermost row, never replaced.
+    for (auto [y, x, v] : {std::tuple{4, 4, 150}, {3, 4, 96}, {5, 4, 104}, {4, 3, 90}, {4, 5, 110}, {7, 8, 129},
+                           {0, 5, 250}}) {
+      Set(frame, y, x, v * scale);
+    }
     mask.CorrectDefects(frame, 0, 0);
     EXPECT_EQ(Get(frame, 4, 4), (96 + 104 + 90 + 110) / 4 * scale);
     EXPECT_EQ(Get(frame, 7, 8), 129 * scale);
@@ -244,10 +226,7 @@ TEST(DefectMask, DotFilterUsesTheHotMapAndSkipsMarkedNeighbours) {
   DibImage frame;
   ASSERT_TRUE(frame.Create(10, 10, 8));
   Fill(frame, 50);
-  Set(frame, 5, 4, 40);
-  Set(frame, 5, 7, 70);
-  Set(frame, 4, 5, 60);
-  Set(frame, 6, 6, 30);
+  for (auto [y, x, v] : {std::tuple{5, 4, 40}, {5, 7, 70}, {4, 5, 60}, {6, 6, 30}}) Set(frame, y, x, v);
   mask.CorrectDefects(frame, 0, 0);
   // (5,5): left 40, right skips the marked (5,6) to 70, up 60, down 50.
   EXPECT_EQ(Get(frame, 5, 5), (40 + 70 + 60 + 50) / 4);

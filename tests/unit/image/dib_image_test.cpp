@@ -3,13 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace orvane::image {
 namespace {
 
 uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
-TEST(DibImage, CreateFillsHeaderStrideAndZeroedPixels) {
+// The header and gray table as written to a file are the BMP writer's byte-for-byte test.
+TEST(DibImage, CreateGivesPaddedStrideAndZeroedPixels) {
   struct Case {
     int w, h, bits, stride;
   };
@@ -19,12 +21,7 @@ TEST(DibImage, CreateFillsHeaderStrideAndZeroedPixels) {
     DibImage img;
     ASSERT_TRUE(img.Create(c.w, c.h, c.bits));
     EXPECT_EQ(img.Stride(), c.stride) << c.w << "x" << c.bits;
-    const uint8_t* info = img.BitmapInfo();
-    EXPECT_EQ(Le32(info), 40u);
-    EXPECT_EQ(Le32(info + 4), static_cast<uint32_t>(c.w));
-    EXPECT_EQ(Le32(info + 8), static_cast<uint32_t>(c.h));  // positive: bottom-up by declaration
-    EXPECT_EQ(info[12], 1);
-    EXPECT_EQ(info[14], c.bits);
+    EXPECT_EQ(img.BitmapInfo()[14], c.bits);
     for (size_t i = 0; i < img.SizeBytes(); ++i) ASSERT_EQ(img.Bits()[i], 0);
   }
 }
@@ -39,15 +36,10 @@ TEST(DibImage, RefusesBadGeometryAndKeepsWhatItHeld) {
   EXPECT_EQ(img.Width(), 4);
 }
 
-TEST(DibImage, EightBitGetsGrayTableAndColorTableCanBeReplaced) {
+TEST(DibImage, ColorTableCanBeReplacedAndRestored) {
   DibImage img;
   ASSERT_TRUE(img.Create(2, 2, 8));
   const uint8_t* table = img.BitmapInfo() + kBitmapInfoHeaderSize;
-  for (int i = 0; i < 256; ++i) {
-    ASSERT_EQ(table[4 * i], i);
-    ASSERT_EQ(table[4 * i + 2], i);
-    ASSERT_EQ(table[4 * i + 3], 0);
-  }
   const uint8_t red[4] = {0, 0, 255, 0};
   img.SetColorTable(DibImage::ColorTableMode::kGiven, 255, 5, red);  // clipped to one entry
   EXPECT_EQ(table[4 * 255 + 2], 255);
@@ -99,20 +91,13 @@ TEST(ApplyPixelOp, ClipsAgainstSourceAndDestination) {
   };
   for (const Case& c : kCases) {
     g_seen = {};
-    const int r = ApplyPixelOp(dst, Record, src, c.whole ? nullptr : &c.rect, c.x, c.y, nullptr, 5);
-    EXPECT_EQ(r, c.result);
+    EXPECT_EQ(ApplyPixelOp(dst, Record, src, c.whole ? nullptr : &c.rect, c.x, c.y, nullptr, 5), c.result);
     if (c.result == 0) continue;
-    EXPECT_EQ(g_seen.rect.left, c.clipped.left);
-    EXPECT_EQ(g_seen.rect.top, c.clipped.top);
-    EXPECT_EQ(g_seen.rect.right, c.clipped.right);
-    EXPECT_EQ(g_seen.rect.bottom, c.clipped.bottom);
-    EXPECT_EQ(g_seen.dstX, c.dx);
-    EXPECT_EQ(g_seen.dstY, c.dy);
-    EXPECT_EQ(g_seen.dstBytesPerPixel, 3);
-    EXPECT_EQ(g_seen.srcBytesPerPixel, 1);
-    EXPECT_EQ(g_seen.dstStride, 20);
-    EXPECT_EQ(g_seen.srcStride, 12);
-    EXPECT_EQ(g_seen.arg2, 5);
+    const PixelRect& r = g_seen.rect;
+    EXPECT_EQ(std::tie(r.left, r.top, r.right, r.bottom, g_seen.dstX, g_seen.dstY),
+              std::tie(c.clipped.left, c.clipped.top, c.clipped.right, c.clipped.bottom, c.dx, c.dy));
+    EXPECT_EQ(std::tie(g_seen.dstBytesPerPixel, g_seen.srcBytesPerPixel, g_seen.dstStride, g_seen.srcStride, g_seen.arg2),
+              std::make_tuple(3, 1, 20, 12, 5));
   }
   EXPECT_EQ(ApplyPixelOp(dst, nullptr, src, nullptr, 0, 0, nullptr, 0), 0);
 }

@@ -1,4 +1,4 @@
-// Seeded random bitmaps and comparisons for the image tests.
+// Seeded random bitmaps, sample access and comparisons for the image tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,17 +20,34 @@ inline void FillRandom(DibImage& image, uint32_t seed, double saturatedShare = 0
   for (int y = 0; y < image.Height(); ++y) {
     uint8_t* row = image.Row(y);
     for (int i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(rng());
-    if (saturatedShare > 0) {
-      for (int i = 0; i < rowBytes; ++i) {
-        if (share(rng) < saturatedShare) row[i] = 0xFF;
-      }
+    for (int i = 0; saturatedShare > 0 && i < rowBytes; ++i) {
+      if (share(rng) < saturatedShare) row[i] = 0xFF;
     }
   }
 }
 
-inline DibImage* Make(DibImage& image, int width, int height, int bits) {
-  EXPECT_TRUE(image.Create(width, height, bits));
-  return &image;
+// Samples are 16-bit words in 16, 48 and 64-bit images, bytes otherwise.
+inline bool Deep(const DibImage& img) { return img.BitsPerPixel() == 16 || img.BitsPerPixel() >= 48; }
+inline int Channels(const DibImage& img) { return img.BytesPerPixel() / (Deep(img) ? 2 : 1); }
+inline int Get(const DibImage& img, int y, int x, int ch = 0) {
+  const int i = x * Channels(img) + ch;
+  return Deep(img) ? reinterpret_cast<const uint16_t*>(img.Row(y))[i] : img.Row(y)[i];
+}
+inline void Set(DibImage& img, int y, int x, int value, int ch = 0) {
+  const int i = x * Channels(img) + ch;
+  if (Deep(img)) {
+    reinterpret_cast<uint16_t*>(img.Row(y))[i] = static_cast<uint16_t>(value);
+  } else {
+    img.Row(y)[i] = static_cast<uint8_t>(value);
+  }
+}
+// Every sample of every pixel set to `value`.
+inline void Fill(DibImage& img, int value) {
+  for (int y = 0; y < img.Height(); ++y) {
+    for (int x = 0; x < img.Width(); ++x) {
+      for (int ch = 0; ch < Channels(img); ++ch) Set(img, y, x, value, ch);
+    }
+  }
 }
 
 // Byte-for-byte equality of the pixel rows (padding bytes excluded).
@@ -40,12 +57,11 @@ inline ::testing::AssertionResult SamePixels(const DibImage& a, const DibImage& 
   }
   const size_t rowBytes = static_cast<size_t>(a.Width()) * a.BytesPerPixel();
   for (int y = 0; y < a.Height(); ++y) {
-    if (std::memcmp(a.Row(y), b.Row(y), rowBytes) != 0) {
-      for (size_t i = 0; i < rowBytes; ++i) {
-        if (a.Row(y)[i] != b.Row(y)[i]) {
-          return ::testing::AssertionFailure() << "first difference at row " << y << " byte " << i << ": "
-                                               << int(a.Row(y)[i]) << " vs " << int(b.Row(y)[i]);
-        }
+    if (std::memcmp(a.Row(y), b.Row(y), rowBytes) == 0) continue;
+    for (size_t i = 0; i < rowBytes; ++i) {
+      if (a.Row(y)[i] != b.Row(y)[i]) {
+        return ::testing::AssertionFailure() << "first difference at row " << y << " byte " << i << ": "
+                                             << int(a.Row(y)[i]) << " vs " << int(b.Row(y)[i]);
       }
     }
   }

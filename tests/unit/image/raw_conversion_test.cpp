@@ -6,6 +6,8 @@
 #include <numeric>
 #include <vector>
 
+#include "image_test_util.h"
+
 namespace orvane::image {
 namespace {
 
@@ -43,17 +45,11 @@ TEST(MirrorRaw, ReversesRowsColumnsOrBoth) {
     for (const Case& c : kCases) {
       DibImage raw, scratch;
       ASSERT_TRUE(raw.Create(3, 2, bits));
-      for (int i = 0; i < 6; ++i) {
-        if (bits == 8) {
-          raw.Row(i / 3)[i % 3] = static_cast<uint8_t>(i + 1);
-        } else {
-          reinterpret_cast<uint16_t*>(raw.Row(i / 3))[i % 3] = static_cast<uint16_t>(0x100 * (i + 1) + 1);
-        }
-      }
+      auto sample = [bits](int v) { return bits == 8 ? v : 0x100 * v + 1; };  // both bytes of a word
+      for (int i = 0; i < 6; ++i) test::Set(raw, i / 3, i % 3, sample(i + 1));
       ASSERT_TRUE(MirrorRaw(raw, c.h, c.v, scratch));
       for (int i = 0; i < 6; ++i) {
-        const int got = bits == 8 ? raw.Row(i / 3)[i % 3] : reinterpret_cast<uint16_t*>(raw.Row(i / 3))[i % 3];
-        EXPECT_EQ(got, bits == 8 ? c.expect[i] : 0x100 * c.expect[i] + 1) << bits << " h" << c.h << " v" << c.v;
+        EXPECT_EQ(test::Get(raw, i / 3, i % 3), sample(c.expect[i])) << bits << " h" << c.h << " v" << c.v;
       }
     }
   }
@@ -63,7 +59,7 @@ TEST(RegionMean, IntegerMeanClippedAndZeroWhenEmpty) {
   DibImage img;
   ASSERT_TRUE(img.Create(4, 2, 16));
   const uint16_t values[8] = {0x0100, 0x0200, 0x0300, 0xFFFF, 0x0101, 0x0202, 0x0303, 0x0001};
-  for (int i = 0; i < 8; ++i) reinterpret_cast<uint16_t*>(img.Row(i / 4))[i % 4] = values[i];
+  for (int i = 0; i < 8; ++i) test::Set(img, i / 4, i % 4, values[i]);
   EXPECT_EQ(RegionMean(img, {0, 0, 3, 2}), (0x0100 + 0x0200 + 0x0300 + 0x0101 + 0x0202 + 0x0303) / 6);
   EXPECT_EQ(RegionMean(img, {0, 0, 3, 2}, true), (1 + 2 + 3 + 1 + 2 + 3) / 6);
   EXPECT_EQ(RegionMean(img, {3, -5, 10, 1}), 0xFFFF);
@@ -76,10 +72,9 @@ TEST(Display, ExactSizeIsShownFlippedOtherSizesScaledNearestFromMirroredRows) {
   ASSERT_TRUE(output.Create(4, 2, 48));
   for (int y = 0; y < 2; ++y) {
     for (int x = 0; x < 4; ++x) {
-      auto* px = reinterpret_cast<uint16_t*>(output.Row(y)) + 3 * x;
-      px[0] = static_cast<uint16_t>((10 * y + x) << 8 | 0xAB);
-      px[1] = 0x7F00;
-      px[2] = 0xFF12;
+      test::Set(output, y, x, (10 * y + x) << 8 | 0xAB, 0);
+      test::Set(output, y, x, 0x7F00, 1);
+      test::Set(output, y, x, 0xFF12, 2);
     }
   }
   DisplayFrame same = PrepareDisplay(output, 4, 4, 2, reduced, display);
@@ -103,7 +98,7 @@ TEST(Display, ExactSizeIsShownFlippedOtherSizesScaledNearestFromMirroredRows) {
 TEST(Display, SixteenBitGrayIsAlwaysScaledToEightBitsWithGrayTable) {
   DibImage output, reduced, display;
   ASSERT_TRUE(output.Create(3, 3, 16));
-  reinterpret_cast<uint16_t*>(output.Row(2))[0] = 0xC0FF;
+  test::Set(output, 2, 0, 0xC0FF);
   DisplayFrame frame = PrepareDisplay(output, 1, 3, 3, reduced, display);
   ASSERT_EQ(frame.image, &display);
   EXPECT_EQ(display.BitsPerPixel(), 8);

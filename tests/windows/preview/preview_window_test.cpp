@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "OrvaneSdk.h"
@@ -19,25 +18,22 @@ const bool kOneVirtualCamera = [] {
   return true;
 }();
 
+// The SDK's preview window: a child of `parent`, or a top-level window of this thread when null.
 HWND FindPreviewWindow(HWND parent) {
-  struct Search {
-    HWND found = nullptr;
-  } search;
+  HWND found = nullptr;
   auto visit = [](HWND window, LPARAM param) -> BOOL {
     char name[64] = {};
     GetClassNameA(window, name, sizeof(name));
-    if (std::string(name).rfind("VideoRenderer_", 0) == 0) {
-      reinterpret_cast<Search*>(param)->found = window;
-      return FALSE;
-    }
-    return TRUE;
+    if (std::strncmp(name, "VideoRenderer_", 14) != 0) return TRUE;
+    *reinterpret_cast<HWND*>(param) = window;
+    return FALSE;
   };
   if (parent != nullptr) {
-    EnumChildWindows(parent, visit, reinterpret_cast<LPARAM>(&search));
+    EnumChildWindows(parent, visit, reinterpret_cast<LPARAM>(&found));
   } else {
-    EnumThreadWindows(GetCurrentThreadId(), visit, reinterpret_cast<LPARAM>(&search));
+    EnumThreadWindows(GetCurrentThreadId(), visit, reinterpret_cast<LPARAM>(&found));
   }
-  return search.found;
+  return found;
 }
 
 // Lets the window system run while frames are drawn.
