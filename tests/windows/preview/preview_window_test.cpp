@@ -75,23 +75,33 @@ TEST(PreviewWindow, ChildWindowShowsTheScaledFrame) {
   EXPECT_EQ(client.right, 512);
   EXPECT_EQ(client.bottom, 270);
 
-  PumpFor(1500);  // a few frames drawn
+  // Probes of the window against the newest image: the window system runs until a drawn frame
+  // shows at every probe (or a generous limit passes).
   std::vector<unsigned char> image(2048 * 3 * 1080);
-  ASSERT_EQ(Orvane_GetImage(handle, image.data(), static_cast<int>(image.size()), 1), 1);
-  HDC dc = GetDC(preview);
-  int matches = 0, probes = 0;
-  for (int y = 5; y < 270; y += 53) {
-    for (int x = 7; x < 512; x += 71) {
-      // Nearest neighbour into the bottom-up display bitmap: its memory row r takes image row
-      // 1079 - r * 4, and the blit shows memory row 269 - y at screen row y.
-      const size_t row = 1079 - static_cast<size_t>(269 - y) * 4;
-      const unsigned char* pixel = image.data() + (row * 2048 + static_cast<size_t>(x) * 4) * 3;
-      COLORREF shown = GetPixel(dc, x, y);
-      ++probes;
-      matches += shown == RGB(pixel[2], pixel[1], pixel[0]);
+  auto matchingProbes = [&](int* probes) {
+    if (Orvane_GetImage(handle, image.data(), static_cast<int>(image.size()), 1) != 1) return -1;
+    HDC dc = GetDC(preview);
+    int matches = 0;
+    *probes = 0;
+    for (int y = 5; y < 270; y += 53) {
+      for (int x = 7; x < 512; x += 71) {
+        // Nearest neighbour into the bottom-up display bitmap: its memory row r takes image row
+        // 1079 - r * 4, and the blit shows memory row 269 - y at screen row y.
+        const size_t row = 1079 - static_cast<size_t>(269 - y) * 4;
+        const unsigned char* pixel = image.data() + (row * 2048 + static_cast<size_t>(x) * 4) * 3;
+        ++*probes;
+        matches += GetPixel(dc, x, y) == RGB(pixel[2], pixel[1], pixel[0]);
+      }
     }
+    ReleaseDC(preview, dc);
+    return matches;
+  };
+  int probes = 0, matches = 0;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 30000;) {
+    PumpFor(50);
+    matches = matchingProbes(&probes);
+    if (matches == probes) break;
   }
-  ReleaseDC(preview, dc);
   EXPECT_EQ(matches, probes);
 
   EXPECT_EQ(Orvane_Close(handle), 1);
