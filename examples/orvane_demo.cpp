@@ -75,8 +75,8 @@ void PrintErrors(int handle) {
   std::printf(any ? "\n" : " none\n");
 }
 
-// What the header of a recording says once the recorder has finished it (the RIFF size at offset 4
-// is 0 until then): the frame count at 48 and the scale, 10^7 / rate, at 128.
+// What the header of a recording says once the recorder has finished it (the stream length at
+// offset 140 is 0 until then): the frame count and the scale, 10^7 / rate, at 128.
 struct AviSummary {
   bool finished = false;
   unsigned frames = 0;
@@ -84,7 +84,7 @@ struct AviSummary {
 };
 
 AviSummary ReadAviSummary(const std::string& path) {
-  unsigned char head[132] = {};
+  unsigned char head[144] = {};
   std::ifstream in(path, std::ios::binary);
   in.read(reinterpret_cast<char*>(head), sizeof(head));
   auto le32 = [&head](int at) {
@@ -92,9 +92,9 @@ AviSummary ReadAviSummary(const std::string& path) {
            static_cast<unsigned>(head[at + 3]) << 24;
   };
   AviSummary summary;
-  if (in.gcount() != static_cast<std::streamsize>(sizeof(head)) || le32(4) == 0) return summary;
+  if (in.gcount() != static_cast<std::streamsize>(sizeof(head)) || le32(140) == 0) return summary;
   summary.finished = true;
-  summary.frames = le32(48);
+  summary.frames = le32(140);
   summary.rate = le32(128) != 0 ? 1e7 / le32(128) : 0;
   return summary;
 }
