@@ -202,6 +202,20 @@ INSTANTIATE_TEST_SUITE_P(Lines, Imx226ExposureTest,
                                            ExposureCase{2267, 1, 2267, 0, 8}, ExposureCase{2268, 1, 2268, 1, 2282},
                                            ExposureCase{100, 17, 100, 0, 2175}));
 
+// N lives in 16 bits: the longest exposure is 65535 periods with S = 8, never a 65536 that wraps to 0.
+TEST_F(Imx226Test, LongestExposureKeepsThePeriodsWithinSixteenBits) {
+  for (const int lines : {0x0C06FFF8, -1}) {
+    bus.ClearOps();
+    ASSERT_EQ(sensor.SetExposureLines(lines), 1);
+    EXPECT_THAT(bus.SensorWrites(), ElementsAre(SW{0x000D, 0xFF}, SW{0x000E, 0xFF}, SW{0x000B, 8}, SW{0x000C, 0}));
+  }
+  ASSERT_EQ(sensor.SetWindow(0, 2048, 0, 1080, 1), 1);
+  bus.ClearOps();
+  ASSERT_EQ(sensor.SetExposureLines(0x0C06FFF8), 1);
+  EXPECT_THAT(bus.SensorWrites(), ElementsAre(SW{0x000D, 0xFF}, SW{0x000E, 0xFF}, SW{0x000B, 8}, SW{0x000C, 0}));
+  EXPECT_EQ(sensor.Info().exposureLines, 2275 * 65536 - 8);
+}
+
 TEST_F(Imx226Test, ExposureLinesAreLimitedAsUnsignedValues) {
   ASSERT_EQ(sensor.SetExposureLines(0x7FFFFFFF), 1);
   EXPECT_EQ(sensor.Info().exposureLines, 0x0C06FFF8);
