@@ -5,40 +5,19 @@
 #include <thread>
 #include <vector>
 
-#include "platform/time.h"
-#include "sim/virtual_bus.h"
-#include "usb/orv_cy3_cam.h"
 #include "usb_test_support.h"
 
 namespace orvane::usb {
 namespace {
 
+using testing::Eventually;
 using testing::RecordingDriver;
 using testing::ScopedSectionName;
 
-// Waits (generously) until `predicate` holds; false when it never does.
-template <typename P>
-bool Eventually(P predicate) {
-  for (int i = 0; i < 20000; ++i) {
-    if (predicate()) return true;
-    platform::SleepMs(1);
-  }
-  return predicate();
-}
-
-sim::BusOptions FastBus() {
-  sim::BusOptions o;
-  o.pacing = sim::Pacing::kFast;
-  return o;
-}
-
 class ControllerBulk : public ::testing::Test {
  protected:
-  ControllerBulk() : bus_(1, FastBus()), recorder_(bus_) {
-    ControllerOptions options;
-    options.driver = &recorder_;
-    options.sectionName = section_.name();
-    cam_ = std::make_unique<COrvCy3Cam>(options);
+  ControllerBulk() : bus_(1, sim::BusOptions{.pacing = sim::Pacing::kFast}), recorder_(bus_) {
+    cam_ = std::make_unique<COrvCy3Cam>(testing::Options(recorder_, section_.name()));
     cam_->EnumerateDevices();
     EXPECT_TRUE(cam_->SelectDevice(0));
     EXPECT_TRUE(cam_->PrepareStreaming());
@@ -286,40 +265,33 @@ TEST_F(ControllerBulk, HeaderStatusWordsAreCarriedThrough) {
   EXPECT_EQ(request.StatusWord(3), 0x1234);
 }
 
-TEST_F(ControllerBulk, AbortFromAnotherThreadEndsAPendingRead) {
-  auto handle = cam_->OpenDeviceHandle(0, true);
-  ASSERT_TRUE(handle);
-  ASSERT_TRUE(cam_->EnsureStreamHandle());
-  std::atomic<bool> result{true};
-  std::vector<uint8_t> buffer(64);
-  std::thread reader([&] {
-    uint32_t count = 0;
-    result = cam_->DirectBulkTransfer(handle.get(), buffer.data(), 64, kEndpointFrames, &count, 60000);
-  });
-  ASSERT_TRUE(Eventually([&] { return camera().PendingBulkRequests() == 1; }));
-  EXPECT_TRUE(cam_->AbortPipe());
-  reader.join();
-  EXPECT_FALSE(result.load());
-  EXPECT_EQ(camera().PendingBulkRequests(), 0u);
-}
-
-TEST_F(ControllerBulk, UnplugFailsAPendingReadAndLaterOpens) {
-  auto handle = cam_->OpenDeviceHandle(0, true);
-  ASSERT_TRUE(handle);
-  std::atomic<bool> result{true};
-  std::vector<uint8_t> buffer(64);
-  std::thread reader([&] {
-    uint32_t count = 0;
-    result = cam_->DirectBulkTransfer(handle.get(), buffer.data(), 64, kEndpointFrames, &count, 60000);
-  });
-  ASSERT_TRUE(Eventually([&] { return camera().PendingBulkRequests() == 1; }));
-  camera().Unplug();
-  reader.join();
-  EXPECT_FALSE(result.load());
+TEST_F(ControllerBulk, AbortOrUnplugFromAnotherThreadEndsAPendingRead) {
+  for (const bool unplug : {false, true}) {
+    SCOPED_TRACE(unplug ? "unplug" : "abort");
+    auto handle = cam_->OpenDeviceHandle(0, true);
+    ASSERT_TRUE(handle);
+    ASSERT_TRUE(cam_->EnsureStreamHandle());  // the abort goes through the stream handle
+    std::atomic<bool> result{true};
+    std::vector<uint8_t> buffer(64);
+    std::thread reader([&] {
+      uint32_t count = 0;
+      result = cam_->DirectBulkTransfer(handle.get(), buffer.data(), 64, kEndpointFrames, &count, 60000);
+    });
+    ASSERT_TRUE(Eventually([&] { return camera().PendingBulkRequests() == 1; }));
+    if (unplug) {
+      camera().Unplug();
+    } else {
+      EXPECT_TRUE(cam_->AbortPipe());
+    }
+    reader.join();
+    EXPECT_FALSE(result.load());
+    EXPECT_EQ(camera().PendingBulkRequests(), 0u);
+    cam_->CloseStreamHandle();
+  }
   std::vector<uint8_t> storage;
   FrameTransferRequest request = Request(storage);
   EXPECT_FALSE(cam_->ReadFrameHeader(&request));
-  EXPECT_FALSE(cam_->EnsureStreamHandle());
+  EXPECT_FALSE(cam_->EnsureStreamHandle()) << "the unplugged camera opens no stream handle";
 }
 
 TEST_F(ControllerBulk, BufferedReadsGoThroughTheStagingBuffer) {
