@@ -7,22 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/time.h"
-#include "sim/virtual_bus.h"
-#include "usb/transfer_record.h"
+#include "tests/unit/usb/usb_test_support.h"
 #include "usb/vendor_requests.h"
 
 namespace orvane::sim {
 namespace {
 
-template <typename P>
-bool Eventually(P predicate) {
-  for (int i = 0; i < 20000; ++i) {
-    if (predicate()) return true;
-    platform::SleepMs(1);
-  }
-  return predicate();
-}
+using usb::testing::Eventually;
 
 // One vendor request straight through the seam.
 struct Reply {
