@@ -25,9 +25,7 @@ struct Reply {
 Reply Vendor(usb::DeviceHandle& h, uint8_t type, uint8_t request, uint16_t value, uint16_t index,
              std::vector<uint8_t> data = {}) {
   Reply r;
-  r.rec.resize(usb::kControlRequestSize);
-  usb::BuildControlRecord(r.rec.data(), type, request, value, index);
-  std::copy(data.begin(), data.end(), r.rec.begin() + usb::kTransferRecordSize);
+  r.rec = usb::testing::ControlRecord(type, request, value, index, data);
   const usb::IoStart s = h.Control(usb::IoCode::kControlTransfer, r.rec.data(), 102, r.rec.data(), 102);
   r.accepted = s.error == 0;
   r.bytes = s.bytes;

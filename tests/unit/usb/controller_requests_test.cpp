@@ -9,6 +9,7 @@
 namespace orvane::usb {
 namespace {
 
+using testing::ControlRecord;
 using testing::RecordingDriver;
 using testing::ScopedSectionName;
 
@@ -32,14 +33,6 @@ class ControllerRequests : public ::testing::Test {
   std::unique_ptr<COrvCy3Cam> cam_;
 };
 
-std::vector<uint8_t> Expected(uint8_t type, uint8_t request, uint16_t value, uint16_t index,
-                              std::vector<uint8_t> data = {}) {
-  std::vector<uint8_t> rec(kControlRequestSize);
-  BuildControlRecord(rec.data(), type, request, value, index);
-  std::copy(data.begin(), data.end(), rec.begin() + kTransferRecordSize);
-  return rec;
-}
-
 struct RequestCase {
   const char* name;
   std::function<bool(COrvCy3Cam&)> call;
@@ -52,40 +45,40 @@ TEST_F(ControllerRequests, EveryVendorRequestHasItsExactBytes) {
   uint8_t buf[64] = {};
   const std::vector<RequestCase> cases = {
       {"I2cWrite", [&](COrvCy3Cam& c) { const uint8_t d[3] = {0x00, 0x1A, 0x01}; return c.I2cWrite(0x48, d, 3); },
-       {Expected(0x40, 0x30, 3, 0x48, {0x00, 0x1A, 0x01})}},
-      {"I2cRead", [&](COrvCy3Cam& c) { return c.I2cRead(0x48, buf, 2); }, {Expected(0xC0, 0x31, 2, 0x49)}},
+       {ControlRecord(0x40, 0x30, 3, 0x48, {0x00, 0x1A, 0x01})}},
+      {"I2cRead", [&](COrvCy3Cam& c) { return c.I2cRead(0x48, buf, 2); }, {ControlRecord(0xC0, 0x31, 2, 0x49)}},
       {"WriteControlByte", [&](COrvCy3Cam& c) { return c.WriteControlByte(0x1FF); },
-       {Expected(0x40, 0x3C, 0, 0, {0xFF, 0, 0, 0})}},
-      {"ReadControlByte", [&](COrvCy3Cam& c) { return c.ReadControlByte(&b8); }, {Expected(0xC0, 0x3D, 0, 0)}},
+       {ControlRecord(0x40, 0x3C, 0, 0, {0xFF, 0, 0, 0})}},
+      {"ReadControlByte", [&](COrvCy3Cam& c) { return c.ReadControlByte(&b8); }, {ControlRecord(0xC0, 0x3D, 0, 0)}},
       {"WritePair", [&](COrvCy3Cam& c) { return c.WritePair(0x1234, 0xABCD); },
-       {Expected(0x40, 0x3E, 0, 0, {0x12, 0x34, 0xAB, 0xCD})}},
-      {"ReadWord", [&](COrvCy3Cam& c) { return c.ReadWord(0x55, &b16); }, {Expected(0xC0, 0x3F, 0x55, 0)}},
-      {"ReadControllerInfo", [&](COrvCy3Cam& c) { return c.ReadControllerInfo(buf); }, {Expected(0xC0, 0xB0, 0, 0)}},
+       {ControlRecord(0x40, 0x3E, 0, 0, {0x12, 0x34, 0xAB, 0xCD})}},
+      {"ReadWord", [&](COrvCy3Cam& c) { return c.ReadWord(0x55, &b16); }, {ControlRecord(0xC0, 0x3F, 0x55, 0)}},
+      {"ReadControllerInfo", [&](COrvCy3Cam& c) { return c.ReadControllerInfo(buf); }, {ControlRecord(0xC0, 0xB0, 0, 0)}},
       {"ReadControllerInfo2", [&](COrvCy3Cam& c) { return c.ReadControllerInfo2(buf); },
-       {Expected(0xC0, 0xB1, 0, 0)}},
-      {"SendStreamReset", [&](COrvCy3Cam& c) { return c.SendStreamReset(); }, {Expected(0x40, 0xC0, 0, 0)}},
-      {"ReadGpio25", [&](COrvCy3Cam& c) { return c.ReadGpio25(&b8); }, {Expected(0xC0, 0xC3, 0, 0)}},
-      {"SendRequestCC", [&](COrvCy3Cam& c) { return c.SendRequestCC(); }, {Expected(0x42, 0xCC, 0, 0)}},
+       {ControlRecord(0xC0, 0xB1, 0, 0)}},
+      {"SendStreamReset", [&](COrvCy3Cam& c) { return c.SendStreamReset(); }, {ControlRecord(0x40, 0xC0, 0, 0)}},
+      {"ReadGpio25", [&](COrvCy3Cam& c) { return c.ReadGpio25(&b8); }, {ControlRecord(0xC0, 0xC3, 0, 0)}},
+      {"SendRequestCC", [&](COrvCy3Cam& c) { return c.SendRequestCC(); }, {ControlRecord(0x42, 0xCC, 0, 0)}},
       {"FpgaWriteRegister 0x8010", [&](COrvCy3Cam& c) { return c.FpgaWriteRegister(0x8010, 0x11223344); },
-       {Expected(0x40, 0xD0, 1, 0x0010, {0x44, 0x33, 0x22, 0x11})}},
+       {ControlRecord(0x40, 0xD0, 1, 0x0010, {0x44, 0x33, 0x22, 0x11})}},
       {"FpgaWriteRegister 0x7FFF", [&](COrvCy3Cam& c) { return c.FpgaWriteRegister(0x7FFF, 5); },
-       {Expected(0x40, 0xD0, 0, 0x7FFF, {5, 0, 0, 0})}},
+       {ControlRecord(0x40, 0xD0, 0, 0x7FFF, {5, 0, 0, 0})}},
       {"FpgaReadRegister", [&](COrvCy3Cam& c) { return c.FpgaReadRegister(0x1234, &b16); },
-       {Expected(0xC0, 0xD1, 0, 0x1234)}},
+       {ControlRecord(0xC0, 0xD1, 0, 0x1234)}},
       {"FpgaWriteByte", [&](COrvCy3Cam& c) { return c.FpgaWriteByte(0x3C, 2); },
-       {Expected(0x40, 0x30, 3, 0x40, {0x3C, 0x00, 0x02})}},
+       {ControlRecord(0x40, 0x30, 3, 0x40, {0x3C, 0x00, 0x02})}},
       {"FpgaReadByte", [&](COrvCy3Cam& c) { return c.FpgaReadByte(0x10, &b8); },
-       {Expected(0x40, 0x30, 1, 0x40, {0x10}), Expected(0xC0, 0x31, 2, 0x41)}},
+       {ControlRecord(0x40, 0x30, 1, 0x40, {0x10}), ControlRecord(0xC0, 0x31, 2, 0x41)}},
       {"FpgaReadWord", [&](COrvCy3Cam& c) { return c.FpgaReadWord(&b16); },
-       {Expected(0x40, 0x30, 1, 0x40, {0x10}), Expected(0xC0, 0x31, 2, 0x41), Expected(0x40, 0x30, 1, 0x40, {0x11}),
-        Expected(0xC0, 0x31, 2, 0x41)}},
-      {"WriteReg5A", [&](COrvCy3Cam& c) { return c.WriteReg5A(5, 6); }, {Expected(0x40, 0x30, 2, 0x5A, {5, 6})}},
+       {ControlRecord(0x40, 0x30, 1, 0x40, {0x10}), ControlRecord(0xC0, 0x31, 2, 0x41), ControlRecord(0x40, 0x30, 1, 0x40, {0x11}),
+        ControlRecord(0xC0, 0x31, 2, 0x41)}},
+      {"WriteReg5A", [&](COrvCy3Cam& c) { return c.WriteReg5A(5, 6); }, {ControlRecord(0x40, 0x30, 2, 0x5A, {5, 6})}},
       {"ReadReg5A", [&](COrvCy3Cam& c) { return c.ReadReg5A(5, &b8); },
-       {Expected(0x40, 0x30, 1, 0x5A, {5}), Expected(0xC0, 0x31, 1, 0x5B)}},
+       {ControlRecord(0x40, 0x30, 1, 0x5A, {5}), ControlRecord(0xC0, 0x31, 1, 0x5B)}},
       {"EepromWrite", [&](COrvCy3Cam& c) { return c.EepromWrite(0x0123, 0x77); },
-       {Expected(0x40, 0x30, 3, 0xA2, {0x01, 0x23, 0x77})}},
+       {ControlRecord(0x40, 0x30, 3, 0xA2, {0x01, 0x23, 0x77})}},
       {"EepromRead 0x0123", [&](COrvCy3Cam& c) { return c.EepromRead(0x0123, &b8); },
-       {Expected(0x40, 0x30, 2, 0xA2, {0x01, 0x23}), Expected(0xC0, 0x31, 1, 0xA3)}},
+       {ControlRecord(0x40, 0x30, 2, 0xA2, {0x01, 0x23}), ControlRecord(0xC0, 0x31, 1, 0xA3)}},
   };
   for (const RequestCase& c : cases) {
     SCOPED_TRACE(c.name);

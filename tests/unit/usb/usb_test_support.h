@@ -123,6 +123,15 @@ class ScopedSectionName {
   std::string name_;
 };
 
+// A 102-byte control request record as the controller submits it, data stage included.
+inline std::vector<uint8_t> ControlRecord(uint8_t type, uint8_t request, uint16_t value, uint16_t index,
+                                          const std::vector<uint8_t>& data = {}) {
+  std::vector<uint8_t> rec(kControlRequestSize);
+  BuildControlRecord(rec.data(), type, request, value, index);
+  std::copy(data.begin(), data.end(), rec.begin() + kTransferRecordSize);
+  return rec;
+}
+
 inline ControllerOptions Options(DriverBackend& driver, const std::string& section) {
   ControllerOptions o;
   o.driver = &driver;
