@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -160,13 +160,7 @@ TEST(DeviceTable, DamagedSectionIsRebuiltOnAttach) {
 
 TEST(DeviceTable, GarbageSectionsNeverBreakAttachOrEnumeration) {
   sim::VirtualBus bus(3);
-  uint64_t state = 0x2545F4914F6CDD1Dull;
-  auto next = [&] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
+  std::mt19937_64 next(0x2545F4914F6CDD1Dull);  // seeded: the same 200 sections every run
   for (int round = 0; round < 200; ++round) {
     SCOPED_TRACE(round);
     ScopedSectionName section;
