@@ -264,32 +264,6 @@ TEST_F(DeviceSimTest, ExposureAndGainBrightenTheFrame) {
   }
 }
 
-TEST_F(DeviceSimTest, VerticalMirrorReversesTheWindowRows) {
-  ASSERT_EQ(device->Open(0), 1);
-  // A tall strip, so that the scene changes from top to bottom.
-  ASSERT_EQ(device->SetWindow(0, 0, 64, 3000, 0), 1);
-  const size_t size = 64 * 3000;
-  ASSERT_EQ(device->StartTransfer(1), 1);
-  ASSERT_EQ(WaitForFrame(), kNew);
-  std::vector<uint8_t> upright(size);
-  ASSERT_EQ(device->GetFrame(upright.data(), static_cast<int32_t>(size), 1), 0);
-  device->StopTransfer(0);
-  EXPECT_EQ(upright, Rendered());
-
-  ASSERT_EQ(device->SetMirrorV(1), 1);
-  // The mirror moves the FPGA's vertical start by one line; the window stays where it was.
-  EXPECT_EQ(Camera().FpgaRegister(0x48), 41);
-  EXPECT_TRUE(Camera().CurrentFormat().render.mirrorV);
-  EXPECT_EQ(Camera().CurrentFormat().render.originY, 0);
-  ASSERT_EQ(device->StartTransfer(1), 1);
-  ASSERT_EQ(WaitForFrame(), kNew);
-  std::vector<uint8_t> mirrored(size);
-  ASSERT_EQ(device->GetFrame(mirrored.data(), static_cast<int32_t>(size), 1), 0);
-  device->StopTransfer(0);
-  EXPECT_NE(upright, mirrored);
-  EXPECT_EQ(mirrored, Rendered());
-}
-
 TEST_F(DeviceSimTest, StartStopCyclesWithAConcurrentConsumer) {
   ASSERT_EQ(device->Open(0), 1);
   device->SetTiming([](uint32_t) { orvane::platform::SleepMs(1); }, nullptr);
