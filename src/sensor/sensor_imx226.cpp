@@ -229,6 +229,12 @@ int CSensorIMX226::SetExposureLines(int32_t lines) {
   l = std::max(l, info_.exposureLinesMin);
   l = std::min(l, info_.exposureLinesMax);
   const int64_t period = TimingFor(info_.subSampleMode).framePeriodLines;
+  // N lives in a 16-bit register pair: 65535 periods with the shortest shutter start (8) are the longest
+  // exposure it can express, 65536 P - 8 lines (exactly exposureLinesMax in full resolution). Longer
+  // requests are limited to it, and at that length N = trunc((L + 8) / P) would be 65536 and wrap to 0,
+  // so N is held at 65535 (S = 8 then, the same exposure).
+  constexpr int64_t kMaxPeriods = 0xFFFF;
+  l = static_cast<uint32_t>(std::min<int64_t>(l, period * (kMaxPeriods + 1) - 8));
   const int64_t lineCount = l;
   // A long exposure spans N whole frame periods plus a shutter start S within the last one; S stays
   // between 8 and P + 8.
@@ -236,7 +242,7 @@ int CSensorIMX226::SetExposureLines(int32_t lines) {
   int64_t shutter = period - lineCount;
   if (lineCount > period - 8) {
     const double n = std::trunc(static_cast<double>(lineCount + 8) / static_cast<double>(period));
-    periods = n < 0 ? 0 : static_cast<int64_t>(n);
+    periods = std::min(n < 0 ? 0 : static_cast<int64_t>(n), kMaxPeriods);
     shutter = period * (periods + 1) - lineCount;
   }
   WriteRegister(reg::kPeriodsLow, static_cast<uint8_t>(periods & 0xFF));

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <numeric>
 #include <random>
@@ -67,14 +66,22 @@ class DeviceSimTest : public ::testing::Test {
     return result;
   }
 
+  // Mean sample of one 8-bit frame of the current settings.
+  double MeanOfFrame() {
+    EXPECT_EQ(device->StartTransfer(1), 1);
+    EXPECT_EQ(WaitForFrame(), kNew);
+    std::vector<uint8_t> frame(static_cast<size_t>(device->FrameSize()));
+    EXPECT_EQ(device->GetFrame(frame.data(), static_cast<int32_t>(frame.size()), 1), 0);
+    device->StopTransfer(0);
+    return std::accumulate(frame.begin(), frame.end(), 0.0) / static_cast<double>(frame.size());
+  }
+
   std::unique_ptr<VirtualBus> bus;
   std::unique_ptr<COrvaneUSB3R5SimpleSdk> device;
 };
 
 TEST_F(DeviceSimTest, OpensCameraZeroAndReadsItsSerialNumber) {
-  EXPECT_EQ(device->CountDevices(0), 1);
   EXPECT_EQ(device->CountDevices(12784), 1);
-  EXPECT_EQ(device->IsDevicePresent(0), 1);
   ASSERT_EQ(device->Open(0), 1);
   EXPECT_EQ(device->Open(1), 0);
   char serial[33] = {};
@@ -83,22 +90,9 @@ TEST_F(DeviceSimTest, OpensCameraZeroAndReadsItsSerialNumber) {
   uint8_t info[64];
   ASSERT_EQ(device->GetControllerInfo(info), 1);
   EXPECT_EQ(info[24] | info[25] << 8, 0x1205);
-  // The bring-up left the sensor at its defaults: 3075 lines, no gain, full window.
+  // The bring-up left the sensor at its defaults: 3075 lines (one whole period), no gain.
   EXPECT_EQ(Camera().SensorRegister(0x0009), 0);
   EXPECT_EQ(Camera().SensorRegister(0x000D), 1);
-  int32_t x, y, w, h, m;
-  ASSERT_EQ(device->GetWindow(&x, &y, &w, &h, &m), 1);
-  EXPECT_EQ(w, 4000);
-  EXPECT_EQ(h, 3000);
-}
-
-TEST_F(DeviceSimTest, OpenFailsWhenGpio25NeverRises) {
-  device->SetTiming([](uint32_t) { orvane::platform::SleepMs(1); }, nullptr);
-  Camera().SetGpio25NeverRises(true);
-  // 400 attempts, each waiting a shortened 1 ms.
-  EXPECT_EQ(device->Open(0), 0);
-  Camera().SetGpio25NeverRises(false);
-  EXPECT_EQ(device->Open(0), 1);
 }
 
 struct StreamCase {
@@ -146,17 +140,25 @@ INSTANTIATE_TEST_SUITE_P(Modes, DeviceSimStreamTest,
                                            StreamCase{"SubSampled17", 0, 0, 2048, 1080, 17, 0, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(DeviceSimTest, SingleFrameAndStopBeforePayloadModes) {
+TEST_F(DeviceSimTest, SingleFrameStopBeforePayloadAndCaptureModes) {
   ASSERT_EQ(device->Open(0), 1);
   ASSERT_EQ(device->SetWindow(800, 600, 640, 480, 0), 1);
+  ASSERT_EQ(device->SetBitDepth(1), 1);
   ASSERT_EQ(device->StartTransfer(1), 1);
   ASSERT_EQ(WaitForFrame(), kNew);
-  std::vector<uint8_t> frame(640 * 480);
+  std::vector<uint8_t> frame(640 * 480 * 2);
   ASSERT_EQ(device->GetFrame(frame.data(), static_cast<int32_t>(frame.size()), 1), 0);
-  EXPECT_EQ(frame, Rendered());
+  const std::vector<uint8_t> rendered = Rendered();
+  EXPECT_EQ(frame, rendered);
   EXPECT_EQ(device->WaitFrame(100), kNothing);
   device->StopTransfer(0);
   EXPECT_EQ(Camera().counters().framesCompleted, 1u);
+  // Row order 0 delivers the bottom row first.
+  ASSERT_EQ(device->GetFrame(frame.data(), static_cast<int32_t>(frame.size()), 0), 0);
+  const size_t row = 640 * 2;
+  for (size_t r = 0; r < 480; ++r) {
+    ASSERT_EQ(std::memcmp(frame.data() + r * row, rendered.data() + (479 - r) * row, row), 0) << "row " << r;
+  }
 
   const auto before = Camera().counters();
   ASSERT_EQ(device->StartTransfer(3), 1);
@@ -171,24 +173,14 @@ TEST_F(DeviceSimTest, SingleFrameAndStopBeforePayloadModes) {
   ASSERT_EQ(device->StartTransfer(1), 1);
   ASSERT_EQ(WaitForFrame(), kNew);
   ASSERT_EQ(device->GetFrame(frame.data(), static_cast<int32_t>(frame.size()), 1), 0);
-  EXPECT_EQ(frame, Rendered());
+  EXPECT_EQ(frame, rendered);
   device->StopTransfer(0);
-}
-
-TEST_F(DeviceSimTest, RowOrderZeroDeliversBottomRowFirst) {
-  ASSERT_EQ(device->Open(0), 1);
-  ASSERT_EQ(device->SetWindow(0, 0, 256, 64, 0), 1);
-  ASSERT_EQ(device->SetBitDepth(1), 1);
-  ASSERT_EQ(device->StartTransfer(1), 1);
-  ASSERT_EQ(WaitForFrame(), kNew);
-  std::vector<uint8_t> frame(256 * 64 * 2);
-  ASSERT_EQ(device->GetFrame(frame.data(), static_cast<int32_t>(frame.size()), 0), 0);
-  const std::vector<uint8_t> rendered = Rendered();
-  const size_t row = 256 * 2;
-  for (size_t r = 0; r < 64; ++r) {
-    ASSERT_EQ(std::memcmp(frame.data() + r * row, rendered.data() + (63 - r) * row, row), 0) << "row " << r;
-  }
-  device->StopTransfer(0);
+  // A capture outside the streaming thread fills slot 0.
+  std::fill(frame.begin(), frame.end(), 0);
+  EXPECT_EQ(device->CaptureOneFrame(), 0);
+  EXPECT_FALSE(device->IsTransferFailed());
+  ASSERT_EQ(device->GetFirstSlotFrame(frame.data(), static_cast<int32_t>(frame.size()), 1), 0);
+  EXPECT_EQ(frame, rendered);
 }
 
 TEST_F(DeviceSimTest, FailedHeadersAreRecovered) {
@@ -203,26 +195,6 @@ TEST_F(DeviceSimTest, FailedHeadersAreRecovered) {
   ASSERT_EQ(device->GetFrame(frame.data(), static_cast<int32_t>(frame.size()), 1), 0);
   EXPECT_EQ(frame, Rendered());
   device->StopTransfer(0);
-}
-
-TEST_F(DeviceSimTest, FiveFailedPayloadsEndTheThread) {
-  ASSERT_EQ(device->Open(0), 1);
-  ASSERT_EQ(device->SetWindow(0, 0, 256, 64, 0), 1);
-  Camera().FailPayloads(5);
-  ASSERT_EQ(device->StartTransfer(0), 1);
-  EXPECT_EQ(device->WaitFrame(30000), kFailed);
-  EXPECT_EQ(device->WaitFrame(30000), kFailed);
-  EXPECT_EQ(Camera().counters().framesCompleted, 0u);
-  EXPECT_EQ(device->StopTransfer(1), 1);
-}
-
-TEST_F(DeviceSimTest, ShortPayloadsAreFailedAttempts) {
-  ASSERT_EQ(device->Open(0), 1);
-  ASSERT_EQ(device->SetWindow(0, 0, 256, 64, 0), 1);
-  Camera().ShortPayloads(5);
-  ASSERT_EQ(device->StartTransfer(0), 1);
-  EXPECT_EQ(device->WaitFrame(30000), kFailed);
-  EXPECT_EQ(device->StopTransfer(1), 1);
 }
 
 TEST_F(DeviceSimTest, UnplugMidStreamEndsTheThreadAndStopReturns) {
@@ -244,7 +216,8 @@ TEST_F(DeviceSimTest, StopAbortsAPayloadThatNeverComes) {
   ASSERT_EQ(device->SetWindow(0, 0, 256, 64, 0), 1);
   Camera().DelayPayloads(1000, orvane::sim::kNever);
   ASSERT_EQ(device->StartTransfer(0), 1);
-  for (int i = 0; i < 500 && Camera().PendingBulkRequests() == 0; ++i) orvane::platform::SleepMs(2);
+  for (int i = 0; i < 10000 && Camera().PendingBulkRequests() == 0; ++i) orvane::platform::SleepMs(2);
+  ASSERT_GT(Camera().PendingBulkRequests(), 0u);
   ASSERT_EQ(device->StopTransfer(1), 1);
   EXPECT_FALSE(device->IsStreaming());
   EXPECT_GE(Camera().counters().requestsCancelled, 1u);
@@ -271,25 +244,13 @@ TEST_F(DeviceSimTest, TransferTimeoutFollowsTheExposure) {
   device->StopTransfer(0);
 }
 
-// Mean sample of one 8-bit frame of the current settings.
-double MeanOfFrame(COrvaneR3O5Base& device) {
-  EXPECT_EQ(device.StartTransfer(1), 1);
-  int result = kNothing;
-  for (int i = 0; i < 20 && result == kNothing; ++i) result = device.WaitFrame(5000);
-  EXPECT_EQ(result, kNew);
-  std::vector<uint8_t> frame(static_cast<size_t>(device.FrameSize()));
-  EXPECT_EQ(device.GetFrame(frame.data(), static_cast<int32_t>(frame.size()), 1), 0);
-  device.StopTransfer(0);
-  return std::accumulate(frame.begin(), frame.end(), 0.0) / static_cast<double>(frame.size());
-}
-
 TEST_F(DeviceSimTest, ExposureAndGainBrightenTheFrame) {
   ASSERT_EQ(device->Open(0), 1);
   ASSERT_EQ(device->SetWindow(1000, 1000, 512, 256, 0), 1);
   double previous = 0.0;
   for (int exposure : {20, 80, 160, 281}) {
     ASSERT_EQ(device->SetExposureTime(exposure), 1);
-    const double mean = MeanOfFrame(*device);
+    const double mean = MeanOfFrame();
     EXPECT_GT(mean, previous) << "exposure " << exposure;
     previous = mean;
   }
@@ -297,46 +258,10 @@ TEST_F(DeviceSimTest, ExposureAndGainBrightenTheFrame) {
   previous = 0.0;
   for (int gain : {0, 400, 800, 1200}) {
     ASSERT_EQ(device->SetGlobalGain(gain), 1);
-    const double mean = MeanOfFrame(*device);
+    const double mean = MeanOfFrame();
     EXPECT_GT(mean, previous) << "gain " << gain;
     previous = mean;
   }
-}
-
-TEST_F(DeviceSimTest, VerticalMirrorReversesTheWindowRows) {
-  ASSERT_EQ(device->Open(0), 1);
-  // A tall strip, so that the scene changes from top to bottom.
-  ASSERT_EQ(device->SetWindow(0, 0, 64, 3000, 0), 1);
-  const size_t size = 64 * 3000;
-  ASSERT_EQ(device->StartTransfer(1), 1);
-  ASSERT_EQ(WaitForFrame(), kNew);
-  std::vector<uint8_t> upright(size);
-  ASSERT_EQ(device->GetFrame(upright.data(), static_cast<int32_t>(size), 1), 0);
-  device->StopTransfer(0);
-  EXPECT_EQ(upright, Rendered());
-
-  ASSERT_EQ(device->SetMirrorV(1), 1);
-  // The mirror moves the FPGA's vertical start by one line; the window stays where it was.
-  EXPECT_EQ(Camera().FpgaRegister(0x48), 41);
-  EXPECT_TRUE(Camera().CurrentFormat().render.mirrorV);
-  EXPECT_EQ(Camera().CurrentFormat().render.originY, 0);
-  ASSERT_EQ(device->StartTransfer(1), 1);
-  ASSERT_EQ(WaitForFrame(), kNew);
-  std::vector<uint8_t> mirrored(size);
-  ASSERT_EQ(device->GetFrame(mirrored.data(), static_cast<int32_t>(size), 1), 0);
-  device->StopTransfer(0);
-  EXPECT_NE(upright, mirrored);
-  EXPECT_EQ(mirrored, Rendered());
-}
-
-TEST_F(DeviceSimTest, CaptureOneFrameOutsideTheThread) {
-  ASSERT_EQ(device->Open(0), 1);
-  ASSERT_EQ(device->SetWindow(0, 0, 256, 64, 0), 1);
-  EXPECT_EQ(device->CaptureOneFrame(), 0);
-  EXPECT_FALSE(device->IsTransferFailed());
-  std::vector<uint8_t> frame(256 * 64);
-  ASSERT_EQ(device->GetFirstSlotFrame(frame.data(), static_cast<int32_t>(frame.size()), 1), 0);
-  EXPECT_EQ(frame, Rendered());
 }
 
 TEST_F(DeviceSimTest, StartStopCyclesWithAConcurrentConsumer) {
@@ -367,24 +292,6 @@ TEST_F(DeviceSimTest, StartStopCyclesWithAConcurrentConsumer) {
   done = true;
   consumer.join();
   EXPECT_EQ(torn.load(), 0);
-}
-
-TEST(DeviceSimEnvironment, TheProcessDriverServesVirtualCamerasFromTheEnvironment) {
-  // The controller's driver is chosen once per process, from ORVANE_SIM_CAMERAS.
-  static char selection[] = "ORVANE_SIM_CAMERAS=1";
-  putenv(selection);
-  COrvaneUSB3R5SimpleSdk device;
-  device.SetTiming([](uint32_t ms) { orvane::platform::SleepMs(std::min<uint32_t>(ms, 20)); }, nullptr);
-  ASSERT_EQ(device.SetCameraType(COrvaneR3O5Base::kCameraTypeImx226), 1);
-  ASSERT_EQ(device.CreateController(nullptr, nullptr), 1);
-  ASSERT_GE(device.CountDevices(12784), 1);
-  ASSERT_EQ(device.Open(0), 1);
-  ASSERT_EQ(device.SetWindow(0, 0, 256, 64, 0), 1);
-  ASSERT_EQ(device.StartTransfer(1), 1);
-  int result = kNothing;
-  for (int i = 0; i < 20 && result == kNothing; ++i) result = device.WaitFrame(5000);
-  EXPECT_EQ(result, kNew);
-  device.StopTransfer(0);
 }
 
 }  // namespace

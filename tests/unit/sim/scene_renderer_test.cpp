@@ -11,35 +11,28 @@ constexpr int kRed = 0;
 constexpr int kGreen = 1;
 constexpr int kBlue = 2;
 
+RenderSettings Window(int width, int height, int bytesPerPixel, int originX, int originY) {
+  RenderSettings s;
+  s.width = width;
+  s.height = height;
+  s.bytesPerPixel = bytesPerPixel;
+  s.originX = originX;
+  s.originY = originY;
+  return s;
+}
+
 uint16_t Pixel(const FrameBytes& f, const RenderSettings& s, int x, int y) {
   const size_t i = (static_cast<size_t>(y) * s.width + x) * s.bytesPerPixel;
   return s.bytesPerPixel == 2 ? static_cast<uint16_t>((*f)[i] | ((*f)[i + 1] << 8)) : (*f)[i];
-}
-
-TEST(SceneRenderer, FrameSizeFollowsGeometryAndDepth) {
-  for (int bpp : {1, 2}) {
-    RenderSettings s;
-    s.width = 37;
-    s.height = 5;
-    s.bytesPerPixel = bpp;
-    EXPECT_EQ(RenderFrame(s)->size(), static_cast<size_t>(37 * 5 * bpp));
-  }
-  RenderSettings empty;
-  empty.width = 0;
-  EXPECT_TRUE(RenderFrame(empty)->empty());
 }
 
 TEST(SceneRenderer, ColourFilterReadsBlueGreenGreenRedAtTheWindowOrigin) {
   for (int bpp : {1, 2}) {
     for (auto [x0, y0] : {std::pair{104, 100}, std::pair{1000, 1702}, std::pair{0, 0}}) {
       SCOPED_TRACE(testing::Message() << bpp << " bytes at " << x0 << "," << y0);
-      RenderSettings s;
-      s.width = 8;
-      s.height = 4;
-      s.bytesPerPixel = bpp;
-      s.originX = x0;
-      s.originY = y0;
+      const RenderSettings s = Window(8, 4, bpp, x0, y0);
       const FrameBytes f = RenderFrame(s);
+      ASSERT_EQ(f->size(), static_cast<size_t>(8 * 4 * bpp));
       const int shift = bpp == 2 ? 0 : 8;
       EXPECT_EQ(Pixel(f, s, 0, 0), SceneSample(x0, y0, kBlue) >> shift);
       EXPECT_EQ(Pixel(f, s, 1, 0), SceneSample(x0 + 1, y0, kGreen) >> shift);
@@ -49,15 +42,11 @@ TEST(SceneRenderer, ColourFilterReadsBlueGreenGreenRedAtTheWindowOrigin) {
   }
   // Inside the first colour patch the three channels differ, so the phase is visible.
   EXPECT_NE(SceneSample(104, 100, kBlue), SceneSample(104, 100, kRed));
+  EXPECT_TRUE(RenderFrame(Window(0, 4, 1, 0, 0))->empty());
 }
 
 TEST(SceneRenderer, SubSamplingCoversTwiceTheArea) {
-  RenderSettings s;
-  s.width = 6;
-  s.height = 4;
-  s.bytesPerPixel = 2;
-  s.originX = 2000;
-  s.originY = 1700;
+  RenderSettings s = Window(6, 4, 2, 2000, 1700);
   s.subSampled = true;
   const FrameBytes f = RenderFrame(s);
   EXPECT_EQ(Pixel(f, s, 5, 3), SceneSample(2010, 1706, kRed));
@@ -65,12 +54,7 @@ TEST(SceneRenderer, SubSamplingCoversTwiceTheArea) {
 }
 
 TEST(SceneRenderer, VerticalMirrorReversesTheWindowRows) {
-  RenderSettings s;
-  s.width = 4;
-  s.height = 10;
-  s.bytesPerPixel = 2;
-  s.originX = 400;
-  s.originY = 1700;  // colour ramp: green changes from line to line
+  const RenderSettings s = Window(4, 10, 2, 400, 1700);  // colour ramp: green changes from line to line
   RenderSettings m = s;
   m.mirrorV = true;
   const FrameBytes plain = RenderFrame(s);
@@ -85,12 +69,7 @@ TEST(SceneRenderer, VerticalMirrorReversesTheWindowRows) {
 }
 
 TEST(SceneRenderer, BrightnessScalesAndSaturates) {
-  RenderSettings s;
-  s.width = 8;
-  s.height = 2;
-  s.bytesPerPixel = 2;
-  s.originX = 1000;
-  s.originY = 1300;  // gray ramp at about a quarter of full scale
+  const RenderSettings s = Window(8, 2, 2, 1000, 1300);  // gray ramp at about a quarter of full scale
   RenderSettings twice = s;
   twice.brightness = 2.0;
   RenderSettings huge = s;
@@ -105,11 +84,7 @@ TEST(SceneRenderer, BrightnessScalesAndSaturates) {
 }
 
 TEST(SceneRenderer, NoiseIsSeededAndHasTheRequestedSpread) {
-  RenderSettings s;
-  s.width = 200;
-  s.height = 100;
-  s.originX = 1800;
-  s.originY = 1300;
+  const RenderSettings s = Window(200, 100, 1, 1800, 1300);
   RenderSettings n = s;
   n.noiseStdDev = 2.0;
   n.noiseSeed = 7;

@@ -7,22 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/time.h"
-#include "sim/virtual_bus.h"
-#include "usb/transfer_record.h"
+#include "tests/unit/usb/usb_test_support.h"
 #include "usb/vendor_requests.h"
 
 namespace orvane::sim {
 namespace {
 
-template <typename P>
-bool Eventually(P predicate) {
-  for (int i = 0; i < 20000; ++i) {
-    if (predicate()) return true;
-    platform::SleepMs(1);
-  }
-  return predicate();
-}
+using usb::testing::Eventually;
 
 // One vendor request straight through the seam.
 struct Reply {
@@ -34,9 +25,7 @@ struct Reply {
 Reply Vendor(usb::DeviceHandle& h, uint8_t type, uint8_t request, uint16_t value, uint16_t index,
              std::vector<uint8_t> data = {}) {
   Reply r;
-  r.rec.resize(usb::kControlRequestSize);
-  usb::BuildControlRecord(r.rec.data(), type, request, value, index);
-  std::copy(data.begin(), data.end(), r.rec.begin() + usb::kTransferRecordSize);
+  r.rec = usb::testing::ControlRecord(type, request, value, index, data);
   const usb::IoStart s = h.Control(usb::IoCode::kControlTransfer, r.rec.data(), 102, r.rec.data(), 102);
   r.accepted = s.error == 0;
   r.bytes = s.bytes;

@@ -4,13 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "sim/virtual_bus.h"
-#include "usb/orv_cy3_cam.h"
 #include "usb_test_support.h"
 
 namespace orvane::usb {
 namespace {
 
+using testing::ControlRecord;
 using testing::RecordingDriver;
 using testing::ScopedSectionName;
 
@@ -34,14 +33,6 @@ class ControllerRequests : public ::testing::Test {
   std::unique_ptr<COrvCy3Cam> cam_;
 };
 
-std::vector<uint8_t> Expected(uint8_t type, uint8_t request, uint16_t value, uint16_t index,
-                              std::vector<uint8_t> data = {}) {
-  std::vector<uint8_t> rec(kControlRequestSize);
-  BuildControlRecord(rec.data(), type, request, value, index);
-  std::copy(data.begin(), data.end(), rec.begin() + kTransferRecordSize);
-  return rec;
-}
-
 struct RequestCase {
   const char* name;
   std::function<bool(COrvCy3Cam&)> call;
@@ -54,40 +45,40 @@ TEST_F(ControllerRequests, EveryVendorRequestHasItsExactBytes) {
   uint8_t buf[64] = {};
   const std::vector<RequestCase> cases = {
       {"I2cWrite", [&](COrvCy3Cam& c) { const uint8_t d[3] = {0x00, 0x1A, 0x01}; return c.I2cWrite(0x48, d, 3); },
-       {Expected(0x40, 0x30, 3, 0x48, {0x00, 0x1A, 0x01})}},
-      {"I2cRead", [&](COrvCy3Cam& c) { return c.I2cRead(0x48, buf, 2); }, {Expected(0xC0, 0x31, 2, 0x49)}},
+       {ControlRecord(0x40, 0x30, 3, 0x48, {0x00, 0x1A, 0x01})}},
+      {"I2cRead", [&](COrvCy3Cam& c) { return c.I2cRead(0x48, buf, 2); }, {ControlRecord(0xC0, 0x31, 2, 0x49)}},
       {"WriteControlByte", [&](COrvCy3Cam& c) { return c.WriteControlByte(0x1FF); },
-       {Expected(0x40, 0x3C, 0, 0, {0xFF, 0, 0, 0})}},
-      {"ReadControlByte", [&](COrvCy3Cam& c) { return c.ReadControlByte(&b8); }, {Expected(0xC0, 0x3D, 0, 0)}},
+       {ControlRecord(0x40, 0x3C, 0, 0, {0xFF, 0, 0, 0})}},
+      {"ReadControlByte", [&](COrvCy3Cam& c) { return c.ReadControlByte(&b8); }, {ControlRecord(0xC0, 0x3D, 0, 0)}},
       {"WritePair", [&](COrvCy3Cam& c) { return c.WritePair(0x1234, 0xABCD); },
-       {Expected(0x40, 0x3E, 0, 0, {0x12, 0x34, 0xAB, 0xCD})}},
-      {"ReadWord", [&](COrvCy3Cam& c) { return c.ReadWord(0x55, &b16); }, {Expected(0xC0, 0x3F, 0x55, 0)}},
-      {"ReadControllerInfo", [&](COrvCy3Cam& c) { return c.ReadControllerInfo(buf); }, {Expected(0xC0, 0xB0, 0, 0)}},
+       {ControlRecord(0x40, 0x3E, 0, 0, {0x12, 0x34, 0xAB, 0xCD})}},
+      {"ReadWord", [&](COrvCy3Cam& c) { return c.ReadWord(0x55, &b16); }, {ControlRecord(0xC0, 0x3F, 0x55, 0)}},
+      {"ReadControllerInfo", [&](COrvCy3Cam& c) { return c.ReadControllerInfo(buf); }, {ControlRecord(0xC0, 0xB0, 0, 0)}},
       {"ReadControllerInfo2", [&](COrvCy3Cam& c) { return c.ReadControllerInfo2(buf); },
-       {Expected(0xC0, 0xB1, 0, 0)}},
-      {"SendStreamReset", [&](COrvCy3Cam& c) { return c.SendStreamReset(); }, {Expected(0x40, 0xC0, 0, 0)}},
-      {"ReadGpio25", [&](COrvCy3Cam& c) { return c.ReadGpio25(&b8); }, {Expected(0xC0, 0xC3, 0, 0)}},
-      {"SendRequestCC", [&](COrvCy3Cam& c) { return c.SendRequestCC(); }, {Expected(0x42, 0xCC, 0, 0)}},
+       {ControlRecord(0xC0, 0xB1, 0, 0)}},
+      {"SendStreamReset", [&](COrvCy3Cam& c) { return c.SendStreamReset(); }, {ControlRecord(0x40, 0xC0, 0, 0)}},
+      {"ReadGpio25", [&](COrvCy3Cam& c) { return c.ReadGpio25(&b8); }, {ControlRecord(0xC0, 0xC3, 0, 0)}},
+      {"SendRequestCC", [&](COrvCy3Cam& c) { return c.SendRequestCC(); }, {ControlRecord(0x42, 0xCC, 0, 0)}},
       {"FpgaWriteRegister 0x8010", [&](COrvCy3Cam& c) { return c.FpgaWriteRegister(0x8010, 0x11223344); },
-       {Expected(0x40, 0xD0, 1, 0x0010, {0x44, 0x33, 0x22, 0x11})}},
+       {ControlRecord(0x40, 0xD0, 1, 0x0010, {0x44, 0x33, 0x22, 0x11})}},
       {"FpgaWriteRegister 0x7FFF", [&](COrvCy3Cam& c) { return c.FpgaWriteRegister(0x7FFF, 5); },
-       {Expected(0x40, 0xD0, 0, 0x7FFF, {5, 0, 0, 0})}},
+       {ControlRecord(0x40, 0xD0, 0, 0x7FFF, {5, 0, 0, 0})}},
       {"FpgaReadRegister", [&](COrvCy3Cam& c) { return c.FpgaReadRegister(0x1234, &b16); },
-       {Expected(0xC0, 0xD1, 0, 0x1234)}},
+       {ControlRecord(0xC0, 0xD1, 0, 0x1234)}},
       {"FpgaWriteByte", [&](COrvCy3Cam& c) { return c.FpgaWriteByte(0x3C, 2); },
-       {Expected(0x40, 0x30, 3, 0x40, {0x3C, 0x00, 0x02})}},
+       {ControlRecord(0x40, 0x30, 3, 0x40, {0x3C, 0x00, 0x02})}},
       {"FpgaReadByte", [&](COrvCy3Cam& c) { return c.FpgaReadByte(0x10, &b8); },
-       {Expected(0x40, 0x30, 1, 0x40, {0x10}), Expected(0xC0, 0x31, 2, 0x41)}},
+       {ControlRecord(0x40, 0x30, 1, 0x40, {0x10}), ControlRecord(0xC0, 0x31, 2, 0x41)}},
       {"FpgaReadWord", [&](COrvCy3Cam& c) { return c.FpgaReadWord(&b16); },
-       {Expected(0x40, 0x30, 1, 0x40, {0x10}), Expected(0xC0, 0x31, 2, 0x41), Expected(0x40, 0x30, 1, 0x40, {0x11}),
-        Expected(0xC0, 0x31, 2, 0x41)}},
-      {"WriteReg5A", [&](COrvCy3Cam& c) { return c.WriteReg5A(5, 6); }, {Expected(0x40, 0x30, 2, 0x5A, {5, 6})}},
+       {ControlRecord(0x40, 0x30, 1, 0x40, {0x10}), ControlRecord(0xC0, 0x31, 2, 0x41), ControlRecord(0x40, 0x30, 1, 0x40, {0x11}),
+        ControlRecord(0xC0, 0x31, 2, 0x41)}},
+      {"WriteReg5A", [&](COrvCy3Cam& c) { return c.WriteReg5A(5, 6); }, {ControlRecord(0x40, 0x30, 2, 0x5A, {5, 6})}},
       {"ReadReg5A", [&](COrvCy3Cam& c) { return c.ReadReg5A(5, &b8); },
-       {Expected(0x40, 0x30, 1, 0x5A, {5}), Expected(0xC0, 0x31, 1, 0x5B)}},
+       {ControlRecord(0x40, 0x30, 1, 0x5A, {5}), ControlRecord(0xC0, 0x31, 1, 0x5B)}},
       {"EepromWrite", [&](COrvCy3Cam& c) { return c.EepromWrite(0x0123, 0x77); },
-       {Expected(0x40, 0x30, 3, 0xA2, {0x01, 0x23, 0x77})}},
+       {ControlRecord(0x40, 0x30, 3, 0xA2, {0x01, 0x23, 0x77})}},
       {"EepromRead 0x0123", [&](COrvCy3Cam& c) { return c.EepromRead(0x0123, &b8); },
-       {Expected(0x40, 0x30, 2, 0xA2, {0x01, 0x23}), Expected(0xC0, 0x31, 1, 0xA3)}},
+       {ControlRecord(0x40, 0x30, 2, 0xA2, {0x01, 0x23}), ControlRecord(0xC0, 0x31, 1, 0xA3)}},
   };
   for (const RequestCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -183,81 +174,57 @@ TEST_F(ControllerRequests, ShortDataStageLeavesOutputsAsSpecified) {
   EXPECT_EQ(word, 3);
 }
 
-TEST_F(ControllerRequests, FpgaPortRoundTripsAndReportsItsVersionAndStatus) {
-  EXPECT_TRUE(cam_->FpgaWriteByte(0x07, 0x5A));
-  uint8_t v = 0;
-  EXPECT_TRUE(cam_->FpgaReadByte(0x07, &v));
-  EXPECT_EQ(v, 0x5A);
-  EXPECT_EQ(camera().FpgaRegister(0x07), 0x5A);
-  uint16_t version = 0;
-  EXPECT_TRUE(cam_->FpgaReadWord(&version));
-  EXPECT_EQ(version, 0x0107);
-  EXPECT_TRUE(cam_->FpgaReadByte(2, &v));
-  EXPECT_EQ(v & 2, 0);
-  camera().SetFpgaBusy(true);
-  EXPECT_TRUE(cam_->FpgaReadByte(2, &v));
-  EXPECT_EQ(v & 2, 2);
-  // The wide register path reaches the same byte registers below 256.
-  EXPECT_TRUE(cam_->FpgaWriteRegister(0x82, 1));
-  EXPECT_EQ(camera().FpgaRegister(0x82), 1);
-  uint16_t wide = 0;
-  EXPECT_TRUE(cam_->FpgaReadRegister(0x82, &wide));
-  EXPECT_EQ(wide, 1);
-  EXPECT_TRUE(cam_->FpgaWriteRegister(0x8010, 0xBEEF));
-  EXPECT_TRUE(cam_->FpgaReadRegister(0x8010, &wide));
-  EXPECT_EQ(wide, 0xBEEF);
-}
-
-TEST_F(ControllerRequests, EepromHoldsTheSerialNumberAndHonoursWriteFailures) {
-  std::string serial;
-  for (uint16_t a = 0x1040; a < 0x1060; ++a) {
-    uint8_t b = 0;
-    ASSERT_TRUE(cam_->EepromRead(a, &b));
-    if (b == 0xFF) break;
-    serial.push_back(static_cast<char>(b));
-  }
-  EXPECT_EQ(serial, "SIM00001");
-  EXPECT_TRUE(cam_->EepromWrite(0x0123, 0x42));
+// The virtual camera's replies come back through the data stage: what was written reads back.
+TEST_F(ControllerRequests, RepliesComeBackThroughTheDataStage) {
+  struct Case {
+    const char* name;
+    std::function<bool()> write;  // may be empty
+    std::function<bool(uint16_t*)> read;
+    uint16_t expected;
+  };
   uint8_t b = 0;
-  EXPECT_TRUE(cam_->EepromRead(0x0123, &b));
-  EXPECT_EQ(b, 0x42);
+  auto byte = [&b](bool ok, uint16_t* v) { *v = b; return ok; };
+  const uint8_t sensor[3] = {0x00, 0x1A, 0x01};
+  const std::vector<Case> cases = {
+      {"FPGA byte", [&] { return cam_->FpgaWriteByte(0x07, 0x5A); },
+       [&](uint16_t* v) { return byte(cam_->FpgaReadByte(0x07, &b), v); }, 0x5A},
+      {"wide path below 256", [&] { return cam_->FpgaWriteRegister(0x82, 1); },
+       [&](uint16_t* v) { return byte(cam_->FpgaReadByte(0x82, &b), v); }, 1},
+      {"wide register", [&] { return cam_->FpgaWriteRegister(0x8010, 0xBEEF); },
+       [&](uint16_t* v) { return cam_->FpgaReadRegister(0x8010, v); }, 0xBEEF},
+      {"FPGA version", {}, [&](uint16_t* v) { return cam_->FpgaReadWord(v); }, 0x0107},
+      {"FPGA idle", {}, [&](uint16_t* v) { return byte(cam_->FpgaReadByte(2, &b), v) && (*v &= 2, true); }, 0},
+      {"sensor", [&] { return cam_->I2cWrite(0x48, sensor, 3) && cam_->I2cWrite(0x48, sensor, 2); },
+       [&](uint16_t* v) { return byte(cam_->I2cRead(0x48, &b, 1), v); }, 1},
+      {"device 0x5A", [&] { return cam_->WriteReg5A(9, 0x66); },
+       [&](uint16_t* v) { return byte(cam_->ReadReg5A(9, &b), v); }, 0x66},
+      {"pair and word", [&] { return cam_->WritePair(0x0102, 0x0304); },
+       [&](uint16_t* v) { return cam_->ReadWord(1, v); }, 0x0304},
+      {"control byte", [&] { return cam_->WriteControlByte(0x101); },
+       [&](uint16_t* v) { return byte(cam_->ReadControlByte(&b), v); }, 1},
+      {"EEPROM", [&] { return cam_->EepromWrite(0x0123, 0x42); },
+       [&](uint16_t* v) { return byte(cam_->EepromRead(0x0123, &b), v); }, 0x42},
+      {"GPIO 25", {}, [&](uint16_t* v) { return byte(cam_->ReadGpio25(&b), v); }, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.write) {
+      EXPECT_TRUE(c.write());
+    }
+    uint16_t value = 0xFFFF;
+    EXPECT_TRUE(c.read(&value));
+    EXPECT_EQ(value, c.expected);
+  }
+  EXPECT_EQ(camera().SensorRegister(0x001A), 1);
+  camera().SetFpgaBusy(true);
+  EXPECT_TRUE(cam_->FpgaReadByte(2, &b));
+  EXPECT_EQ(b & 2, 2);
+  camera().SetGpio25NeverRises(true);
+  EXPECT_TRUE(cam_->ReadGpio25(&b));
+  EXPECT_EQ(b, 0);
   camera().SetEepromWritesFail(true);
   EXPECT_FALSE(cam_->EepromWrite(0x0123, 0x43));
   EXPECT_EQ(camera().EepromByte(0x0123), 0x42);
-}
-
-TEST_F(ControllerRequests, ControllerInformationAndGpio25) {
-  uint8_t info[64] = {};
-  ASSERT_TRUE(cam_->ReadControllerInfo(info));
-  EXPECT_GT(LoadU16(info + 24), 0x1100);
-  EXPECT_EQ(info[52], 1);
-  uint8_t level = 0;
-  EXPECT_TRUE(cam_->ReadGpio25(&level));
-  EXPECT_EQ(level, 1);
-  camera().SetGpio25NeverRises(true);
-  EXPECT_TRUE(cam_->ReadGpio25(&level));
-  EXPECT_EQ(level, 0);
-}
-
-TEST_F(ControllerRequests, SensorRegistersAnd5AThroughI2c) {
-  const uint8_t write[3] = {0x00, 0x1A, 0x01};
-  EXPECT_TRUE(cam_->I2cWrite(0x48, write, 3));
-  EXPECT_EQ(camera().SensorRegister(0x001A), 1);
-  const uint8_t address[2] = {0x00, 0x1A};
-  uint8_t v = 0;
-  EXPECT_TRUE(cam_->I2cWrite(0x48, address, 2));
-  EXPECT_TRUE(cam_->I2cRead(0x48, &v, 1));
-  EXPECT_EQ(v, 1);
-  EXPECT_TRUE(cam_->WriteReg5A(9, 0x66));
-  EXPECT_TRUE(cam_->ReadReg5A(9, &v));
-  EXPECT_EQ(v, 0x66);
-  EXPECT_TRUE(cam_->WritePair(0x0102, 0x0304));
-  uint16_t w = 0;
-  EXPECT_TRUE(cam_->ReadWord(1, &w));
-  EXPECT_EQ(w, 0x0304);
-  EXPECT_TRUE(cam_->WriteControlByte(0x101));
-  EXPECT_TRUE(cam_->ReadControlByte(&v));
-  EXPECT_EQ(v, 1);
 }
 
 TEST_F(ControllerRequests, StalledRequestsAndMissingDevicesFail) {

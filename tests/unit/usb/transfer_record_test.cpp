@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "sim/virtual_camera.h"
 #include "usb/device_table.h"
 #include "usb/transfer_record.h"
 
@@ -68,14 +67,6 @@ TEST(DevicePath, VendorAtCharacter12AndProductAtCharacter21) {
     EXPECT_EQ(ids.vendorId, c.vendor) << c.path;
     EXPECT_EQ(ids.productId, c.product) << c.path;
   }
-}
-
-TEST(DevicePath, VirtualCameraPathsParseAsUsbPaths) {
-  const std::string path = sim::DevicePathFor(0x04B4, 0x31F0, "sim00007");
-  EXPECT_EQ(path, R"(\\?\usb#vid_04b4&pid_31f0#sim00007#{328184c5-93e6-49b7-94b8-2ada13aabb39})");
-  const PathIds ids = ParseDevicePath(path);
-  EXPECT_EQ(ids.vendorId, 0x04B4);
-  EXPECT_EQ(ids.productId, 0x31F0);
 }
 
 }  // namespace

@@ -1,17 +1,23 @@
 // Test support for the controller layer: a recording wrapper around a driver backend (it captures
-// every request that reaches the seam) and a private shared section per test.
+// every request that reaches the seam), a private shared section per test and controller options.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
 #include <atomic>
-#include <cstring>
-#include <random>
 #include <memory>
 #include <mutex>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/shared_memory.h"
-#include "usb/driver_seam.h"
+#include "platform/time.h"
+#include "sim/virtual_bus.h"
+#include "usb/orv_cy3_cam.h"
 #include "usb/transfer_record.h"
 
 namespace orvane::usb::testing {
@@ -20,7 +26,7 @@ struct RecordedIo {
   IoCode code;
   bool overlapped = false;
   std::vector<uint8_t> in;       // input buffer as submitted
-  std::vector<uint8_t> outSent;  // output buffer as submitted, for transfers to endpoint 0x01
+  std::vector<uint8_t> outSent;  // first 64 bytes of the output buffer of a transfer to endpoint 0x01
   uint32_t outLength = 0;
 };
 
@@ -69,13 +75,11 @@ class RecordingDriver final : public DriverBackend {
     Handle(RecordingDriver& owner, std::unique_ptr<DeviceHandle> inner) : owner_(owner), inner_(std::move(inner)) {}
     bool overlapped() const override { return inner_->overlapped(); }
     IoStart Control(IoCode code, void* in, uint32_t inLength, void* out, uint32_t outLength) override {
-      RecordedIo r;
-      r.code = code;
-      r.overlapped = inner_->overlapped();
-      if (in != nullptr) r.in.assign(static_cast<uint8_t*>(in), static_cast<uint8_t*>(in) + inLength);
-      r.outLength = outLength;
+      const auto* inBytes = static_cast<uint8_t*>(in);
+      RecordedIo r{code, inner_->overlapped(), {}, {}, outLength};
+      if (in != nullptr) r.in.assign(inBytes, inBytes + inLength);
       if (code == IoCode::kDirectBulkTransfer && in != nullptr && inLength >= kTransferRecordSize &&
-          static_cast<uint8_t*>(in)[record::kEndpoint] == kEndpointOut && out != nullptr) {
+          inBytes[record::kEndpoint] == kEndpointOut && out != nullptr) {
         r.outSent.assign(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + std::min<uint32_t>(outLength, 64));
       }
       {
@@ -95,7 +99,7 @@ class RecordingDriver final : public DriverBackend {
 
   DriverBackend& inner_;
   mutable std::mutex mutex_;
-  std::vector<RecordedIo> log_;
+  std::vector<RecordedIo> log_;  // guarded by mutex_
 };
 
 // A section name of its own for each test, removed afterwards.
@@ -108,7 +112,6 @@ class ScopedSectionName {
     name_ = "R3O5-Test-" + std::to_string(run) + "-" + std::to_string(counter++);
     Cleanup();
   }
-  explicit ScopedSectionName(std::string name) : name_(std::move(name)) {}
   ~ScopedSectionName() { Cleanup(); }
   const std::string& name() const { return name_; }
   void Cleanup() const {
@@ -119,5 +122,102 @@ class ScopedSectionName {
  private:
   std::string name_;
 };
+
+// A 102-byte control request record as the controller submits it, data stage included.
+inline std::vector<uint8_t> ControlRecord(uint8_t type, uint8_t request, uint16_t value, uint16_t index,
+                                          const std::vector<uint8_t>& data = {}) {
+  std::vector<uint8_t> rec(kControlRequestSize);
+  BuildControlRecord(rec.data(), type, request, value, index);
+  std::copy(data.begin(), data.end(), rec.begin() + kTransferRecordSize);
+  return rec;
+}
+
+inline ControllerOptions Options(DriverBackend& driver, const std::string& section) {
+  ControllerOptions o;
+  o.driver = &driver;
+  o.sectionName = section;
+  return o;
+}
+
+// Waits (generously) until `predicate` holds; false when it never does.
+template <typename P>
+bool Eventually(P predicate) {
+  for (int i = 0; i < 20000; ++i) {
+    if (predicate()) return true;
+    platform::SleepMs(1);
+  }
+  return predicate();
+}
+
+// The two-process tests, shared by the POSIX and Win32 programs. `spawn(role, section)` starts this program
+// again running only RunDeviceTableChildRole(role, section) and answers a function that waits for the
+// child and gives its exit code (an empty function when the start failed).
+using SpawnChild = std::function<std::function<int()>(const std::string& role, const std::string& section)>;
+
+inline void RunDeviceTableChildRole(const std::string& role, const std::string& section) {
+  if (role == "numbering") {
+    // Same three cameras as the parent, all plugged: the two the parent found keep their numbers.
+    sim::VirtualBus bus(3);
+    COrvCy3Cam cam(Options(bus, section));
+    ASSERT_EQ(cam.DeviceCount(), 2);
+    ASSERT_EQ(cam.EnumerateDevices(), 3);
+    EXPECT_EQ(cam.GetDeviceEntry(0)->devicePath, bus.Camera(0).path());
+    EXPECT_EQ(cam.GetDeviceEntry(1)->devicePath, bus.Camera(2).path());
+    EXPECT_EQ(cam.GetDeviceEntry(2)->devicePath, bus.Camera(1).path());
+    EXPECT_EQ(cam.GetDeviceEntry(2)->ordinal, 2);
+  } else if (role == "concurrent") {
+    sim::BusOptions options;
+    options.serialPrefix = "CHLD";
+    sim::VirtualBus bus(0, options);
+    COrvCy3Cam cam(Options(bus, section));
+    for (int i = 0; i < 16; ++i) {
+      bus.AddCamera();
+      cam.EnumerateDevices();
+    }
+  } else {
+    FAIL() << "unknown role " << role;
+  }
+}
+
+inline void TwoProcessesSeeTheSameNumbering(const SpawnChild& spawn) {
+  ScopedSectionName section;
+  sim::VirtualBus bus(3);
+  COrvCy3Cam cam(Options(bus, section.name()));
+  bus.Camera(1).Unplug();
+  ASSERT_EQ(cam.EnumerateDevices(), 2);
+  const auto wait = spawn("numbering", section.name());
+  ASSERT_TRUE(wait);
+  EXPECT_EQ(wait(), 0);
+  // The child's addition is visible here under the same number.
+  ASSERT_EQ(cam.DeviceCount(), 3);
+  EXPECT_EQ(cam.GetDeviceEntry(2)->devicePath, bus.Camera(1).path());
+}
+
+inline void ConcurrentEnumerationFromTwoProcessesLosesNoEntry(const SpawnChild& spawn) {
+  ScopedSectionName section;
+  sim::BusOptions options;
+  options.serialPrefix = "PRNT";
+  sim::VirtualBus bus(0, options);
+  COrvCy3Cam cam(Options(bus, section.name()));
+  const auto wait = spawn("concurrent", section.name());
+  ASSERT_TRUE(wait);
+  for (int i = 0; i < 16; ++i) {
+    bus.AddCamera();
+    cam.EnumerateDevices();
+  }
+  EXPECT_EQ(wait(), 0);
+  ASSERT_EQ(cam.DeviceCount(), 32);
+  std::set<std::string> paths;
+  int parentCount = 0;
+  for (int i = 0; i < 32; ++i) {
+    const auto entry = cam.GetDeviceEntry(i);
+    ASSERT_TRUE(entry);
+    paths.insert(entry->devicePath);
+    EXPECT_EQ(entry->ordinal, i) << "all entries have the same product ID";
+    parentCount += entry->devicePath.find("#prnt") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(paths.size(), 32u);
+  EXPECT_EQ(parentCount, 16) << "the other 16 are the child's";
+}
 
 }  // namespace orvane::usb::testing

@@ -4,27 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 
 #include "platform/debug_output.h"
-#include "sim/virtual_bus.h"
-#include "usb/orv_cy3_cam.h"
+#include "tests/unit/usb/usb_test_support.h"
 
 namespace orvane::usb {
 namespace {
 
-std::string UniqueSection() {
-  static int counter = 0;
-  return "R3O5-WinTest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++);
-}
-
-ControllerOptions Options(sim::VirtualBus& bus, const std::string& section) {
-  ControllerOptions o;
-  o.driver = &bus;
-  o.sectionName = section;
-  return o;
-}
+using namespace testing;
 
 std::string Env(const char* name) {
   char value[512];
@@ -33,7 +21,7 @@ std::string Env(const char* name) {
 }
 
 // Starts this program again running only the child role, with the role and section in its environment.
-HANDLE SpawnChild(const std::string& role, const std::string& section) {
+std::function<int()> Spawn(const std::string& role, const std::string& section) {
   char exe[MAX_PATH];
   GetModuleFileNameA(nullptr, exe, sizeof(exe));
   std::string command = std::string("\"") + exe + "\" --gtest_filter=SharedSectionChild.*";
@@ -45,87 +33,40 @@ HANDLE SpawnChild(const std::string& role, const std::string& section) {
   const BOOL ok = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
   SetEnvironmentVariableA("ORVANE_TEST_ROLE", nullptr);
   SetEnvironmentVariableA("ORVANE_TEST_SECTION", nullptr);
-  if (!ok) return nullptr;
+  if (!ok) return {};
   CloseHandle(pi.hThread);
-  return pi.hProcess;
-}
-
-DWORD WaitChild(HANDLE process) {
-  WaitForSingleObject(process, INFINITE);
-  DWORD code = 1;
-  GetExitCodeProcess(process, &code);
-  CloseHandle(process);
-  return code;
+  return [process = pi.hProcess] {
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return static_cast<int>(code);
+  };
 }
 
 TEST(SharedSectionChild, Role) {
-  const std::string role = Env("ORVANE_TEST_ROLE");
-  if (role.empty()) GTEST_SKIP() << "runs only as the child of a two-process test";
-  const std::string section = Env("ORVANE_TEST_SECTION");
-  if (role == "numbering") {
-    sim::VirtualBus bus(3);
-    COrvCy3Cam cam(Options(bus, section));
-    ASSERT_EQ(cam.DeviceCount(), 2);
-    ASSERT_EQ(cam.EnumerateDevices(), 3);
-    EXPECT_EQ(cam.GetDeviceEntry(0)->devicePath, bus.Camera(0).path());
-    EXPECT_EQ(cam.GetDeviceEntry(1)->devicePath, bus.Camera(2).path());
-    EXPECT_EQ(cam.GetDeviceEntry(2)->devicePath, bus.Camera(1).path());
-  } else if (role == "concurrent") {
-    sim::BusOptions options;
-    options.serialPrefix = "CHLD";
-    sim::VirtualBus bus(0, options);
-    COrvCy3Cam cam(Options(bus, section));
-    for (int i = 0; i < 16; ++i) {
-      bus.AddCamera();
-      cam.EnumerateDevices();
-    }
-  } else {
-    FAIL() << "unknown role " << role;
-  }
+  if (Env("ORVANE_TEST_ROLE").empty()) GTEST_SKIP() << "runs only as the child of a two-process test";
+  RunDeviceTableChildRole(Env("ORVANE_TEST_ROLE"), Env("ORVANE_TEST_SECTION"));
 }
 
 TEST(SharedSection, TwoProcessesSeeTheSameNumbering) {
   if (!Env("ORVANE_TEST_ROLE").empty()) GTEST_SKIP();
-  const std::string section = UniqueSection();
-  sim::VirtualBus bus(3);
-  COrvCy3Cam cam(Options(bus, section));
-  bus.Camera(1).Unplug();
-  ASSERT_EQ(cam.EnumerateDevices(), 2);
-  HANDLE child = SpawnChild("numbering", section);
-  ASSERT_NE(child, nullptr);
-  EXPECT_EQ(WaitChild(child), 0u);
-  ASSERT_EQ(cam.DeviceCount(), 3);
-  EXPECT_EQ(cam.GetDeviceEntry(2)->devicePath, bus.Camera(1).path());
+  TwoProcessesSeeTheSameNumbering(Spawn);
 }
 
 TEST(SharedSection, ConcurrentEnumerationFromTwoProcessesLosesNoEntry) {
   if (!Env("ORVANE_TEST_ROLE").empty()) GTEST_SKIP();
-  const std::string section = UniqueSection();
-  sim::BusOptions options;
-  options.serialPrefix = "PRNT";
-  sim::VirtualBus bus(0, options);
-  COrvCy3Cam cam(Options(bus, section));
-  HANDLE child = SpawnChild("concurrent", section);
-  ASSERT_NE(child, nullptr);
-  for (int i = 0; i < 16; ++i) {
-    bus.AddCamera();
-    cam.EnumerateDevices();
-  }
-  EXPECT_EQ(WaitChild(child), 0u);
-  ASSERT_EQ(cam.DeviceCount(), 32);
-  std::set<std::string> paths;
-  for (int i = 0; i < 32; ++i) paths.insert(cam.GetDeviceEntry(i)->devicePath);
-  EXPECT_EQ(paths.size(), 32u);
+  ConcurrentEnumerationFromTwoProcessesLosesNoEntry(Spawn);
 }
 
 TEST(SharedSection, TheSectionEndsWithItsLastController) {
-  const std::string section = UniqueSection();
+  ScopedSectionName section;
   sim::VirtualBus bus(2);
   {
-    COrvCy3Cam cam(Options(bus, section));
+    COrvCy3Cam cam(Options(bus, section.name()));
     ASSERT_EQ(cam.EnumerateDevices(), 2);
   }
-  COrvCy3Cam again(Options(bus, section));
+  COrvCy3Cam again(Options(bus, section.name()));
   EXPECT_EQ(again.DeviceCount(), 0);
 }
 
