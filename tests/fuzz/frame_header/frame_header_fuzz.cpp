@@ -1,9 +1,12 @@
 // Feeds the controller's frame reads from a fake driver: the camera answers the header read of
-// endpoint 0x81 with 64 bytes of the input and the payload reads with what follows. Input: two bytes
-// choosing the transfer buffer's size (0..8192), the 64-byte header (zero-padded), then the payload
-// the camera has to send. Checked: the header and its counter word arrive unchanged after exactly one
-// arming request; the payload read succeeds exactly when the announced length fits the buffer and the
-// camera sent that much, and then the buffer holds the payload; nothing is written past the buffer.
+// endpoint 0x81 with 64 bytes of the input and the payload reads with as many bytes as the input says
+// it sends, repeating the input's remaining bytes as the pattern. Input: the transfer buffer's size
+// and the bytes sent (3 little-endian bytes each, up to three 512 KiB pieces), the 64-byte header
+// (zero-padded), the pattern. Checked: the header and its counter word arrive unchanged after exactly
+// one arming request; the payload read succeeds exactly when the announced length fits the buffer and
+// the camera sent that much, and then the buffer holds the payload; nothing is written past the buffer.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,8 +14,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "platform/shared_memory.h"
 #include "usb/driver_seam.h"
@@ -24,17 +25,46 @@ namespace {
 
 using namespace orvane::usb;
 
-constexpr size_t kMaxBuffer = 8192;
+constexpr size_t kMaxBuffer = 3 * kFramePieceSize;
 constexpr char kPath[] = "\\\\?\\usb#vid_04b4&pid_31f0#fuzz#{328184c5-93e6-49b7-94b8-2ada13aabb39}";
+
+// Pattern of a camera whose input gave none: 251 bytes, so that piece boundaries fall at every phase.
+struct DefaultPattern {
+  uint8_t bytes[251];
+  DefaultPattern() {
+    for (size_t i = 0; i < sizeof(bytes); ++i) bytes[i] = static_cast<uint8_t>((i * 131) >> 3);
+  }
+};
 
 // What the fake camera sends on endpoint 0x81 for the current input.
 struct Stream {
   uint8_t header[kFrameHeaderSize] = {};
-  const uint8_t* payload = nullptr;
-  size_t payloadSize = 0;
+  const uint8_t* pattern = nullptr;
+  size_t patternSize = 0;
+  size_t payloadSize = 0;  // bytes the camera sends after the header
   bool headerSent = false;
   size_t payloadSent = 0;
   int armRequests = 0;
+
+  // Payload bytes [offset, offset + n): the pattern repeated from the payload's start.
+  void Copy(size_t offset, size_t n, uint8_t* out) const {
+    while (n != 0) {
+      const size_t phase = offset % patternSize;
+      const size_t run = std::min(n, patternSize - phase);
+      std::memcpy(out, pattern + phase, run);
+      out += run;
+      offset += run;
+      n -= run;
+    }
+  }
+  bool Matches(const uint8_t* data, size_t n) const {
+    for (size_t offset = 0; offset < n;) {
+      const size_t run = std::min(n - offset, patternSize - offset % patternSize);
+      if (std::memcmp(data + offset, pattern + offset % patternSize, run) != 0) return false;
+      offset += run;
+    }
+    return true;
+  }
 };
 
 // Every request completes at once; bulk reads of endpoint 0x81 give the header first, then payload
@@ -61,7 +91,7 @@ class FakeHandle : public DeviceHandle {
           return {kErrorSuccess, n, nullptr};
         }
         const size_t n = std::min<size_t>(outLength, stream_.payloadSize - stream_.payloadSent);
-        if (n != 0) std::memcpy(data, stream_.payload + stream_.payloadSent, n);
+        stream_.Copy(stream_.payloadSent, n, data);
         stream_.payloadSent += n;
         return {kErrorSuccess, static_cast<uint32_t>(n), nullptr};
       }
@@ -112,16 +142,22 @@ struct Rig {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Rig rig;
-  if (size < 2) return 0;
-  const size_t bufferSize = (static_cast<size_t>(data[0]) | static_cast<size_t>(data[1]) << 8) % (kMaxBuffer + 1);
-  data += 2;
-  size -= 2;
+  static const DefaultPattern defaultPattern;
+  if (size < 6) return 0;
+  const auto le24 = [](const uint8_t* p) { return size_t{p[0]} | size_t{p[1]} << 8 | size_t{p[2]} << 16; };
+  const size_t bufferSize = le24(data) % (kMaxBuffer + 1);
   Stream& stream = rig.stream;
   stream = Stream{};
+  stream.payloadSize = le24(data + 3) % (kMaxBuffer + 1);
+  data += 6;
+  size -= 6;
   std::memcpy(stream.header, data, std::min(size, kFrameHeaderSize));
   if (size > kFrameHeaderSize) {
-    stream.payload = data + kFrameHeaderSize;
-    stream.payloadSize = size - kFrameHeaderSize;
+    stream.pattern = data + kFrameHeaderSize;
+    stream.patternSize = size - kFrameHeaderSize;
+  } else {
+    stream.pattern = defaultPattern.bytes;
+    stream.patternSize = sizeof(defaultPattern.bytes);
   }
 
   // Exactly the buffer's size, so a write past it is an AddressSanitizer report.
@@ -140,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool shouldRead = length <= bufferSize && length <= stream.payloadSize;
   const bool read = rig.cam->ReadFrameData(&request, 1000);
   if (read != shouldRead) __builtin_trap();
-  if (read && length != 0 && std::memcmp(buffer.get(), stream.payload, length) != 0) __builtin_trap();
+  if (read && !stream.Matches(buffer.get(), length)) __builtin_trap();
   if (stream.payloadSent > bufferSize) __builtin_trap();
   return 0;
 }
