@@ -1,6 +1,7 @@
 #include "usb/device_table.h"
 
 #include <cstring>
+#include <limits>
 #include <utility>
 
 #include "platform/debug_output.h"
@@ -51,11 +52,12 @@ void ClearTable(unsigned char* s) {
 }
 
 // A section another process wrote may be damaged (or written by something else entirely): counts out
-// of range or a path without its terminator would make later reads run past the entry.
+// of range or a path without its terminator would make later reads run past the entry. An attach count
+// that cannot take one more attach is out of range too (no machine runs 2^31 controller objects).
 bool SectionValid(const unsigned char* s) {
   const int32_t attach = LoadI32(s + kSectionAttachCount);
   const int32_t count = LoadI32(s + kSectionDeviceCount);
-  if (attach < 0 || count < 0 || count > kMaxDevices) return false;
+  if (attach < 0 || attach == std::numeric_limits<int32_t>::max() || count < 0 || count > kMaxDevices) return false;
   for (int i = 0; i < kMaxDevices; ++i) {
     const uint8_t* path = s + kSectionEntries + static_cast<size_t>(i) * kDeviceEntrySize + kEntryPath;
     if (std::memchr(path, 0, kDevicePathSize) == nullptr) return false;

@@ -1,0 +1,22 @@
+# orvane_fuzz_target(<name> SOURCES <files...> LIBS <targets...>)
+# One libFuzzer program per parser of untrusted input, all collected by the `orvane_fuzz` target that
+# the `fuzz` preset builds. The preset instruments the layers (-fsanitize=fuzzer-no-link with
+# AddressSanitizer + UndefinedBehaviorSanitizer); here the program gets libFuzzer's main.
+include_guard(GLOBAL)
+
+function(orvane_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT TARGET orvane_fuzz)
+    add_custom_target(orvane_fuzz)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  add_dependencies(orvane_fuzz ${name})
+endfunction()
+
+# Clang ignores the `#pragma GCC target("avx2")` that lets the image layer's AVX2 file use AVX2 (it is
+# only called after a CPU check): give that file the same target on its command line instead.
+set_property(SOURCE ${ORVANE_SOURCE_ROOT}/src/image/fast_kernels_avx2.cpp DIRECTORY ${ORVANE_SOURCE_ROOT}/src/image
+             APPEND PROPERTY COMPILE_OPTIONS -mavx2 -Wno-unknown-pragmas)
