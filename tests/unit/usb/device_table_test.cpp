@@ -137,6 +137,7 @@ TEST(DeviceTable, DamagedSectionIsRebuiltOnAttach) {
       {"device count 33", kSectionDeviceCount, {33, 0, 0, 0}},
       {"device count -1", kSectionDeviceCount, {0xFF, 0xFF, 0xFF, 0xFF}},
       {"attach count negative", kSectionAttachCount, {0xFE, 0xFF, 0xFF, 0xFF}},
+      {"attach count that cannot grow", kSectionAttachCount, {0xFF, 0xFF, 0xFF, 0x7F}},
       {"unterminated path", kSectionEntries + 5 * kDeviceEntrySize + 8, std::vector<uint8_t>(kDevicePathSize, 'A')},
   };
   for (const Case& c : cases) {
