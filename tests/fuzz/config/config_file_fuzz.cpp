@@ -11,20 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "../scratch_file.h"
 #include "sdk/orvane.h"
 
 namespace {
-
-// One scratch file per process, rewritten for every input.
-struct ScratchFile {
-  std::string path;
-  ScratchFile() {
-    const char* dir = std::getenv("TMPDIR");
-    path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/orvane-config-fuzz-" +
-           std::to_string(getpid()) + ".bin";
-  }
-  ~ScratchFile() { std::remove(path.c_str()); }
-};
 
 int32_t Le32(const uint8_t* p) {
   return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -34,7 +24,7 @@ int32_t Le32(const uint8_t* p) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const ScratchFile scratch;
+  static const ScratchFile scratch("config");
   // The reader needs no camera: an object that was never set up is enough.
   static COrvane* const sdk = new COrvane();
   std::FILE* f = std::fopen(scratch.path.c_str(), "wb");

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "../scratch_file.h"
 #include "image/defect_mask.h"
 
 namespace {
@@ -39,16 +40,6 @@ struct CanonicalHeader {
   }
 };
 
-// One scratch file per process, rewritten for every input.
-struct ScratchFile {
-  std::string path;
-  ScratchFile() {
-    const char* dir = std::getenv("TMPDIR");
-    path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/orvane-mask-fuzz-" +
-           std::to_string(getpid()) + ".bin";
-  }
-  ~ScratchFile() { std::remove(path.c_str()); }
-};
 
 bool WriteFile(const std::string& path, const uint8_t* data, size_t size, bool fullLength) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
@@ -65,7 +56,7 @@ uint8_t FileByte(const uint8_t* body, size_t size, uint64_t offset) { return off
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const CanonicalHeader canonical;
-  static const ScratchFile scratch;
+  static const ScratchFile scratch("mask");
   // Kept across inputs, so a refused load is checked against references a previous input loaded.
   static DefectMask mask;
   if (size == 0) return 0;
