@@ -1,6 +1,6 @@
-// AVX2 fast paths: the demosaic's interior by hand (16 pixels of 8-bit or 8 pixels of 16-bit data per
-// step), everything else from fast_kernels_impl.h vectorised by the compiler for AVX2. Only called
-// after __builtin_cpu_supports("avx2") said yes.
+// AVX2 fast paths: the demosaic by hand (two rows of 32 pixels of 8-bit or 16 pixels of 16-bit data per
+// step; single rows 16 or 8 pixels per step), everything else from fast_kernels_impl.h vectorised by the
+// compiler for AVX2. Only called after __builtin_cpu_supports("avx2") said yes.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -110,117 +110,172 @@ int DemosaicSpan8(const DemosaicRowArgs& args) {
   return c;
 }
 
-// Two interior rows r and r + 1 of 8-bit data at once: they read the five rows r - 2 .. r + 2, and the
-// rows of one colour type (r - 1, r + 1 and r - 2, r, r + 2) serve both output rows, so each source row is
-// widened once per step instead of up to four times. `redUpper`: the red sample of row r's cells lies in
-// row r - 1. Returns the first column not done.
-int DemosaicPairSpan8(uint8_t* out0, uint8_t* out1, const uint8_t* ym2, const uint8_t* xm1, const uint8_t* y0,
-                      const uint8_t* xp1, const uint8_t* yp2, int width, bool redUpper, int redLeftAt2, int kRedIn,
-                      int kBlueIn) {
-  int16_t lanes[16];
-  for (int i = 0; i < 16; ++i) lanes[i] = static_cast<int16_t>(((i & 1) == 0) == (redLeftAt2 != 0) ? -1 : 0);
-  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
-  const __m256i kRed = _mm256_set1_epi16(static_cast<int16_t>(kRedIn * 8));
-  const __m256i kBlue = _mm256_set1_epi16(static_cast<int16_t>(kBlueIn * 8));
-  auto x3 = [](__m256i v) { return _mm256_add_epi16(_mm256_add_epi16(v, v), v); };
-  // One output row from the vertical sums of its red rows (va) and blue rows (vb) at column offsets
-  // -2, -1, 0, +1, and its cell rows a (red) and b (blue) at offsets -1 and 0.
-  auto finish = [&](uint8_t* out, const __m256i* va, const __m256i* vb, __m256i am1, __m256i a0, __m256i bm1,
-                    __m256i b0) {
-    const __m256i red = _mm256_blendv_epi8(_mm256_add_epi16(x3(va[2]), va[0]), _mm256_add_epi16(x3(va[1]), va[3]),
-                                           redLeft);
-    const __m256i blue = _mm256_blendv_epi8(_mm256_add_epi16(x3(vb[1]), vb[3]), _mm256_add_epi16(x3(vb[2]), vb[0]),
-                                            redLeft);
-    const __m256i green = _mm256_blendv_epi8(_mm256_srli_epi16(_mm256_add_epi16(am1, b0), 1),
-                                             _mm256_srli_epi16(_mm256_add_epi16(a0, bm1), 1), redLeft);
-    const __m256i r16 = _mm256_mulhi_epu16(_mm256_slli_epi16(red, 2), kRed);
-    const __m256i b16 = _mm256_mulhi_epu16(_mm256_slli_epi16(blue, 2), kBlue);
-    const __m256i bg = _mm256_permute4x64_epi64(_mm256_packus_epi16(b16, green), 0xD8);
-    const __m256i rr = _mm256_permute4x64_epi64(_mm256_packus_epi16(r16, r16), 0xD8);
-    StoreInterleaved(out, _mm256_castsi256_si128(bg), _mm256_extracti128_si256(bg, 1), _mm256_castsi256_si128(rr),
-                     kInterleave8);
-  };
-  int c = 2;
-  for (; c + 16 <= width - 2; c += 16) {
-    __m256i p[4], q[4], s[4], t[4], xm[2], xp[2], yc[2];
-    for (int o = 0; o < 4; ++o) {
-      const int col = c - 2 + o;
-      const __m256i m = Load8As16(xm1 + col);
-      const __m256i pl = Load8As16(xp1 + col);
-      const __m256i mid = x3(Load8As16(y0 + col));
-      p[o] = _mm256_add_epi16(x3(m), pl);
-      q[o] = _mm256_add_epi16(x3(pl), m);
-      s[o] = _mm256_add_epi16(mid, Load8As16(ym2 + col));
-      t[o] = _mm256_add_epi16(mid, Load8As16(yp2 + col));
-      if (o == 1 || o == 2) {
-        xm[o - 1] = m;
-        xp[o - 1] = pl;
-        yc[o - 1] = Load8As16(y0 + col);
+// Two interior rows r and r + 1 at once, on the column-parity planes of the mosaic. A vector load of a row
+// at column c holds, in each lane (16-bit lanes for 8-bit samples, 32-bit lanes for 16-bit samples), the
+// pair of samples at columns c + 2j (low half) and c + 2j + 1 (high half): a mask and a shift split it into
+// the even and odd columns without any shuffle. The block start c is chosen so that the colour of rows
+// r - 1 and r + 1 (called X; the colour of rows r - 2, r, r + 2 is Y) sits in the odd columns. Then, with
+// V the vertical 3:1 sums of a colour, the even and odd output columns of a block share their inputs:
+//   X even = 3 V(odd j - 1) + V(odd j),  X odd = 3 V(odd j) + V(odd j - 1),
+//   Y even = 3 V(even j) + V(even j - 1), Y odd = 3 V(even j) + V(even j + 1),
+//   green even = (x row even j + y row odd j - 1) >> 1, green odd = (x row even j + y row odd j) >> 1,
+// where the x row (r - 1 for output row r, r + 1 for row r + 1) and the y row (r) are the cell's rows. The
+// weighted sums are those of the scalar code regrouped (9 a + 3 b + 3 c + d = 3 (3 a + c) + (3 b + d)).
+// The even and odd results are packed with saturation, put back into column order and interleaved into
+// blue, green, red by one byte shuffle per channel and two blends per 16-byte part.
+
+// Lane arithmetic for 8-bit samples: 32 columns per block in 16-bit lanes. Sums stay below 4096 and a gain
+// factor k of at most 512 gives (sum × k) >> 11 as mulhi(sum, 32 k); packus saturates at 255 exactly where
+// sum × k reaches 0x80000.
+struct Lanes8 {
+  using Sample = uint8_t;
+  static constexpr int kBlock = 32;
+  static constexpr int kElementBytes = 1;
+  static __m256i Even(__m256i w) { return _mm256_and_si256(w, _mm256_set1_epi16(0xFF)); }
+  static __m256i Odd(__m256i w) { return _mm256_srli_epi16(w, 8); }
+  static __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
+  static __m256i Half(__m256i a) { return _mm256_srli_epi16(a, 1); }
+  static __m256i Factor(int k) { return _mm256_set1_epi16(static_cast<int16_t>(k * 32)); }
+  static __m256i Scale(__m256i sum, __m256i factor) { return _mm256_mulhi_epu16(sum, factor); }
+  static __m256i Pack(__m256i even, __m256i odd) { return _mm256_packus_epi16(even, odd); }
+};
+
+// 16-bit samples: 16 columns per block in 32-bit lanes; sum × k < 2^30, and packus_epi32 saturates the
+// shifted product at 65535 exactly where it reaches 0x8000000.
+struct Lanes16 {
+  using Sample = uint16_t;
+  static constexpr int kBlock = 16;
+  static constexpr int kElementBytes = 2;
+  static __m256i Even(__m256i w) { return _mm256_and_si256(w, _mm256_set1_epi32(0xFFFF)); }
+  static __m256i Odd(__m256i w) { return _mm256_srli_epi32(w, 16); }
+  static __m256i Add(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+  static __m256i Half(__m256i a) { return _mm256_srli_epi32(a, 1); }
+  static __m256i Factor(int k) { return _mm256_set1_epi32(k); }
+  static __m256i Scale(__m256i sum, __m256i factor) { return _mm256_srli_epi32(_mm256_mullo_epi32(sum, factor), 11); }
+  static __m256i Pack(__m256i even, __m256i odd) { return _mm256_packus_epi32(even, odd); }
+};
+
+// Shuffle and blend masks that turn the packed even/odd halves of three channels into interleaved blue,
+// green, red. Per 128-bit lane the packed vector holds the even columns' elements, then the odd columns'.
+// Shuffle `ch` moves each element of channel ch to a position that it takes in one of the lane's three
+// 16-byte output parts (each position of a part belongs to exactly one channel, and each element of a
+// channel lands in exactly one part); blends then pick, for part P, the channel of every byte.
+struct PlanarToPacked {
+  alignas(32) uint8_t shuffle[3][32];
+  alignas(32) uint8_t blend[3][2][32];  // [part][0: take channel 1, 1: take channel 2]
+  constexpr explicit PlanarToPacked(int elementBytes) : shuffle(), blend() {
+    const int perLane = 16 / elementBytes;  // elements in a 16-byte part
+    for (int ch = 0; ch < 3; ++ch) {
+      for (int t = 0; t < perLane; ++t) {
+        int part = 0;
+        while ((perLane * part + t) % 3 != ch) ++part;
+        const int pixel = (perLane * part + t) / 3;
+        const int packed = (pixel & 1) == 0 ? pixel / 2 : perLane / 2 + pixel / 2;
+        for (int b = 0; b < elementBytes; ++b) {
+          const uint8_t source = static_cast<uint8_t>(packed * elementBytes + b);
+          shuffle[ch][t * elementBytes + b] = source;
+          shuffle[ch][16 + t * elementBytes + b] = source;
+        }
       }
     }
-    if (redUpper) {
-      finish(out0 + 3 * c, p, s, xm[0], xm[1], yc[0], yc[1]);
-      finish(out1 + 3 * c, q, t, xp[0], xp[1], yc[0], yc[1]);
-    } else {
-      finish(out0 + 3 * c, s, p, yc[0], yc[1], xm[0], xm[1]);
-      finish(out1 + 3 * c, t, q, yc[0], yc[1], xp[0], xp[1]);
+    for (int part = 0; part < 3; ++part) {
+      for (int t = 0; t < perLane; ++t) {
+        const int ch = (perLane * part + t) % 3;
+        for (int b = 0; b < elementBytes; ++b) {
+          for (int half = 0; half < 2; ++half) {
+            blend[part][0][16 * half + t * elementBytes + b] = ch == 1 ? 0x80 : 0;
+            blend[part][1][16 * half + t * elementBytes + b] = ch == 2 ? 0x80 : 0;
+          }
+        }
+      }
     }
   }
-  return c;
+};
+constexpr PlanarToPacked kPlanar8(1);
+constexpr PlanarToPacked kPlanar16(2);
+
+inline __m256i LoadMask(const uint8_t* m) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(m)); }
+
+// Stores 96 bytes: the three packed channels (even/odd halves) of one block as blue, green, red.
+ORVANE_ALWAYS_INLINE void StorePacked(uint8_t* out, __m256i c0, __m256i c1, __m256i c2, const PlanarToPacked& m) {
+  const __m256i s0 = _mm256_shuffle_epi8(c0, LoadMask(m.shuffle[0]));
+  const __m256i s1 = _mm256_shuffle_epi8(c1, LoadMask(m.shuffle[1]));
+  const __m256i s2 = _mm256_shuffle_epi8(c2, LoadMask(m.shuffle[2]));
+  __m256i part[3];
+  for (int p = 0; p < 3; ++p) {
+    part[p] = _mm256_blendv_epi8(_mm256_blendv_epi8(s0, s1, LoadMask(m.blend[p][0])), s2, LoadMask(m.blend[p][1]));
+  }
+  // Lane 0 of the parts holds output bytes 0..47, lane 1 bytes 48..95.
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(part[0], part[1], 0x20));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_permute2x128_si256(part[2], part[0], 0x30));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm256_permute2x128_si256(part[1], part[2], 0x31));
 }
 
-int DemosaicPairSpan16(uint8_t* out0, uint8_t* out1, const uint16_t* ym2, const uint16_t* xm1, const uint16_t* y0,
-                       const uint16_t* xp1, const uint16_t* yp2, int width, bool redUpper, int redLeftAt2, int kRedIn,
-                      int kBlueIn) {
-  int32_t lanes[8];
-  for (int i = 0; i < 8; ++i) lanes[i] = ((i & 1) == 0) == (redLeftAt2 != 0) ? -1 : 0;
-  const __m256i redLeft = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
-  const __m256i kRed = _mm256_set1_epi32(kRedIn);
-  const __m256i kBlue = _mm256_set1_epi32(kBlueIn);
-  const __m256i maxValue = _mm256_set1_epi32(65535);
-  auto x3 = [](__m256i v) { return _mm256_add_epi32(_mm256_add_epi32(v, v), v); };
-  // One output row from the vertical sums of its red rows (va) and blue rows (vb) at column offsets
-  // -2, -1, 0, +1, and its cell rows a (red) and b (blue) at offsets -1 and 0.
-  auto finish = [&](uint8_t* out, const __m256i* va, const __m256i* vb, __m256i am1, __m256i a0, __m256i bm1,
-                    __m256i b0) {
-    const __m256i red = _mm256_blendv_epi8(_mm256_add_epi32(x3(va[2]), va[0]), _mm256_add_epi32(x3(va[1]), va[3]),
-                                           redLeft);
-    const __m256i blue = _mm256_blendv_epi8(_mm256_add_epi32(x3(vb[1]), vb[3]), _mm256_add_epi32(x3(vb[2]), vb[0]),
-                                            redLeft);
-    const __m256i green = _mm256_blendv_epi8(_mm256_srli_epi32(_mm256_add_epi32(am1, b0), 1),
-                                             _mm256_srli_epi32(_mm256_add_epi32(a0, bm1), 1), redLeft);
-    const __m256i r32 = _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(red, kRed), 11), maxValue);
-    const __m256i b32 = _mm256_min_epi32(_mm256_srli_epi32(_mm256_mullo_epi32(blue, kBlue), 11), maxValue);
-    const __m256i bg = _mm256_permute4x64_epi64(_mm256_packus_epi32(b32, green), 0xD8);
-    const __m256i rr = _mm256_permute4x64_epi64(_mm256_packus_epi32(r32, r32), 0xD8);
-    StoreInterleaved(out, _mm256_castsi256_si128(bg), _mm256_extracti128_si256(bg, 1), _mm256_castsi256_si128(rr),
-                     kInterleave16);
-  };
-  int c = 2;
-  for (; c + 8 <= width - 2; c += 8) {
-    __m256i p[4], q[4], s[4], t[4], xm[2], xp[2], yc[2];
-    for (int o = 0; o < 4; ++o) {
-      const int col = c - 2 + o;
-      const __m256i m = Load16As32(xm1 + col);
-      const __m256i pl = Load16As32(xp1 + col);
-      const __m256i mid = x3(Load16As32(y0 + col));
-      p[o] = _mm256_add_epi32(x3(m), pl);
-      q[o] = _mm256_add_epi32(x3(pl), m);
-      s[o] = _mm256_add_epi32(mid, Load16As32(ym2 + col));
-      t[o] = _mm256_add_epi32(mid, Load16As32(yp2 + col));
-      if (o == 1 || o == 2) {
-        xm[o - 1] = m;
-        xp[o - 1] = pl;
-        yc[o - 1] = Load16As32(y0 + col);
+// Columns c0, c0 + kBlock, ... of output rows r (out0) and r + 1 (out1) from source rows r - 2 .. r + 2
+// (rows outside the image already replaced by the border rule); returns the first column not done. The colour of rows r ± 1 must sit in the odd columns counted from
+// c0 (c0 >= 2). `kXIsRed`: that colour is red (else blue). Reads columns c0 - 2 .. c0 + kBlock + 1 of each
+// block, all inside the row as long as the block's last output column is at most width - 3.
+template <typename L, bool kXIsRed>
+int DemosaicPairPlanes(uint8_t* out0, uint8_t* out1, const typename L::Sample* ym2, const typename L::Sample* xm1,
+                       const typename L::Sample* y0, const typename L::Sample* xp1, const typename L::Sample* yp2,
+                       int width, int c0, int kRed, int kBlue) {
+  using S = typename L::Sample;
+  const PlanarToPacked& masks = L::kElementBytes == 1 ? kPlanar8 : kPlanar16;
+  const __m256i kX = L::Factor(kXIsRed ? kRed : kBlue);
+  const __m256i kY = L::Factor(kXIsRed ? kBlue : kRed);
+  auto load = [](const S* row, int c) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + c)); };
+  auto triple = [](__m256i v) { return L::Add(L::Add(v, v), v); };
+  constexpr int kOutBytes = 3 * L::kElementBytes;
+  auto block = [&](int c) ORVANE_ALWAYS_INLINE_LAMBDA {
+    // X rows: even j, odd j, odd j - 1.
+    const __m256i xmW = load(xm1, c), xmWm = load(xm1, c - 2);
+    const __m256i xpW = load(xp1, c), xpWm = load(xp1, c - 2);
+    const __m256i xmE = L::Even(xmW), xmO = L::Odd(xmW), xmOm = L::Odd(xmWm);
+    const __m256i xpE = L::Even(xpW), xpO = L::Odd(xpW), xpOm = L::Odd(xpWm);
+    // Y rows: even j - 1, j, j + 1; the middle row also odd j - 1 and j (green).
+    const __m256i yW = load(y0, c), yWm = load(y0, c - 2), yWp = load(y0, c + 2);
+    const __m256i yE = L::Even(yW), yEm = L::Even(yWm), yEp = L::Even(yWp), yO = L::Odd(yW), yOm = L::Odd(yWm);
+    const __m256i aE = L::Even(load(ym2, c)), aEm = L::Even(load(ym2, c - 2)), aEp = L::Even(load(ym2, c + 2));
+    const __m256i bE = L::Even(load(yp2, c)), bEm = L::Even(load(yp2, c - 2)), bEp = L::Even(load(yp2, c + 2));
+    // Vertical sums: X for output row r is 3 (r - 1) + (r + 1), for row r + 1 the reverse; Y for row r is
+    // 3 r + (r - 2), for row r + 1 3 r + (r + 2).
+    const __m256i sO = L::Add(xmO, xpO), sOm = L::Add(xmOm, xpOm);
+    const __m256i vxO0 = L::Add(sO, L::Add(xmO, xmO)), vxO1 = L::Add(sO, L::Add(xpO, xpO));
+    const __m256i vxOm0 = L::Add(sOm, L::Add(xmOm, xmOm)), vxOm1 = L::Add(sOm, L::Add(xpOm, xpOm));
+    const __m256i tE = triple(yE), tEm = triple(yEm), tEp = triple(yEp);
+    const __m256i vyE0 = L::Add(tE, aE), vyEm0 = L::Add(tEm, aEm), vyEp0 = L::Add(tEp, aEp);
+    const __m256i vyE1 = L::Add(tE, bE), vyEm1 = L::Add(tEm, bEm), vyEp1 = L::Add(tEp, bEp);
+    auto finish = [&](uint8_t* out, __m256i vxOm, __m256i vxO, __m256i vyEm, __m256i vyE, __m256i vyEp,
+                      __m256i xE) ORVANE_ALWAYS_INLINE_LAMBDA {
+      const __m256i sx = L::Add(vxOm, vxO);
+      const __m256i xEven = L::Scale(L::Add(sx, L::Add(vxOm, vxOm)), kX);
+      const __m256i xOdd = L::Scale(L::Add(sx, L::Add(vxO, vxO)), kX);
+      const __m256i ty = triple(vyE);
+      const __m256i yEven = L::Scale(L::Add(ty, vyEm), kY);
+      const __m256i yOdd = L::Scale(L::Add(ty, vyEp), kY);
+      const __m256i gEven = L::Half(L::Add(xE, yOm));
+      const __m256i gOdd = L::Half(L::Add(xE, yO));
+      const __m256i x = L::Pack(xEven, xOdd);
+      const __m256i y = L::Pack(yEven, yOdd);
+      const __m256i g = L::Pack(gEven, gOdd);
+      if constexpr (kXIsRed) {
+        StorePacked(out, y, g, x, masks);
+      } else {
+        StorePacked(out, x, g, y, masks);
       }
-    }
-    if (redUpper) {
-      finish(out0 + 6 * c, p, s, xm[0], xm[1], yc[0], yc[1]);
-      finish(out1 + 6 * c, q, t, xp[0], xp[1], yc[0], yc[1]);
-    } else {
-      finish(out0 + 6 * c, s, p, yc[0], yc[1], xm[0], xm[1]);
-      finish(out1 + 6 * c, t, q, yc[0], yc[1], xp[0], xp[1]);
-    }
+    };
+    finish(out0 + static_cast<ptrdiff_t>(c) * kOutBytes, vxOm0, vxO0, vyEm0, vyE0, vyEp0, xmE);
+    finish(out1 + static_cast<ptrdiff_t>(c) * kOutBytes, vxOm1, vxO1, vyEm1, vyE1, vyEp1, xpE);
+  };
+  int c = c0;
+  for (; c + L::kBlock + 2 <= width; c += L::kBlock) block(c);
+  // The columns left over: one more block ending at width - 3 (or width - 4, to keep the parity of c0),
+  // overlapping the last one; it writes the same values again.
+  int last = width - 2 - L::kBlock;
+  last -= (last - c0) & 1;
+  if (c < width - 2 && last >= c0) {
+    block(last);
+    c = last + L::kBlock;
   }
   return c;
 }
@@ -457,17 +512,44 @@ void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* 
   });
 }
 
-// Rows r0 .. r1 - 1: interior rows two at a time, everything else as in the generic driver.
+// One output pixel at column c of a row whose four source rows are given (rows outside the image already
+// replaced), with columns outside the image replaced by the border rule: the border columns of every row.
 template <typename T>
+void DemosaicEdgePixel(T* out, const T* a, const T* a2, const T* b, const T* b2, int width, int c, int colFlag,
+                       int kRed, int kBlue) {
+  constexpr int kMax = sizeof(T) == 1 ? 255 : 65535;
+  constexpr int kLimit = (kMax + 1) << 11;
+  const bool redLeft = ((c - 1 + colFlag) & 1) == 0;
+  const int rc = MapBorderIndex(redLeft ? c - 1 : c, width);
+  const int rc2 = MapBorderIndex(redLeft ? c + 1 : c - 2, width);
+  const int bc = MapBorderIndex(redLeft ? c : c - 1, width);
+  const int bc2 = MapBorderIndex(redLeft ? c - 2 : c + 1, width);
+  const int rs = (9 * a[rc] + 3 * a[rc2] + 3 * a2[rc] + a2[rc2]) * kRed;
+  const int bs = (9 * b[bc] + 3 * b[bc2] + 3 * b2[bc] + b2[bc2]) * kBlue;
+  out += static_cast<ptrdiff_t>(c) * 3;
+  out[0] = static_cast<T>(bs >= kLimit ? kMax : bs >> 11);
+  out[1] = static_cast<T>((a[bc] + b[rc]) >> 1);
+  out[2] = static_cast<T>(rs >= kLimit ? kMax : rs >> 11);
+}
+
+// Rows r0 .. r1 - 1, two at a time through the vector code (the top and bottom rows too, with the rows
+// outside the image replaced by the border rule, which keeps the colour of a row for images of four rows
+// or more); a band's odd last row and small images go through the generic driver.
+template <typename T, typename L>
 void DemosaicRowsPaired(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1) {
   const int w = src.width;
   const int h = src.height;
   const int rowFlag = PhaseRowFlag(p.phase);
   const int colFlag = PhaseColFlag(p.phase);
   const int redLeftAt2 = ((1 + colFlag) & 1) == 0 ? 1 : 0;
+  // The vector code keeps sum × k inside its lanes for the factors of gains 0..400 %.
+  const bool factorsFit = p.kRed >= 0 && p.kRed <= 512 && p.kBlue >= 0 && p.kBlue <= 512;
+  const bool vector = dst.bytesPerPixel == 3 * static_cast<int>(sizeof(T)) && factorsFit && h >= 4 &&
+                      w >= L::kBlock + 5;
+  auto row = [&](int y) { return reinterpret_cast<const T*>(src.Row(MapBorderIndex(y, h))); };
   int r = r0;
   while (r < r1) {
-    if (dst.bytesPerPixel != 3 * static_cast<int>(sizeof(T)) || w < 5 || r < 2 || r + 1 >= h - 2 || r + 1 >= r1) {
+    if (!vector || r + 1 >= r1) {
       if constexpr (sizeof(T) == 1) {
         DemosaicRowsGeneric<T>(dst, src, p, r, r + 1, DemosaicSpan8);
       } else {
@@ -476,24 +558,29 @@ void DemosaicRowsPaired(const Plane& dst, const Plane& src, const DemosaicParams
       ++r;
       continue;
     }
+    // Rows r - 1 and r + 1 hold red when red lies in the upper row of row r's cells. A column x holds red
+    // when x + colFlag is even; the vector blocks start where the colour of rows r ± 1 is in odd columns.
+    const bool xIsRed = ((r - 1 + rowFlag) & 1) == 1;
+    const int xParity = xIsRed ? (colFlag & 1) : ((colFlag + 1) & 1);  // columns x with x % 2 == xParity
+    const int c0 = xParity == 1 ? 2 : 3;
+    const T* rows[5] = {row(r - 2), row(r - 1), row(r), row(r + 1), row(r + 2)};
+    const int done =
+        xIsRed ? DemosaicPairPlanes<L, true>(dst.Row(r), dst.Row(r + 1), rows[0], rows[1], rows[2], rows[3], rows[4], w,
+                                             c0, p.kRed, p.kBlue)
+               : DemosaicPairPlanes<L, false>(dst.Row(r), dst.Row(r + 1), rows[0], rows[1], rows[2], rows[3], rows[4],
+                                              w, c0, p.kRed, p.kBlue);
     for (int y = r; y <= r + 1; ++y) {
-      for (int c : {0, 1, w - 2, w - 1}) DemosaicPixel<T>(dst, src, p, y, c);
-    }
-    const bool redUpper = ((r - 1 + rowFlag) & 1) == 1;
-    auto row = [&](int y) { return reinterpret_cast<const T*>(src.Row(y)); };
-    int done;
-    if constexpr (sizeof(T) == 1) {
-      done = DemosaicPairSpan8(dst.Row(r), dst.Row(r + 1), row(r - 2), row(r - 1), row(r), row(r + 1), row(r + 2), w,
-                               redUpper, redLeftAt2, p.kRed, p.kBlue);
-    } else {
-      done = DemosaicPairSpan16(dst.Row(r), dst.Row(r + 1), row(r - 2), row(r - 1), row(r), row(r + 1), row(r + 2),
-                                w, redUpper, redLeftAt2, p.kRed, p.kBlue);
-    }
-    for (int y = r; y <= r + 1; ++y) {
+      // Source rows of output row y: its red row, the red row beyond, its blue row, the blue row beyond.
+      const int i = y - r + 2;  // index of row y in rows[]
       const bool upper = ((y - 1 + rowFlag) & 1) == 1;
-      DemosaicSpan<T>(reinterpret_cast<T*>(dst.Row(y)), 3, row(upper ? y - 1 : y), row(upper ? y + 1 : y - 2),
-                      row(upper ? y : y - 1), row(upper ? y - 2 : y + 1), done, w - 2, redLeftAt2 ^ ((done - 2) & 1),
-                      p.kRed, p.kBlue);
+      const T* a = upper ? rows[i - 1] : rows[i];
+      const T* a2 = upper ? rows[i + 1] : rows[i - 2];
+      const T* b = upper ? rows[i] : rows[i - 1];
+      const T* b2 = upper ? rows[i - 2] : rows[i + 1];
+      T* out = reinterpret_cast<T*>(dst.Row(y));
+      if (c0 == 3) DemosaicSpan<T>(out, 3, a, a2, b, b2, 2, 3, redLeftAt2, p.kRed, p.kBlue);
+      DemosaicSpan<T>(out, 3, a, a2, b, b2, done, w - 2, redLeftAt2 ^ ((done - 2) & 1), p.kRed, p.kBlue);
+      for (int c : {0, 1, w - 2, w - 1}) DemosaicEdgePixel<T>(out, a, a2, b, b2, w, c, colFlag, p.kRed, p.kBlue);
     }
     r += 2;
   }
@@ -502,9 +589,9 @@ void DemosaicRowsPaired(const Plane& dst, const Plane& src, const DemosaicParams
 void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool) {
   ForRows(pool, src.height, [&](int r0, int r1) {
     if (src.bytesPerPixel == 1) {
-      DemosaicRowsPaired<uint8_t>(dst, src, p, r0, r1);
+      DemosaicRowsPaired<uint8_t, Lanes8>(dst, src, p, r0, r1);
     } else {
-      DemosaicRowsPaired<uint16_t>(dst, src, p, r0, r1);
+      DemosaicRowsPaired<uint16_t, Lanes16>(dst, src, p, r0, r1);
     }
   });
 }

@@ -6,6 +6,7 @@
 // file provides <algorithm>, <cstdint>, kernels.h and row_pool.h before it opens its namespace.
 
 #define ORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
+#define ORVANE_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
 
 // Columns c0 .. c1 - 1 of one interior demosaic row; `redLeft` tells whether the cell of column c0 has
 // its red sample in the left column.
