@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "image/kernels.h"
 #include "image/row_pool.h"
@@ -324,25 +325,41 @@ int DemosaicSpan16(const DemosaicRowArgs& args) {
   return c;
 }
 
-// A 256-entry byte table applied to n bytes, 32 per step: sixteen 16-entry pshufb look-ups, each hitting
-// only the bytes whose high nibble selects its part of the table (x ^ 16j is below 16 exactly for those;
-// adding 0x70 with saturation sets bit 7, which makes pshufb answer 0, for all others). With `keepFourth`
-// every fourth byte (the fourth channel of 32-bit pixels) keeps its input value.
-void LutBytes(uint8_t* out, const uint8_t* in, int n, const uint8_t* lut, bool keepFourth) {
-  __m256i tables[16];
-  for (int j = 0; j < 16; ++j) {
-    tables[j] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lut + 16 * j)));
+// A 256-entry byte table as sixteen 16-entry pshufb tables (each broadcast to both lanes).
+struct ByteTable {
+  __m256i part[16];
+  explicit ByteTable(const uint8_t* lut) {
+    for (int j = 0; j < 16; ++j) {
+      part[j] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lut + 16 * j)));
+    }
   }
-  const __m256i bias = _mm256_set1_epi8(0x70);
+  // 32 look-ups: every part looked up by the low nibble, then a tree of blends picks the part by the bits
+  // 4..7 of each byte (a 16-bit shift brings bit b of every byte to its bit 7, which blendv reads).
+  ORVANE_ALWAYS_INLINE __m256i Lookup(__m256i x) const {
+    const __m256i low = _mm256_and_si256(x, _mm256_set1_epi8(0x0F));
+    __m256i level[8];
+    const __m256i bit4 = _mm256_slli_epi16(x, 3);
+    for (int j = 0; j < 8; ++j) {
+      level[j] = _mm256_blendv_epi8(_mm256_shuffle_epi8(part[2 * j], low), _mm256_shuffle_epi8(part[2 * j + 1], low),
+                                    bit4);
+    }
+    const __m256i bit5 = _mm256_slli_epi16(x, 2);
+    for (int j = 0; j < 4; ++j) level[j] = _mm256_blendv_epi8(level[2 * j], level[2 * j + 1], bit5);
+    const __m256i bit6 = _mm256_slli_epi16(x, 1);
+    for (int j = 0; j < 2; ++j) level[j] = _mm256_blendv_epi8(level[2 * j], level[2 * j + 1], bit6);
+    return _mm256_blendv_epi8(level[0], level[1], x);
+  }
+};
+
+// A 256-entry byte table applied to n bytes, 32 per step. With `keepFourth` every fourth byte (the fourth
+// channel of 32-bit pixels) keeps its input value.
+void LutBytes(uint8_t* out, const uint8_t* in, int n, const uint8_t* lut, bool keepFourth) {
+  const ByteTable table(lut);
   const __m256i fourth = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
   int i = 0;
   for (; i + 32 <= n; i += 32) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
-    __m256i r = _mm256_setzero_si256();
-    for (int j = 0; j < 16; ++j) {
-      const __m256i index = _mm256_adds_epu8(_mm256_xor_si256(x, _mm256_set1_epi8(static_cast<char>(16 * j))), bias);
-      r = _mm256_or_si256(r, _mm256_shuffle_epi8(tables[j], index));
-    }
+    __m256i r = table.Lookup(x);
     if (keepFourth) r = _mm256_blendv_epi8(r, x, fourth);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), r);
   }
@@ -496,10 +513,168 @@ int HueSatSpan8(uint8_t* dst, const uint8_t* px, int count, int bytesPerPixel, c
   return x;
 }
 
+// Byte shuffles between 24-bit pixels and 16-bit channel lanes. A block of 16 pixels (48 bytes) is read
+// as two vectors: `first` holds bytes 0..15 and 24..39, `second` bytes 8..23 and 32..47, so each 128-bit
+// lane sees the 24 bytes of its 8 pixels. Gather masks put channel ch of pixel i into 16-bit lane i;
+// scatter masks build the lane's 24 output bytes (16 + 8) from the packed blue/green and red bytes.
+struct Pixel24Masks {
+  alignas(32) uint8_t gatherFirst[3][32];
+  alignas(32) uint8_t gatherSecond[3][32];
+  alignas(32) uint8_t scatter[2][2][32];  // [output bytes 0..15 / 16..23][from blue-green / from red]
+  constexpr Pixel24Masks() : gatherFirst(), gatherSecond(), scatter() {
+    for (int half = 0; half < 2; ++half) {
+      for (int ch = 0; ch < 3; ++ch) {
+        for (int i = 0; i < 8; ++i) {
+          const int t = 3 * i + ch;
+          gatherFirst[ch][16 * half + 2 * i] = static_cast<uint8_t>(t <= 15 ? t : 0x80);
+          gatherSecond[ch][16 * half + 2 * i] = static_cast<uint8_t>(t > 15 ? t - 8 : 0x80);
+          gatherFirst[ch][16 * half + 2 * i + 1] = 0x80;
+          gatherSecond[ch][16 * half + 2 * i + 1] = 0x80;
+        }
+      }
+      // Packed blue-green: bytes 0..7 blue of pixels 0..7, 8..15 green; packed red: bytes 0..7.
+      for (int part = 0; part < 2; ++part) {
+        for (int b = 0; b < 16; ++b) {
+          const int t = 16 * part + b;
+          const int i = t / 3;
+          const int ch = t % 3;
+          const bool valid = t < 24;
+          scatter[part][0][16 * half + b] = static_cast<uint8_t>(valid && ch < 2 ? 8 * ch + i : 0x80);
+          scatter[part][1][16 * half + b] = static_cast<uint8_t>(valid && ch == 2 ? i : 0x80);
+        }
+      }
+    }
+  }
+};
+constexpr Pixel24Masks kPixel24;
+
+// Hue and saturation of 24-bit pixels, 16 per step in 16-bit lanes, with the optional per-value table on
+// the result. The arithmetic of the reference regrouped for lanes:
+//  - S[K] = (K m + 128) >> 8 with m = saturation + 256 (the table's (f K + 0x8000) >> 16, f = 256 m); for
+//    m > 256 as K + ((K (m - 256) + 128) >> 8), so that every product fits 16 bits;
+//  - the reciprocal 0xFF0000 / K is the truncated single-precision quotient, which is exact for K = 1..255
+//    (the quotient is below 2^24 / K, so its distance 1 / K from the next integer exceeds half a unit in
+//    the last place), and the position is taken in 32-bit lanes;
+//  - each channel of the result is one of n, n + A, n + ramp, n + A - ramp, chosen by the sector index
+//    (the packed sum of the reference has no carry between channels: ramp <= A and n + A <= 255).
+//    For K = 0, A is 0 and all four are n, the gray of the reference.
+// Returns the pixels done; null `post` for no table.
+int HueSatSpan24(uint8_t* dst, const uint8_t* src, int count, const HueSatParams& p, const ByteTable* post) {
+  const int m = p.saturationFactor >> 8;
+  if ((p.saturationFactor & 0xFF) != 0 || m < 0 || m > 511 || p.shift < 0 || p.shift > 1529) return 0;
+  const __m256i satMul = _mm256_set1_epi16(static_cast<int16_t>(m > 256 ? m - 256 : m));
+  const __m256i satAddK = _mm256_set1_epi16(static_cast<int16_t>(m > 256 ? -1 : 0));
+  const __m256i rem = _mm256_set1_epi16(static_cast<int16_t>(p.shift % 255));
+  const __m256i sectors = _mm256_set1_epi16(static_cast<int16_t>(p.shift / 255));
+  const __m256i c128 = _mm256_set1_epi16(128);
+  const __m256i c254 = _mm256_set1_epi16(254);
+  const __m256i c255 = _mm256_set1_epi16(255);
+  const __m256i c511 = _mm256_set1_epi16(511);
+  const __m256i five = _mm256_set1_epi16(5);
+  const __m256i six = _mm256_set1_epi16(6);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i round16 = _mm256_set1_epi32(0x8000);
+  const __m256i one = _mm256_set1_epi16(1);
+  const __m256 dividend = _mm256_set1_ps(16711680.0f);
+  auto mask = [](const uint8_t* m32) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(m32)); };
+  int x = 0;
+  for (; x + 16 <= count; x += 16) {
+    const uint8_t* in = src + 3 * x;
+    const __m256i first = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 24),
+                                              reinterpret_cast<const __m128i*>(in));
+    const __m256i second = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 32),
+                                               reinterpret_cast<const __m128i*>(in + 8));
+    auto channel = [&](int ch) {
+      return _mm256_or_si256(_mm256_shuffle_epi8(first, mask(kPixel24.gatherFirst[ch])),
+                             _mm256_shuffle_epi8(second, mask(kPixel24.gatherSecond[ch])));
+    };
+    const __m256i b = channel(0), g = channel(1), r = channel(2);
+    const __m256i mx = _mm256_max_epi16(_mm256_max_epi16(r, g), b);
+    const __m256i mn = _mm256_min_epi16(_mm256_min_epi16(r, g), b);
+    const __m256i l = _mm256_add_epi16(mx, mn);
+    const __m256i k = _mm256_sub_epi16(mx, mn);
+    const __m256i lmax = _mm256_min_epi16(l, _mm256_sub_epi16(c511, l));
+    const __m256i sat = _mm256_add_epi16(
+        _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(k, satMul), c128), 8), _mm256_and_si256(k, satAddK));
+    const __m256i k2 = _mm256_min_epi16(sat, lmax);
+    const __m256i n = _mm256_srli_epi16(_mm256_sub_epi16(l, k2), 1);
+    const __m256i a = _mm256_sub_epi16(_mm256_srli_epi16(_mm256_add_epi16(l, k2), 1), n);
+    // Sector: red largest (r >= g, r >= b) 1; else green largest 3; else blue 5.
+    const __m256i isRed = _mm256_cmpeq_epi16(r, mx);
+    const __m256i isGreen = _mm256_andnot_si256(isRed, _mm256_cmpeq_epi16(g, mx));
+    __m256i numerator = _mm256_blendv_epi8(
+        _mm256_blendv_epi8(_mm256_sub_epi16(r, g), _mm256_sub_epi16(b, r), isGreen), _mm256_sub_epi16(g, b), isRed);
+    __m256i sector = _mm256_blendv_epi8(_mm256_blendv_epi8(five, _mm256_set1_epi16(3), isGreen),
+                                        _mm256_set1_epi16(1), isRed);
+    const __m256i negative = _mm256_cmpgt_epi16(zero, numerator);
+    numerator = _mm256_add_epi16(numerator, _mm256_and_si256(negative, k));
+    sector = _mm256_add_epi16(sector, negative);
+    // Position (numerator × (0xFF0000 / K) + 0x8000) >> 16 in 32-bit lanes; unpack and pack are both
+    // per 128-bit lane, so the lanes come back in order.
+    auto positionHalf = [&](__m256i k32, __m256i num32) {
+      const __m256i reciprocal = _mm256_cvttps_epi32(_mm256_div_ps(dividend, _mm256_cvtepi32_ps(k32)));
+      return _mm256_srli_epi32(_mm256_add_epi32(_mm256_mullo_epi32(num32, reciprocal), round16), 16);
+    };
+    const __m256i safeK = _mm256_max_epi16(k, one);
+    const __m256i position = _mm256_packus_epi32(
+        positionHalf(_mm256_unpacklo_epi16(safeK, zero), _mm256_unpacklo_epi16(numerator, zero)),
+        positionHalf(_mm256_unpackhi_epi16(safeK, zero), _mm256_unpackhi_epi16(numerator, zero)));
+    __m256i shifted = _mm256_add_epi16(position, rem);
+    __m256i index = _mm256_add_epi16(sector, sectors);
+    const __m256i over = _mm256_cmpgt_epi16(shifted, c254);
+    index = _mm256_sub_epi16(index, over);
+    shifted = _mm256_sub_epi16(shifted, _mm256_and_si256(over, c255));
+    index = _mm256_sub_epi16(index, _mm256_and_si256(_mm256_cmpgt_epi16(index, five), six));
+    const __m256i ramp = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(a, shifted), c128), 8);
+    const __m256i hi = _mm256_add_epi16(n, a);
+    const __m256i up = _mm256_add_epi16(n, ramp);
+    const __m256i down = _mm256_sub_epi16(hi, ramp);
+    __m256i is[6];
+    for (int i = 0; i < 6; ++i) is[i] = _mm256_cmpeq_epi16(index, _mm256_set1_epi16(static_cast<int16_t>(i)));
+    // Index:  0     1   2     3   4     5
+    // blue:   down  n   n     up  hi    hi
+    // green:  n     up  hi    hi  down  n
+    // red:    hi    hi  down  n   n     up
+    __m256i ob = _mm256_blendv_epi8(hi, n, _mm256_or_si256(is[1], is[2]));
+    ob = _mm256_blendv_epi8(_mm256_blendv_epi8(ob, down, is[0]), up, is[3]);
+    __m256i og = _mm256_blendv_epi8(n, hi, _mm256_or_si256(is[2], is[3]));
+    og = _mm256_blendv_epi8(_mm256_blendv_epi8(og, up, is[1]), down, is[4]);
+    __m256i orr = _mm256_blendv_epi8(n, hi, _mm256_or_si256(is[0], is[1]));
+    orr = _mm256_blendv_epi8(_mm256_blendv_epi8(orr, down, is[2]), up, is[5]);
+    __m256i blueGreen = _mm256_packus_epi16(ob, og);
+    __m256i red = _mm256_packus_epi16(orr, orr);
+    if (post != nullptr) {
+      blueGreen = post->Lookup(blueGreen);
+      red = post->Lookup(red);
+    }
+    auto part = [&](int which) {
+      return _mm256_or_si256(_mm256_shuffle_epi8(blueGreen, mask(kPixel24.scatter[which][0])),
+                             _mm256_shuffle_epi8(red, mask(kPixel24.scatter[which][1])));
+    };
+    const __m256i low = part(0);
+    const __m256i high = part(1);
+    uint8_t* out = dst + 3 * x;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(low));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(high));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(low, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 40), _mm256_extracti128_si256(high, 1));
+  }
+  return x;
+}
+
 void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool) {
   const int shiftRem = p.shift % 255;
   const int shiftSectors = p.shift / 255;
   ForRows(pool, src.height, [&](int y0, int y1) {
+    if (src.bytesPerPixel == 3 && dst.bytesPerPixel == 3) {
+      std::optional<ByteTable> post;
+      if (p.post8 != nullptr) post.emplace(p.post8);
+      for (int y = y0; y < y1; ++y) {
+        const int done = HueSatSpan24(dst.Row(y), src.Row(y), src.width, p, post ? &*post : nullptr);
+        HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, 3, 3, false, p, shiftRem, shiftSectors);
+      }
+      return;
+    }
     for (int y = y0; y < y1; ++y) {
       const int done = HueSatSpan8(dst.Row(y), src.Row(y), src.width, src.bytesPerPixel, p);
       // The per-value table on the vector part, while the row is still in the cache.
@@ -508,6 +683,164 @@ void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* 
       }
       HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, dst.bytesPerPixel, src.bytesPerPixel, src.Deep(),
                       p, shiftRem, shiftSectors);
+    }
+  });
+}
+
+// The brightness factor for 8-bit values in fixed point: v × f as v × whole + mulhi(v, fraction), used
+// only when that gives the reference's (int)(v × f) in single precision, limited to 255, for every v.
+struct Gain8 {
+  bool exact = false;
+  int whole = 0;
+  int fraction = 0;
+};
+
+Gain8 FixedGain8(float gain) {
+  Gain8 g;
+  if (!(gain >= 0.0f && gain < 255.0f)) return g;
+  g.whole = static_cast<int>(gain);
+  const int base = static_cast<int>((gain - static_cast<float>(g.whole)) * 65536.0f);
+  for (int candidate = std::max(base - 2, 0); candidate <= std::min(base + 2, 65535); ++candidate) {
+    bool same = true;
+    for (int v = 0; v <= 255 && same; ++v) {
+      const int want = std::clamp(static_cast<int>(static_cast<float>(v) * gain), 0, 255);
+      same = want == std::min(v * g.whole + ((v * candidate) >> 16), 255);
+    }
+    if (same) {
+      g.exact = true;
+      g.fraction = candidate;
+      return g;
+    }
+  }
+  return g;
+}
+
+struct GainLanes {
+  __m256i whole;
+  __m256i fraction;
+  explicit GainLanes(const Gain8& g)
+      : whole(_mm256_set1_epi16(static_cast<int16_t>(g.whole))),
+        fraction(_mm256_set1_epi16(static_cast<int16_t>(g.fraction))) {}
+  // v: 16-bit lanes holding 0..255.
+  ORVANE_ALWAYS_INLINE __m256i Apply(__m256i v) const {
+    const __m256i scaled = _mm256_add_epi16(_mm256_mullo_epi16(v, whole), _mm256_mulhi_epu16(v, fraction));
+    return _mm256_min_epu16(scaled, _mm256_set1_epi16(255));
+  }
+};
+
+// Two vectors of 16-bit lanes (0..255, in order) to 32 bytes in order.
+ORVANE_ALWAYS_INLINE __m256i PackInOrder(__m256i a, __m256i b) {
+  return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+}
+ORVANE_ALWAYS_INLINE __m256i LoadWiden(const uint8_t* p) {
+  return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+// n bytes through the fixed-point gain, src into dst (may be the same).
+void GainBytes8(uint8_t* dst, const uint8_t* src, int n, const Gain8& g) {
+  const GainLanes lanes(g);
+  int i = 0;
+  for (; i + 32 <= n; i += 32) {
+    const __m256i r = PackInOrder(lanes.Apply(LoadWiden(src + i)), lanes.Apply(LoadWiden(src + i + 16)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), r);
+  }
+  for (; i < n; ++i) dst[i] = static_cast<uint8_t>(std::min(src[i] * g.whole + ((src[i] * g.fraction) >> 16), 255));
+}
+
+// The unsharp mask of one interior row of 8-bit samples with `step` samples per pixel (1 or 3), sample
+// indices begin .. end - 1 of the row, rows r0..r3 = y - 2 .. y + 1 (r2 the row itself), in chunks: the
+// vertical sums of the four rows go into `vertical` (16-bit), then each output adds four of them, `step`
+// apart. (sharpness × (o - blur)) / 10 truncates toward zero as mulhi(d, 26215) >> 2, plus one for a
+// negative d (exact for |d| <= 7650). The optional gain is applied to the limited value.
+template <bool kGain>
+void SharpenSpan8(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const uint8_t* r2, const uint8_t* r3,
+                  int begin, int end, int step, int sharpness, const Gain8& gain) {
+  constexpr int kChunk = 2048;
+  alignas(32) uint16_t vertical[kChunk + 16];
+  const __m256i sharp = _mm256_set1_epi16(static_cast<int16_t>(sharpness));
+  const __m256i magic = _mm256_set1_epi16(26215);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i max = _mm256_set1_epi16(255);
+  const GainLanes lanes(gain);
+  auto scalar = [&](int i, const uint16_t* v) {
+    const int blur = (v[0] + v[step] + v[2 * step] + v[3 * step]) >> 4;
+    const int o = r2[i];
+    int value = std::clamp(o + (sharpness * (o - blur)) / 10, 0, 255);
+    if constexpr (kGain) value = std::min(value * gain.whole + ((value * gain.fraction) >> 16), 255);
+    out[i] = static_cast<uint8_t>(value);
+  };
+  auto sixteen = [&](int i, const uint16_t* v) ORVANE_ALWAYS_INLINE_LAMBDA {
+    auto at = [&](int offset) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + offset)); };
+    const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(at(0), at(step)), _mm256_add_epi16(at(2 * step), at(3 * step)));
+    const __m256i o = LoadWiden(r2 + i);
+    const __m256i d = _mm256_mullo_epi16(_mm256_sub_epi16(o, _mm256_srli_epi16(sum, 4)), sharp);
+    const __m256i q = _mm256_sub_epi16(_mm256_srai_epi16(_mm256_mulhi_epi16(d, magic), 2), _mm256_srai_epi16(d, 15));
+    __m256i value = _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(o, q), zero), max);
+    if constexpr (kGain) value = lanes.Apply(value);
+    return value;
+  };
+  for (int c0 = begin; c0 < end; c0 += kChunk) {
+    const int c1 = std::min(c0 + kChunk, end);
+    // vertical[j] is the sum at sample c0 - 2 step + j, for j < c1 - c0 + 3 step.
+    const int lo = c0 - 2 * step;
+    const int count = c1 - c0 + 3 * step;
+    int j = 0;
+    for (; j + 16 <= count; j += 16) {
+      const int i = lo + j;
+      const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(LoadWiden(r0 + i), LoadWiden(r1 + i)),
+                                           _mm256_add_epi16(LoadWiden(r2 + i), LoadWiden(r3 + i)));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(vertical + j), sum);
+    }
+    for (; j < count; ++j) {
+      const int i = lo + j;
+      vertical[j] = static_cast<uint16_t>(r0[i] + r1[i] + r2[i] + r3[i]);
+    }
+    int i = c0;
+    for (; i + 32 <= c1; i += 32) {
+      const __m256i a = sixteen(i, vertical + (i - c0));
+      const __m256i b = sixteen(i + 16, vertical + (i + 16 - c0));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), PackInOrder(a, b));
+    }
+    for (; i < c1; ++i) scalar(i, vertical + (i - c0));
+  }
+}
+
+// Sharpness (and the brightness gain) for 8-bit gray and 24-bit colour; other formats, sharpness outside
+// 0..30 and gains without an exact fixed-point form take the generic code.
+void Sharpen(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool) {
+  const Gain8 gain = p.applyGain ? FixedGain8(p.gain) : Gain8{};
+  if ((src.bytesPerPixel != 1 && src.bytesPerPixel != 3) || p.sharpness < 0 || p.sharpness > 30 ||
+      (p.applyGain && !gain.exact)) {
+    SharpenGeneric(dst, src, p, pool);
+    return;
+  }
+  const int step = src.bytesPerPixel;
+  const int rowBytes = src.width * step;
+  const bool interiorExists = src.width >= 5 && src.height >= 5;
+  ForRows(pool, src.height, [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
+      uint8_t* out = dst.Row(y);
+      const uint8_t* in = src.Row(y);
+      if (!interiorExists || y < 2 || y >= src.height - 2) {
+        if (p.applyGain) {
+          GainBytes8(out, in, rowBytes, gain);
+        } else {
+          std::memcpy(out, in, static_cast<size_t>(rowBytes));
+        }
+        continue;
+      }
+      const int edge = 2 * step;
+      if (p.applyGain) {
+        GainBytes8(out, in, edge, gain);
+        GainBytes8(out + rowBytes - edge, in + rowBytes - edge, edge, gain);
+        SharpenSpan8<true>(out, src.Row(y - 2), src.Row(y - 1), in, src.Row(y + 1), edge, rowBytes - edge, step,
+                           p.sharpness, gain);
+      } else {
+        std::memcpy(out, in, static_cast<size_t>(edge));
+        std::memcpy(out + rowBytes - edge, in + rowBytes - edge, static_cast<size_t>(edge));
+        SharpenSpan8<false>(out, src.Row(y - 2), src.Row(y - 1), in, src.Row(y + 1), edge, rowBytes - edge, step,
+                            p.sharpness, gain);
+      }
     }
   });
 }
@@ -599,7 +932,7 @@ void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPo
 }  // namespace
 
 const KernelTable* Avx2Kernels() {
-  static const KernelTable table{"avx2", Demosaic, GrayGainGeneric, HueSat, Lut, SharpenGeneric, LuminanceGeneric};
+  static const KernelTable table{"avx2", Demosaic, GrayGainGeneric, HueSat, Lut, Sharpen, LuminanceGeneric};
   // cpu_init first: the answer may be asked for before libgcc's own constructor has run.
   static const bool supported = [] {
     __builtin_cpu_init();
