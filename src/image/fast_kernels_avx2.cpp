@@ -213,9 +213,10 @@ ORVANE_ALWAYS_INLINE void StorePacked(uint8_t* out, __m256i c0, __m256i c1, __m2
 }
 
 // Columns c0, c0 + kBlock, ... of output rows r (out0) and r + 1 (out1) from source rows r - 2 .. r + 2
-// (rows outside the image already replaced by the border rule); returns the first column not done. The colour of rows r ± 1 must sit in the odd columns counted from
-// c0 (c0 >= 2). `kXIsRed`: that colour is red (else blue). Reads columns c0 - 2 .. c0 + kBlock + 1 of each
-// block, all inside the row as long as the block's last output column is at most width - 3.
+// (rows outside the image already replaced by the border rule); returns the first column not done. The
+// colour of rows r ± 1 must sit in the odd columns counted from c0 (c0 >= 2); `kXIsRed`: that colour is
+// red (else blue). Reads columns c0 - 2 .. c0 + kBlock + 1 of each block, all inside the row as long as
+// the block's last output column is at most width - 3.
 template <typename L, bool kXIsRed>
 int DemosaicPairPlanes(uint8_t* out0, uint8_t* out1, const typename L::Sample* ym2, const typename L::Sample* xm1,
                        const typename L::Sample* y0, const typename L::Sample* xp1, const typename L::Sample* yp2,
@@ -577,9 +578,11 @@ int HueSatSpan24(uint8_t* dst, const uint8_t* src, int count, const HueSatParams
   const __m256i one = _mm256_set1_epi16(1);
   const __m256 dividend = _mm256_set1_ps(16711680.0f);
   auto mask = [](const uint8_t* m32) { return _mm256_load_si256(reinterpret_cast<const __m256i*>(m32)); };
-  int x = 0;
-  for (; x + 16 <= count; x += 16) {
-    const uint8_t* in = src + 3 * x;
+  struct Channels {
+    __m256i b, g, r;
+  };
+  // Sixteen pixels at `in` to their blue, green, red results in 16-bit lanes (in pixel order per lane).
+  auto core = [&](const uint8_t* in) ORVANE_ALWAYS_INLINE_LAMBDA {
     const __m256i first = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 24),
                                               reinterpret_cast<const __m128i*>(in));
     const __m256i second = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(in + 32),
@@ -641,23 +644,48 @@ int HueSatSpan24(uint8_t* dst, const uint8_t* src, int count, const HueSatParams
     og = _mm256_blendv_epi8(_mm256_blendv_epi8(og, up, is[1]), down, is[4]);
     __m256i orr = _mm256_blendv_epi8(n, hi, _mm256_or_si256(is[0], is[1]));
     orr = _mm256_blendv_epi8(_mm256_blendv_epi8(orr, down, is[2]), up, is[5]);
-    __m256i blueGreen = _mm256_packus_epi16(ob, og);
-    __m256i red = _mm256_packus_epi16(orr, orr);
-    if (post != nullptr) {
-      blueGreen = post->Lookup(blueGreen);
-      red = post->Lookup(red);
-    }
+    return Channels{ob, og, orr};
+  };
+  // Output bytes of sixteen pixels from their packed blue/green and red bytes (red in bytes 8 red .. 8 red
+  // + 7 of each lane).
+  auto store = [&](uint8_t* out, __m256i blueGreen, __m256i red, int redHalf) ORVANE_ALWAYS_INLINE_LAMBDA {
+    if (redHalf == 1) red = _mm256_srli_si256(red, 8);
     auto part = [&](int which) {
       return _mm256_or_si256(_mm256_shuffle_epi8(blueGreen, mask(kPixel24.scatter[which][0])),
                              _mm256_shuffle_epi8(red, mask(kPixel24.scatter[which][1])));
     };
     const __m256i low = part(0);
     const __m256i high = part(1);
-    uint8_t* out = dst + 3 * x;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(low));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(high));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(low, 1));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 40), _mm256_extracti128_si256(high, 1));
+  };
+  // Two blocks per step share the look-up of their red bytes.
+  int x = 0;
+  for (; x + 32 <= count; x += 32) {
+    const Channels c0 = core(src + 3 * x);
+    const Channels c1 = core(src + 3 * x + 48);
+    __m256i bg0 = _mm256_packus_epi16(c0.b, c0.g);
+    __m256i bg1 = _mm256_packus_epi16(c1.b, c1.g);
+    __m256i red = _mm256_packus_epi16(c0.r, c1.r);
+    if (post != nullptr) {
+      bg0 = post->Lookup(bg0);
+      bg1 = post->Lookup(bg1);
+      red = post->Lookup(red);
+    }
+    store(dst + 3 * x, bg0, red, 0);
+    store(dst + 3 * x + 48, bg1, red, 1);
+  }
+  for (; x + 16 <= count; x += 16) {
+    const Channels c = core(src + 3 * x);
+    __m256i bg = _mm256_packus_epi16(c.b, c.g);
+    __m256i red = _mm256_packus_epi16(c.r, c.r);
+    if (post != nullptr) {
+      bg = post->Lookup(bg);
+      red = post->Lookup(red);
+    }
+    store(dst + 3 * x, bg, red, 0);
   }
   return x;
 }
@@ -771,7 +799,8 @@ void SharpenSpan8(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const uint
   };
   auto sixteen = [&](int i, const uint16_t* v) ORVANE_ALWAYS_INLINE_LAMBDA {
     auto at = [&](int offset) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + offset)); };
-    const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(at(0), at(step)), _mm256_add_epi16(at(2 * step), at(3 * step)));
+    const __m256i sum =
+        _mm256_add_epi16(_mm256_add_epi16(at(0), at(step)), _mm256_add_epi16(at(2 * step), at(3 * step)));
     const __m256i o = LoadWiden(r2 + i);
     const __m256i d = _mm256_mullo_epi16(_mm256_sub_epi16(o, _mm256_srli_epi16(sum, 4)), sharp);
     const __m256i q = _mm256_sub_epi16(_mm256_srai_epi16(_mm256_mulhi_epi16(d, magic), 2), _mm256_srai_epi16(d, 15));
@@ -807,42 +836,58 @@ void SharpenSpan8(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const uint
 
 // Sharpness (and the brightness gain) for 8-bit gray and 24-bit colour; other formats, sharpness outside
 // 0..30 and gains without an exact fixed-point form take the generic code.
-void Sharpen(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool) {
-  const Gain8 gain = p.applyGain ? FixedGain8(p.gain) : Gain8{};
-  if ((src.bytesPerPixel != 1 && src.bytesPerPixel != 3) || p.sharpness < 0 || p.sharpness > 30 ||
-      (p.applyGain && !gain.exact)) {
-    SharpenGeneric(dst, src, p, pool);
-    return;
-  }
+bool SharpenByHand(const Plane& src, const SharpenParams& p, Gain8* gain) {
+  *gain = p.applyGain ? FixedGain8(p.gain) : Gain8{};
+  return (src.bytesPerPixel == 1 || src.bytesPerPixel == 3) && p.sharpness >= 0 && p.sharpness <= 30 &&
+         (!p.applyGain || gain->exact);
+}
+
+void SharpenRows8(const Plane& dst, const Plane& src, const SharpenParams& p, const Gain8& gain, int y0, int y1) {
   const int step = src.bytesPerPixel;
   const int rowBytes = src.width * step;
   const bool interiorExists = src.width >= 5 && src.height >= 5;
-  ForRows(pool, src.height, [&](int y0, int y1) {
-    for (int y = y0; y < y1; ++y) {
-      uint8_t* out = dst.Row(y);
-      const uint8_t* in = src.Row(y);
-      if (!interiorExists || y < 2 || y >= src.height - 2) {
-        if (p.applyGain) {
-          GainBytes8(out, in, rowBytes, gain);
-        } else {
-          std::memcpy(out, in, static_cast<size_t>(rowBytes));
-        }
-        continue;
-      }
-      const int edge = 2 * step;
+  for (int y = y0; y < y1; ++y) {
+    uint8_t* out = dst.Row(y);
+    const uint8_t* in = src.Row(y);
+    if (!interiorExists || y < 2 || y >= src.height - 2) {
       if (p.applyGain) {
-        GainBytes8(out, in, edge, gain);
-        GainBytes8(out + rowBytes - edge, in + rowBytes - edge, edge, gain);
-        SharpenSpan8<true>(out, src.Row(y - 2), src.Row(y - 1), in, src.Row(y + 1), edge, rowBytes - edge, step,
-                           p.sharpness, gain);
+        GainBytes8(out, in, rowBytes, gain);
       } else {
-        std::memcpy(out, in, static_cast<size_t>(edge));
-        std::memcpy(out + rowBytes - edge, in + rowBytes - edge, static_cast<size_t>(edge));
-        SharpenSpan8<false>(out, src.Row(y - 2), src.Row(y - 1), in, src.Row(y + 1), edge, rowBytes - edge, step,
-                            p.sharpness, gain);
+        std::memcpy(out, in, static_cast<size_t>(rowBytes));
       }
+      continue;
     }
-  });
+    const int edge = 2 * step;
+    if (p.applyGain) {
+      GainBytes8(out, in, edge, gain);
+      GainBytes8(out + rowBytes - edge, in + rowBytes - edge, edge, gain);
+      SharpenSpan8<true>(out, src.Row(y - 2), src.Row(y - 1), in, src.Row(y + 1), edge, rowBytes - edge, step,
+                         p.sharpness, gain);
+    } else {
+      std::memcpy(out, in, static_cast<size_t>(edge));
+      std::memcpy(out + rowBytes - edge, in + rowBytes - edge, static_cast<size_t>(edge));
+      SharpenSpan8<false>(out, src.Row(y - 2), src.Row(y - 1), in, src.Row(y + 1), edge, rowBytes - edge, step,
+                          p.sharpness, gain);
+    }
+  }
+}
+
+void SharpenRows(const Plane& dst, const Plane& src, const SharpenParams& p, int y0, int y1) {
+  Gain8 gain;
+  if (SharpenByHand(src, p, &gain)) {
+    SharpenRows8(dst, src, p, gain, y0, y1);
+  } else {
+    SharpenRowsAny(dst, src, p, y0, y1);
+  }
+}
+
+void Sharpen(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool) {
+  Gain8 gain;
+  if (!SharpenByHand(src, p, &gain)) {
+    SharpenGeneric(dst, src, p, pool);
+    return;
+  }
+  ForRows(pool, src.height, [&](int y0, int y1) { SharpenRows8(dst, src, p, gain, y0, y1); });
 }
 
 // One output pixel at column c of a row whose four source rows are given (rows outside the image already
@@ -919,20 +964,23 @@ void DemosaicRowsPaired(const Plane& dst, const Plane& src, const DemosaicParams
   }
 }
 
+void DemosaicRows(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1) {
+  if (src.bytesPerPixel == 1) {
+    DemosaicRowsPaired<uint8_t, Lanes8>(dst, src, p, r0, r1);
+  } else {
+    DemosaicRowsPaired<uint16_t, Lanes16>(dst, src, p, r0, r1);
+  }
+}
+
 void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool) {
-  ForRows(pool, src.height, [&](int r0, int r1) {
-    if (src.bytesPerPixel == 1) {
-      DemosaicRowsPaired<uint8_t, Lanes8>(dst, src, p, r0, r1);
-    } else {
-      DemosaicRowsPaired<uint16_t, Lanes16>(dst, src, p, r0, r1);
-    }
-  });
+  ForRows(pool, src.height, [&](int r0, int r1) { DemosaicRows(dst, src, p, r0, r1); });
 }
 
 }  // namespace
 
 const KernelTable* Avx2Kernels() {
-  static const KernelTable table{"avx2", Demosaic, GrayGainGeneric, HueSat, Lut, Sharpen, LuminanceGeneric};
+  static const KernelTable table{"avx2",  Demosaic,         GrayGainGeneric, HueSat,     Lut,
+                                 Sharpen, LuminanceGeneric, DemosaicRows,    SharpenRows};
   // cpu_init first: the answer may be asked for before libgcc's own constructor has run.
   static const bool supported = [] {
     __builtin_cpu_init();
