@@ -559,7 +559,8 @@ constexpr Pixel24Masks kPixel24;
 //  - each channel of the result is one of n, n + A, n + ramp, n + A - ramp, chosen by the sector index
 //    (the packed sum of the reference has no carry between channels: ramp <= A and n + A <= 255).
 //    For K = 0, A is 0 and all four are n, the gray of the reference.
-// Returns the pixels done; null `post` for no table.
+// Returns the pixels done; `post` (with kPost) is the table.
+template <bool kPost>
 int HueSatSpan24(uint8_t* dst, const uint8_t* src, int count, const HueSatParams& p, const ByteTable* post) {
   const int m = p.saturationFactor >> 8;
   if ((p.saturationFactor & 0xFF) != 0 || m < 0 || m > 511 || p.shift < 0 || p.shift > 1529) return 0;
@@ -669,7 +670,7 @@ int HueSatSpan24(uint8_t* dst, const uint8_t* src, int count, const HueSatParams
     __m256i bg0 = _mm256_packus_epi16(c0.b, c0.g);
     __m256i bg1 = _mm256_packus_epi16(c1.b, c1.g);
     __m256i red = _mm256_packus_epi16(c0.r, c1.r);
-    if (post != nullptr) {
+    if constexpr (kPost) {
       bg0 = post->Lookup(bg0);
       bg1 = post->Lookup(bg1);
       red = post->Lookup(red);
@@ -681,7 +682,7 @@ int HueSatSpan24(uint8_t* dst, const uint8_t* src, int count, const HueSatParams
     const Channels c = core(src + 3 * x);
     __m256i bg = _mm256_packus_epi16(c.b, c.g);
     __m256i red = _mm256_packus_epi16(c.r, c.r);
-    if (post != nullptr) {
+    if constexpr (kPost) {
       bg = post->Lookup(bg);
       red = post->Lookup(red);
     }
@@ -698,7 +699,8 @@ void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* 
       std::optional<ByteTable> post;
       if (p.post8 != nullptr) post.emplace(p.post8);
       for (int y = y0; y < y1; ++y) {
-        const int done = HueSatSpan24(dst.Row(y), src.Row(y), src.width, p, post ? &*post : nullptr);
+        const int done = post ? HueSatSpan24<true>(dst.Row(y), src.Row(y), src.width, p, &*post)
+                              : HueSatSpan24<false>(dst.Row(y), src.Row(y), src.width, p, nullptr);
         HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, 3, 3, false, p, shiftRem, shiftSectors);
       }
       return;
