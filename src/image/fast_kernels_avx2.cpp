@@ -379,9 +379,9 @@ void Lut(const Plane& dst, const Plane& src, const LutParams& p, RowPool* pool) 
   });
 }
 
-// Hue and saturation of 8 pixels per step, in 32-bit lanes (the arithmetic is at 8 bits per channel at
-// every depth). Returns the pixels done; the
-// caller finishes the row with the scalar code. The saturation table is computed, not looked up.
+// Hue and saturation of 8 pixels per step, in 32-bit lanes, for 32-, 48- and 64-bit pixels (24-bit
+// pixels take HueSatSpan24; the arithmetic is at 8 bits per channel at every depth). Returns the pixels
+// done; the caller finishes the row with the scalar code. The saturation table is computed, not looked up.
 int HueSatSpan8(uint8_t* dst, const uint8_t* px, int count, int bytesPerPixel, const HueSatParams& p) {
   const int shiftRem = p.shift % 255;
   const int shiftSectors = p.shift / 255;
