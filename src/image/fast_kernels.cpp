@@ -16,21 +16,23 @@ namespace {
 
 int NoVectorSpan(const DemosaicRowArgs&) { return 2; }
 
+void DemosaicRows(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1) {
+  if (src.bytesPerPixel == 1) {
+    DemosaicRowsGeneric<uint8_t>(dst, src, p, r0, r1, NoVectorSpan);
+  } else {
+    DemosaicRowsGeneric<uint16_t>(dst, src, p, r0, r1, NoVectorSpan);
+  }
+}
+
 void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool) {
-  ForRows(pool, src.height, [&](int r0, int r1) {
-    if (src.bytesPerPixel == 1) {
-      DemosaicRowsGeneric<uint8_t>(dst, src, p, r0, r1, NoVectorSpan);
-    } else {
-      DemosaicRowsGeneric<uint16_t>(dst, src, p, r0, r1, NoVectorSpan);
-    }
-  });
+  ForRows(pool, src.height, [&](int r0, int r1) { DemosaicRows(dst, src, p, r0, r1); });
 }
 
 }  // namespace
 
 const KernelTable& BaselineKernels() {
-  static const KernelTable table{"sse2",        Demosaic,      GrayGainGeneric, HueSatGeneric,
-                                 LutGeneric,    SharpenGeneric, LuminanceGeneric};
+  static const KernelTable table{"sse2",           Demosaic,         GrayGainGeneric, HueSatGeneric, LutGeneric,
+                                 SharpenGeneric,   LuminanceGeneric, DemosaicRows,    SharpenRowsAny};
   return table;
 }
 

@@ -6,6 +6,7 @@
 // file provides <algorithm>, <cstdint>, kernels.h and row_pool.h before it opens its namespace.
 
 #define ORVANE_ALWAYS_INLINE inline __attribute__((always_inline))
+#define ORVANE_ALWAYS_INLINE_LAMBDA __attribute__((always_inline))
 
 // Columns c0 .. c1 - 1 of one interior demosaic row; `redLeft` tells whether the cell of column c0 has
 // its red sample in the left column.
@@ -324,14 +325,16 @@ void SharpenRows(const Plane& dst, const Plane& src, const SharpenParams& p, int
   }
 }
 
+inline void SharpenRowsAny(const Plane& dst, const Plane& src, const SharpenParams& p, int y0, int y1) {
+  if (src.Deep()) {
+    SharpenRows<uint16_t, int32_t>(dst, src, p, y0, y1);
+  } else {
+    SharpenRows<uint8_t, int16_t>(dst, src, p, y0, y1);
+  }
+}
+
 inline void SharpenGeneric(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool) {
-  ForRows(pool, src.height, [&](int y0, int y1) {
-    if (src.Deep()) {
-      SharpenRows<uint16_t, int32_t>(dst, src, p, y0, y1);
-    } else {
-      SharpenRows<uint8_t, int16_t>(dst, src, p, y0, y1);
-    }
-  });
+  ForRows(pool, src.height, [&](int y0, int y1) { SharpenRowsAny(dst, src, p, y0, y1); });
 }
 
 inline void LuminanceGeneric(const Plane& dst, const Plane& src, RowPool* pool) {

@@ -63,6 +63,85 @@ int LuminanceOp(const PixelOpArgs& a) {
   return 1;
 }
 
+// The demosaic and the colour filters of a whole frame as one operation, in bands of kBandRows rows: each
+// band is demosaiced, goes through hue/saturation or the table (into the scratch when the sharpness
+// follows), and the sharpness then finishes every row whose four source rows of the scratch are done,
+// while the band is still in the cache. Every row is computed by the same kernels as in the pass-by-pass
+// order, so the bytes are the same. With a pool the frame is split into one part per thread; the three
+// rows around each seam whose sharpness needs the other part's scratch are sharpened after both parts.
+constexpr int kBandRows = 16;
+
+struct FusedContext {
+  const KernelTable* kernels;
+  RowPool* pool;
+  DemosaicParams demosaic;
+  const FilterPlan* plan;
+  Plane scratch;  // the sharpness's copy (same format as the output), when plan->sharpen
+};
+
+Plane RowsOf(const Plane& p, int y0, int y1) {
+  Plane r = p;
+  r.bits = p.Row(y0);
+  r.height = y1 - y0;
+  return r;
+}
+
+int FusedFrameOp(const PixelOpArgs& a) {
+  const auto* c = static_cast<const FusedContext*>(a.arg);
+  const KernelTable& k = *c->kernels;
+  const FilterPlan& plan = *c->plan;
+  const Plane out = DstPlane(a);
+  const Plane raw = SrcPlane(a);
+  const Plane target = plan.sharpen ? c->scratch : out;
+  const int h = raw.height;
+  auto firstStage = [&](int y0, int y1) {
+    k.demosaicRows(out, raw, c->demosaic, y0, y1);
+    const Plane o = RowsOf(out, y0, y1);
+    const Plane t = RowsOf(target, y0, y1);
+    if (plan.hueSat) {
+      k.hueSat(t, o, plan.hue, nullptr);
+    } else if (plan.table) {
+      k.lut(t, o, plan.lut, nullptr);
+    } else if (plan.sharpen) {
+      for (int y = y0; y < y1; ++y) {
+        std::memcpy(target.Row(y), out.Row(y), static_cast<size_t>(out.width) * out.bytesPerPixel);
+      }
+    }
+  };
+  auto part = [&](int begin, int end) {
+    const bool first = begin == 0;
+    const bool last = end == h;
+    int next = begin + (first ? 0 : 2);    // next row to sharpen; rows above wait for the part before
+    const int stop = end - (last ? 0 : 1);  // rows from here on wait for the part after
+    for (int y0 = begin; y0 < end; y0 += kBandRows) {
+      const int y1 = std::min(y0 + kBandRows, end);
+      firstStage(y0, y1);
+      if (!plan.sharpen) continue;
+      // Row y reads the scratch rows y - 2 .. y + 1 (the last rows of the image are copies).
+      const int ready = std::min(last && y1 == end ? end : y1 - 1, stop);
+      if (ready > next) {
+        k.sharpenRows(out, c->scratch, plan.sharpenParams, next, ready);
+        next = ready;
+      }
+    }
+  };
+  const int threads = c->pool != nullptr ? c->pool->Threads() : 1;
+  const int parts = std::max(1, std::min(threads, h / (2 * kBandRows)));
+  auto begin = [&](int i) { return static_cast<int>(static_cast<int64_t>(h) * i / parts); };
+  if (parts == 1) {
+    part(0, h);
+    return 1;
+  }
+  // One index per thread: the pool splits `parts` rows into one row per worker.
+  c->pool->Run(parts, [&](int i0, int i1) {
+    for (int i = i0; i < i1; ++i) part(begin(i), begin(i + 1));
+  });
+  if (plan.sharpen) {
+    for (int i = 1; i < parts; ++i) k.sharpenRows(out, c->scratch, plan.sharpenParams, begin(i) - 1, begin(i) + 2);
+  }
+  return 1;
+}
+
 int BitsOfMode(int colorMode) {
   static constexpr int kBits[6] = {8, 16, 24, 32, 48, 64};
   return (colorMode >= 0 && colorMode <= 5) ? kBits[colorMode] : 0;
@@ -128,7 +207,8 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
   if (mask != nullptr && s.dotFilter != 0) mask->CorrectDefects(*raw, s.offsetX, s.offsetY);
 
   const int phase = EffectivePhase(std::clamp(s.bayerPhase, 0, 3), s.mirrorV != 0, s.mirrorH != 0);
-  auto demosaic = [&](DibImage& src, DibImage& dst) {
+  // The parameters of a demosaic of `src`, after the automatic white balance when it is on.
+  auto demosaicParams = [&](DibImage& src) {
     if (s.autoWhiteBalance != 0) {
       int red = s.bayerGainRed;
       int blue = s.bayerGainBlue;
@@ -144,7 +224,9 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
       }
       if (s.whiteBalanceOnce[0] != 0 && s.whiteBalanceOnce[1] != 0) up.whiteBalanceFinished = true;
     }
-    const DemosaicParams params{phase, GainFactor(s.bayerGainRed), GainFactor(s.bayerGainBlue)};
+    return DemosaicParams{phase, GainFactor(s.bayerGainRed), GainFactor(s.bayerGainBlue)};
+  };
+  auto demosaic = [&](DibImage& src, DibImage& dst, const DemosaicParams& params) {
     PassContext ctx{kernels_, pool_.get(), &params};
     ApplyPixelOp(dst, DemosaicOp, src, nullptr, 0, 0, &ctx, 0);
   };
@@ -169,7 +251,7 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
     } else if (s.grayMode == 2 && mode == 0) {
       // Colour mode 1 would convert the 8-bit bitmap, which is not its output: nothing visible, so skipped.
       if (Fits(images.color24, w, h, 24)) {
-        demosaic(*raw, *images.color24);
+        demosaic(*raw, *images.color24, demosaicParams(*raw));
         PassContext ctx{kernels_, pool_.get(), nullptr};
         ApplyPixelOp(*raw, LuminanceOp, *images.color24, nullptr, 0, 0, &ctx, 0);
       }
@@ -181,10 +263,17 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
   const bool softV = s.mirrorV != 0 && s.hardwareMirrorV == 0;
   if (softH || softV) MirrorRaw(*raw, softH, softV, mirrorScratch_);
 
-  // 5. Demosaic.
-  if (mode >= 2) demosaic(*raw, *output);
-
-  // 6. Filters on the output.
+  // 5. Demosaic and 6. filters on the output: band by band where the kernels allow it.
+  if (mode >= 2) {
+    const DemosaicParams params = demosaicParams(*raw);
+    FilterPlan plan;
+    if (kernels_->demosaicRows != nullptr && kernels_->sharpenRows != nullptr && PlanFilters(s, *output, &plan)) {
+      FusedContext ctx{kernels_, pool_.get(), params, &plan, plan.sharpen ? PlaneOf(sharpenScratch_) : Plane{}};
+      ApplyPixelOp(*output, FusedFrameOp, *raw, nullptr, 0, 0, &ctx, 0);
+      return true;
+    }
+    demosaic(*raw, *output, params);
+  }
   ApplyFilters(s, *output);
   return true;
 }
@@ -195,56 +284,60 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
 // the sharpness writes into the scratch bitmap that the sharpness reads (it needs an unmodified copy),
 // and the brightness factor is applied by the sharpness pass as it writes. The bytes are those of the
 // passes run one after the other (the tests compare with the references chained that way).
-bool ImagePipeline::ApplyFilters(const PipelineSettings& s, DibImage& output) {
+bool ImagePipeline::PlanFilters(const PipelineSettings& s, DibImage& output, FilterPlan* plan) {
   if (!output.Valid()) return false;
   const bool deep = output.BitsPerPixel() == 16 || output.BitsPerPixel() >= 48;
   const bool colour = output.BitsPerPixel() >= 24;
-  RowPool* pool = pool_.get();
   const int hue = std::clamp(s.hue, -360, 360);
   const int saturation = std::clamp(s.saturation, -255, 255);
   const int gamma = std::clamp(s.gamma, 0, 200);
   const int contrast = std::clamp(s.contrast, -127, 127);
   const int sharpness = std::clamp(s.sharpness, 0, 30);
   const int brightness = std::clamp(s.brightness, -255, 255);
-  const bool hueSat = colour && (hue != 0 || saturation != 0);
-  const bool sharpen = sharpness != 0;
+  *plan = FilterPlan{};
+  plan->hueSat = colour && (hue != 0 || saturation != 0);
+  plan->sharpen = sharpness != 0;
   // Table passes before the sharpness (gamma, contrast), or all three when there is no sharpness.
-  const int tableBrightness = sharpen ? 0 : brightness;
-  const bool table = gamma != 100 || contrast != 0 || tableBrightness != 0;
-
-  DibImage* target = &output;
-  if (sharpen) {
+  const int tableBrightness = plan->sharpen ? 0 : brightness;
+  plan->table = gamma != 100 || contrast != 0 || tableBrightness != 0;
+  if (plan->sharpen) {
     const bool same = sharpenScratch_.Valid() && sharpenScratch_.Width() == output.Width() &&
                       sharpenScratch_.Height() == output.Height() &&
                       sharpenScratch_.BitsPerPixel() == output.BitsPerPixel();
     if (!same && !sharpenScratch_.CopyFormat(output)) return false;
-    target = &sharpenScratch_;
+    plan->sharpenParams = SharpenParams{sharpness, brightness != 0, BrightnessFactor(brightness)};
   }
-  const uint8_t* lut8 = nullptr;
-  const uint16_t* lut16 = nullptr;
-  if (table) {
+  if (plan->table) {
     if (deep) {
-      lut16 = tables_.Compose16(gamma, contrast, tableBrightness);
+      plan->lut.lut16 = tables_.Compose16(gamma, contrast, tableBrightness);
     } else {
-      lut8 = tables_.Compose8(gamma, contrast, tableBrightness);
+      plan->lut.lut8 = tables_.Compose8(gamma, contrast, tableBrightness);
     }
   }
-  if (hueSat) {
-    HueSatParams params = MakeHueSatParams(hue, saturation, tables_.Saturation(saturation));
-    params.post8 = lut8;
-    params.post16 = lut16;
-    PassContext ctx{kernels_, pool, &params};
+  if (plan->hueSat) {
+    plan->hue = MakeHueSatParams(hue, saturation, tables_.Saturation(saturation));
+    plan->hue.post8 = plan->lut.lut8;
+    plan->hue.post16 = plan->lut.lut16;
+  }
+  return true;
+}
+
+bool ImagePipeline::ApplyFilters(const PipelineSettings& s, DibImage& output) {
+  FilterPlan plan;
+  if (!PlanFilters(s, output, &plan)) return false;
+  RowPool* pool = pool_.get();
+  DibImage* target = plan.sharpen ? &sharpenScratch_ : &output;
+  if (plan.hueSat) {
+    PassContext ctx{kernels_, pool, &plan.hue};
     ApplyPixelOp(*target, HueSatOp, output, nullptr, 0, 0, &ctx, 0);
-  } else if (table) {
-    const LutParams params{lut8, lut16};
-    PassContext ctx{kernels_, pool, &params};
+  } else if (plan.table) {
+    PassContext ctx{kernels_, pool, &plan.lut};
     ApplyPixelOp(*target, LutOp, output, nullptr, 0, 0, &ctx, 0);
-  } else if (sharpen) {
+  } else if (plan.sharpen) {
     std::memcpy(target->Bits(), output.Bits(), output.SizeBytes());
   }
-  if (sharpen) {
-    const SharpenParams params{sharpness, brightness != 0, BrightnessFactor(brightness)};
-    PassContext ctx{kernels_, pool, &params};
+  if (plan.sharpen) {
+    PassContext ctx{kernels_, pool, &plan.sharpenParams};
     ApplyPixelOp(output, SharpenOp, sharpenScratch_, nullptr, 0, 0, &ctx, 0);
   }
   return true;

@@ -72,6 +72,18 @@ struct PipelineImages {
   DibImage* Output(int colorMode) const;
 };
 
+// The colour filters of one frame as kernel parameters (the tables belong to the pipeline): hue and
+// saturation (with the per-value table after it folded in), else the table alone, then the sharpness
+// (with the brightness factor folded in).
+struct FilterPlan {
+  bool hueSat = false;
+  bool table = false;
+  bool sharpen = false;
+  HueSatParams hue;
+  LutParams lut;
+  SharpenParams sharpenParams;
+};
+
 // Which settings dialog should show new values.
 enum class DialogRefresh { kImage, kAnalogGain, kAnalogExposure };
 
@@ -96,6 +108,10 @@ class ImagePipeline {
   const KernelTable& Kernels() const { return *kernels_; }
 
  private:
+  // The filters' parameters for `settings` on `output`; creates the sharpness's scratch bitmap when the
+  // geometry changed. False when the output is invalid or the scratch cannot be had.
+  bool PlanFilters(const PipelineSettings& settings, DibImage& output, FilterPlan* plan);
+
   const KernelTable* kernels_;
   std::unique_ptr<RowPool> pool_;
   FilterTables tables_;

@@ -106,6 +106,11 @@ struct KernelTable {
   void (*sharpen)(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool);
   // dst: 8-bit gray; src: 24-bit colour of the same size. Y = (30 R + 59 G + 11 B) / 100.
   void (*luminance)(const Plane& dst, const Plane& src, RowPool* pool);
+  // Rows r0 .. r1 - 1 of demosaic and sharpen over the whole planes (reading the rows around them as the
+  // whole-image pass does), on the calling thread: the pipeline runs a frame in bands of rows with them,
+  // so that each band goes through every pass while it is in the cache. Null where a set has none.
+  void (*demosaicRows)(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1);
+  void (*sharpenRows)(const Plane& dst, const Plane& src, const SharpenParams& p, int r0, int r1);
 };
 
 const KernelTable& ReferenceKernels();

@@ -235,7 +235,8 @@ void Luminance(const Plane& dst, const Plane& src, RowPool*) {
 }  // namespace
 
 const KernelTable& ReferenceKernels() {
-  static const KernelTable table{"reference", Demosaic, GrayGain, HueSat, Lut, Sharpen, Luminance};
+  static const KernelTable table{"reference", Demosaic, GrayGain, HueSat, Lut, Sharpen, Luminance, nullptr,
+                                 nullptr};
   return table;
 }
 
