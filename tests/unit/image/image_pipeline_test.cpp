@@ -57,28 +57,81 @@ void ReferenceFilters(const PipelineSettings& s, DibImage& out) {
   if (s.brightness != 0) BrightnessReference(PlaneOf(out), s.brightness);
 }
 
+// A frame runs in bands of rows, split between threads from 64 rows on, with the sharpness lagging
+// behind the demosaic: every size, thread count and kernel set gives the references' bytes.
 TEST(ImagePipeline, ColourModesEqualTheChainedReferences) {
-  for (int mode = 2; mode <= 5; ++mode) {
-    for (bool filters : {false, true}) {
-      PipelineSettings s = filters ? AllFiltersOn(mode) : PipelineSettings{};
-      s.colorMode = mode;
-      s.bayerPhase = mode & 3;
-      s.bayerGainGreen = 400;  // stored for the dialogs, never applied
-      Frame frame(37, 21);
-      DibImage* raw = frame.Images().Raw(mode);
-      test::FillRandom(*raw, static_cast<uint32_t>(mode), 0.05);
-      DibImage expected;
-      ASSERT_TRUE(expected.CopyFormat(*frame.Images().Output(mode)));
-      ReferenceKernels().demosaic(PlaneOf(expected), PlaneOf(*raw),
-                                  {s.bayerPhase, GainFactor(s.bayerGainRed), GainFactor(s.bayerGainBlue)}, nullptr);
-      ReferenceFilters(s, expected);
-      for (int threads : {1, 2}) {
-        Frame run(37, 21);
-        test::CopyPixels(*run.Images().Raw(mode), *raw);
-        ImagePipeline pipeline(threads);
-        ASSERT_TRUE(pipeline.Run(s, run.Images(), nullptr, nullptr, nullptr));
-        EXPECT_TRUE(test::SamePixels(expected, *run.Images().Output(mode)))
-            << "mode " << mode << " filters " << filters << " threads " << threads;
+  struct Size {
+    int width, height;
+  };
+  const Size sizes[] = {{37, 21}, {101, 67}, {600, 131}};
+  enum { kNone, kAll, kSharpness, kSharpnessBrightness };
+  for (Size size : sizes) {
+    for (int mode = 2; mode <= 5; ++mode) {
+      for (int filters : {kNone, kAll, kSharpness, kSharpnessBrightness}) {
+        PipelineSettings s = filters == kAll ? AllFiltersOn(mode) : PipelineSettings{};
+        if (filters == kSharpness || filters == kSharpnessBrightness) s.sharpness = 25;
+        if (filters == kSharpnessBrightness) s.brightness = -45;
+        s.colorMode = mode;
+        s.bayerPhase = mode & 3;
+        s.bayerGainGreen = 400;  // stored for the dialogs, never applied
+        Frame frame(size.width, size.height);
+        DibImage* raw = frame.Images().Raw(mode);
+        test::FillRandom(*raw, static_cast<uint32_t>(mode * 7 + filters), 0.05);
+        DibImage expected;
+        ASSERT_TRUE(expected.CopyFormat(*frame.Images().Output(mode)));
+        ReferenceKernels().demosaic(PlaneOf(expected), PlaneOf(*raw),
+                                    {s.bayerPhase, GainFactor(s.bayerGainRed), GainFactor(s.bayerGainBlue)}, nullptr);
+        ReferenceFilters(s, expected);
+        for (const KernelTable* kernels : {&ActiveKernels(), &BaselineKernels()}) {
+          for (int threads : {1, 2, 3}) {
+            Frame run(size.width, size.height);
+            test::CopyPixels(*run.Images().Raw(mode), *raw);
+            ImagePipeline pipeline(threads, kernels);
+            ASSERT_TRUE(pipeline.Run(s, run.Images(), nullptr, nullptr, nullptr));
+            EXPECT_TRUE(test::SamePixels(expected, *run.Images().Output(mode)))
+                << size.width << " x " << size.height << " mode " << mode << " filters " << filters << " threads "
+                << threads << (kernels == &BaselineKernels() ? " baseline" : " active");
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(ImagePipeline, AFullColourFrameWithEveryFilterEqualsTheChainedReferences) {
+  PipelineSettings s = AllFiltersOn(2);
+  Frame frame(4000, 3000);
+  test::FillRandom(frame.raw8, 99, 0.05);
+  DibImage expected;
+  ASSERT_TRUE(expected.CopyFormat(frame.c24));
+  ReferenceKernels().demosaic(PlaneOf(expected), PlaneOf(frame.raw8),
+                              {s.bayerPhase, GainFactor(s.bayerGainRed), GainFactor(s.bayerGainBlue)}, nullptr);
+  ReferenceFilters(s, expected);
+  ImagePipeline pipeline(2);
+  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
+  EXPECT_TRUE(test::SamePixels(expected, frame.c24));
+}
+
+// Sharpness and brightness run fused in one pass where fixed point reproduces the brightness
+// exactly, and apart otherwise: either way every brightness gives the references' bytes.
+TEST(ImagePipeline, SharpnessWithEveryBrightnessEqualsTheReferences) {
+  for (int bits : {8, 24}) {
+    DibImage source;
+    ASSERT_TRUE(source.Create(45, 7, bits));
+    test::FillRandom(source, 7u + static_cast<uint32_t>(bits), 0.05);
+    for (const KernelTable* kernels : {&ActiveKernels(), &BaselineKernels()}) {
+      ImagePipeline pipeline(1, kernels);
+      for (int brightness = -255; brightness <= 255; ++brightness) {
+        PipelineSettings s;
+        s.colorMode = bits == 8 ? 0 : 2;
+        s.sharpness = 25;
+        s.brightness = brightness;
+        DibImage expected, actual;
+        test::CopyPixels(expected, source);
+        test::CopyPixels(actual, source);
+        ReferenceFilters(s, expected);
+        ASSERT_TRUE(pipeline.ApplyFilters(s, actual));
+        ASSERT_TRUE(test::SamePixels(expected, actual)) << bits << " bits, brightness " << brightness;
       }
     }
   }
