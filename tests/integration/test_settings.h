@@ -20,3 +20,4 @@ inline void UseFreshSettingsStore() {
   if (mkdtemp(dir.data()) != nullptr) setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
 #endif
 }
+

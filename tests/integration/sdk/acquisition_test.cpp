@@ -13,20 +13,11 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "test_camera.h"
 #include "test_settings.h"
 #include "test_window.h"
 
 namespace {
-
-// One virtual camera for the whole program, chosen before the first handle exists.
-const bool kOneVirtualCamera = [] {
-#ifdef _WIN32
-  _putenv_s("ORVANE_SIM_CAMERAS", "1");
-#else
-  setenv("ORVANE_SIM_CAMERAS", "1", 1);
-#endif
-  return true;
-}();
 
 int32_t ReadShared(const int32_t& field) { return std::atomic_ref<const int32_t>(field).load(); }
 unsigned char* ReadShared(unsigned char* const& field) { return std::atomic_ref<unsigned char* const>(field).load(); }

@@ -22,19 +22,11 @@
 #endif
 
 #include "OrvaneSdk.h"
+#include "test_camera.h"
 #include "test_settings.h"
 #include "test_window.h"
 
 namespace {
-
-const bool kOneVirtualCamera = [] {
-#ifdef _WIN32
-  _putenv_s("ORVANE_SIM_CAMERAS", "1");
-#else
-  setenv("ORVANE_SIM_CAMERAS", "1", 1);
-#endif
-  return true;
-}();
 
 // Sanitised builds run several times slower: a gigabyte recording, and a recorder that keeps the
 // camera's pace, are left to the plain build.

@@ -9,19 +9,11 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "test_camera.h"
 #include "test_settings.h"
 #include "test_window.h"
 
 namespace {
-
-const bool kOneVirtualCamera = [] {
-#ifdef _WIN32
-  _putenv_s("ORVANE_SIM_CAMERAS", "1");
-#else
-  setenv("ORVANE_SIM_CAMERAS", "1", 1);
-#endif
-  return true;
-}();
 
 // Seconds of load; ORVANE_STRESS_SECONDS shortens or lengthens the run.
 int StressSeconds() {

@@ -9,14 +9,10 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "test_camera.h"
 #include "test_settings.h"
 
 namespace {
-
-const bool kOneVirtualCamera = [] {
-  _putenv_s("ORVANE_SIM_CAMERAS", "1");
-  return true;
-}();
 
 // The SDK's preview window: a child of `parent`, or a top-level window of this thread when null.
 HWND FindPreviewWindow(HWND parent) {
