@@ -34,16 +34,6 @@ void PreviewWindow::Destroy() {
   clientWidth_ = clientHeight_ = 0;
 }
 
-bool PreviewWindow::Exists() const {
-  std::lock_guard lock(mutex_);
-  return window_ != nullptr;
-}
-
-std::string PreviewWindow::ClassName() const {
-  std::lock_guard lock(mutex_);
-  return className_;
-}
-
 bool PreviewWindow::DrawableSize(int* width, int* height) const {
   std::lock_guard lock(mutex_);
   if (window_ == nullptr || clientWidth_ <= 0 || clientHeight_ <= 0) return false;

@@ -70,23 +70,6 @@ void SharedMemory::Remove(const std::string& name) {
   unlink(("/dev/shm/" + name + ".users").c_str());
 }
 
-SharedMemory::SharedMemory(SharedMemory&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
-      handle_(std::exchange(other.handle_, nullptr)), usersFd_(std::exchange(other.usersFd_, -1)) {}
-
-SharedMemory& SharedMemory::operator=(SharedMemory&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    handle_ = std::exchange(other.handle_, nullptr);
-    usersFd_ = std::exchange(other.usersFd_, -1);
-  }
-  return *this;
-}
-
-SharedMemory::~SharedMemory() { Reset(); }
-
 void SharedMemory::Reset() {
   if (data_ != nullptr) munmap(data_, size_);
   if (usersFd_ >= 0) close(usersFd_);
@@ -109,20 +92,6 @@ void NamedLock::Remove(const std::string& name) {
   if (name.empty() || name.find('/') != std::string::npos) return;
   unlink(("/dev/shm/" + name).c_str());
 }
-
-NamedLock::NamedLock(NamedLock&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), fd_(std::exchange(other.fd_, -1)) {}
-
-NamedLock& NamedLock::operator=(NamedLock&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    handle_ = std::exchange(other.handle_, nullptr);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-NamedLock::~NamedLock() { Reset(); }
 
 void NamedLock::Reset() {
   if (fd_ >= 0) close(fd_);

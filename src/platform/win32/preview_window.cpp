@@ -76,16 +76,6 @@ void PreviewWindow::Destroy() {
   className_.clear();
 }
 
-bool PreviewWindow::Exists() const {
-  std::lock_guard lock(mutex_);
-  return window_ != nullptr;
-}
-
-std::string PreviewWindow::ClassName() const {
-  std::lock_guard lock(mutex_);
-  return className_;
-}
-
 bool PreviewWindow::DrawableSize(int* width, int* height) const {
   std::lock_guard lock(mutex_);
   if (window_ == nullptr || windowDc_ == nullptr || !IsWindowVisible(window_)) return false;

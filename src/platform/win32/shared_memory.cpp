@@ -32,22 +32,6 @@ std::optional<SharedMemory> SharedMemory::OpenOrCreate(const std::string& name, 
 
 void SharedMemory::Remove(const std::string&) {}
 
-SharedMemory::SharedMemory(SharedMemory&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
-      handle_(std::exchange(other.handle_, nullptr)), usersFd_(std::exchange(other.usersFd_, -1)) {}
-
-SharedMemory& SharedMemory::operator=(SharedMemory&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
-}
-
-SharedMemory::~SharedMemory() { Reset(); }
-
 void SharedMemory::Reset() {
   if (data_ != nullptr) UnmapViewOfFile(data_);
   if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
@@ -66,20 +50,6 @@ std::optional<NamedLock> NamedLock::Open(const std::string& name) {
 }
 
 void NamedLock::Remove(const std::string&) {}
-
-NamedLock::NamedLock(NamedLock&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), fd_(std::exchange(other.fd_, -1)) {}
-
-NamedLock& NamedLock::operator=(NamedLock&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    handle_ = std::exchange(other.handle_, nullptr);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-NamedLock::~NamedLock() { Reset(); }
 
 void NamedLock::Reset() {
   if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
