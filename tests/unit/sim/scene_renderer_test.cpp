@@ -45,44 +45,6 @@ TEST(SceneRenderer, ColourFilterReadsBlueGreenGreenRedAtTheWindowOrigin) {
   EXPECT_TRUE(RenderFrame(Window(0, 4, 1, 0, 0))->empty());
 }
 
-TEST(SceneRenderer, SubSamplingCoversTwiceTheArea) {
-  RenderSettings s = Window(6, 4, 2, 2000, 1700);
-  s.subSampled = true;
-  const FrameBytes f = RenderFrame(s);
-  EXPECT_EQ(Pixel(f, s, 5, 3), SceneSample(2010, 1706, kRed));
-  EXPECT_EQ(Pixel(f, s, 4, 2), SceneSample(2008, 1704, kBlue));
-}
-
-TEST(SceneRenderer, VerticalMirrorReversesTheWindowRows) {
-  const RenderSettings s = Window(4, 10, 2, 400, 1700);  // colour ramp: green changes from line to line
-  RenderSettings m = s;
-  m.mirrorV = true;
-  const FrameBytes plain = RenderFrame(s);
-  const FrameBytes mirrored = RenderFrame(m);
-  for (int r = 0; r < s.height; ++r) {
-    // Green sits at odd columns of even rows and even columns of odd rows.
-    const int gm = (r % 2 == 0) ? 1 : 0;
-    const int gp = ((s.height - 1 - r) % 2 == 0) ? 1 : 0;
-    EXPECT_EQ(Pixel(mirrored, m, gm, r), Pixel(plain, s, gp, s.height - 1 - r)) << r;
-  }
-  EXPECT_NE(Pixel(plain, s, 1, 0), Pixel(plain, s, 0, 9));
-}
-
-TEST(SceneRenderer, BrightnessScalesAndSaturates) {
-  const RenderSettings s = Window(8, 2, 2, 1000, 1300);  // gray ramp at about a quarter of full scale
-  RenderSettings twice = s;
-  twice.brightness = 2.0;
-  RenderSettings huge = s;
-  huge.brightness = 100.0;
-  const FrameBytes a = RenderFrame(s);
-  const FrameBytes b = RenderFrame(twice);
-  const FrameBytes c = RenderFrame(huge);
-  for (int x = 0; x < 8; ++x) {
-    EXPECT_NEAR(Pixel(b, s, x, 0), 2 * Pixel(a, s, x, 0), 1);
-    EXPECT_EQ(Pixel(c, s, x, 0), 65535);
-  }
-}
-
 TEST(SceneRenderer, NoiseIsSeededAndHasTheRequestedSpread) {
   const RenderSettings s = Window(200, 100, 1, 1800, 1300);
   RenderSettings n = s;

@@ -57,8 +57,7 @@ TEST_F(ControllerBulk, TimedOutReadReturnsOnlyAfterTheDriverReleasedTheBuffer) {
   const auto aborts = recorder_.Log(IoCode::kAbortPipe);
   ASSERT_FALSE(aborts.empty());
   EXPECT_EQ(aborts[0].in, std::vector<uint8_t>{0x81});
-  // Arming now finds no stale request to fill: the header is ready at once. The bulk record carries
-  // only the endpoint.
+  // Arming now finds no stale request to fill. The bulk record carries only the endpoint.
   recorder_.Clear();
   ASSERT_TRUE(cam_->ArmedBulkRead(handle.get(), buffer.data(), 64, kEndpointFrames, &count));
   EXPECT_EQ(count, 64u);
@@ -87,6 +86,13 @@ TEST_F(ControllerBulk, RefusalsSendNothing) {
   uint64_t length = 0;
   EXPECT_FALSE(cam_->ReadImage(nullptr, &length, 100));
   EXPECT_FALSE(cam_->ReadMemory(0, nullptr, 4096, 8192));
+  // A payload larger than the buffer is refused before reading.
+  std::vector<uint8_t> storage;
+  FrameTransferRequest request = Request(storage);
+  ASSERT_TRUE(cam_->ReadFrameHeader(&request));
+  request.bufferSize = request.PayloadLength() - 1;
+  recorder_.Clear();
+  EXPECT_FALSE(cam_->ReadFrameData(&request, 3000));
   // Without the staging buffer (Close frees it) no bulk request is sent.
   ASSERT_TRUE(cam_->Close());
   EXPECT_FALSE(cam_->DirectBulkTransfer(handle.get(), buffer.data(), 64, kEndpointFrames, &count, 10));
@@ -95,7 +101,7 @@ TEST_F(ControllerBulk, RefusalsSendNothing) {
   EXPECT_TRUE(recorder_.Log(IoCode::kBufferedBulkTransfer).empty());
 }
 
-TEST_F(ControllerBulk, HeaderRetriesWithTheRegister108PulseAndRecovers) {
+TEST_F(ControllerBulk, HeaderRetriesWithTheRegister108PulseThenGivesUp) {
   camera().FailHeaders(3);
   std::vector<uint8_t> storage;
   FrameTransferRequest request = Request(storage);
@@ -118,16 +124,12 @@ TEST_F(ControllerBulk, HeaderRetriesWithTheRegister108PulseAndRecovers) {
   EXPECT_EQ(recorder_.ControlRecords(), expected);
   EXPECT_EQ(recorder_.Log(IoCode::kDirectBulkTransfer).size(), 4u);
   EXPECT_EQ(request.PayloadLength(), 4000u * 3000u);
-}
-
-TEST_F(ControllerBulk, HeaderGivesUpAfter15AttemptsAndArmsASixteenthTime) {
+  // After 15 failed attempts it gives up, arming a sixteenth time.
   camera().FailHeaders(1000);
-  std::vector<uint8_t> storage;
-  FrameTransferRequest request = Request(storage);
+  recorder_.Clear();
   EXPECT_FALSE(cam_->ReadFrameHeader(&request));
-  const auto counters = camera().counters();
-  EXPECT_EQ(counters.armRequests, 16u);
-  EXPECT_EQ(counters.frameRestartPulses, 15u);
+  EXPECT_EQ(camera().counters().armRequests, 4u + 16u);
+  EXPECT_EQ(camera().counters().frameRestartPulses, 3u + 15u);
   EXPECT_EQ(recorder_.Log(IoCode::kDirectBulkTransfer).size(), 15u);
 }
 
@@ -147,7 +149,9 @@ struct DepthCase {
   uint32_t bytesPerPixel;
 };
 
-TEST_F(ControllerBulk, Streams100FullResolutionFramesIn8And16Bits) {
+// Frame content over many frames is checked by the device integration tests; here the header words and
+// the payload pieces.
+TEST_F(ControllerBulk, FullResolutionFrameIn8And16BitsHeaderWordsAndPieces) {
   camera().SetHeaderStatusWords(7, -2, 0x1234);
   for (const DepthCase depth : {DepthCase{1, 1}, DepthCase{2, 2}}) {
     SCOPED_TRACE(depth.bytesPerPixel);
@@ -155,61 +159,29 @@ TEST_F(ControllerBulk, Streams100FullResolutionFramesIn8And16Bits) {
     std::vector<uint8_t> storage;
     FrameTransferRequest request = Request(storage);
     const uint32_t expectedLength = 4000u * 3000u * depth.bytesPerPixel;
-    std::vector<uint8_t> first;
     const uint32_t startCounter = camera().FrameCounter();
-    for (int frame = 1; frame <= 100; ++frame) {
-      ASSERT_TRUE(cam_->ReadFrameHeader(&request)) << frame;
-      ASSERT_EQ(request.PayloadLength(), expectedLength);
-      EXPECT_EQ(request.headerWord32, startCounter + static_cast<uint32_t>(frame));
-      EXPECT_EQ(request.FrameCounter(), static_cast<uint8_t>(startCounter + frame));
-      EXPECT_EQ(request.StatusWord(0), 7);
-      EXPECT_EQ(request.StatusWord(1), static_cast<int32_t>(request.headerWord32));
-      EXPECT_EQ(request.StatusWord(2), -2);
-      EXPECT_EQ(request.StatusWord(3), 0x1234);
-      ASSERT_TRUE(cam_->ReadFrameData(&request, 3000)) << frame;
-      if (frame == 1) {
-        first.assign(storage.begin(), storage.begin() + expectedLength);
-        const auto payload = camera().LastFramePayload();
-        ASSERT_TRUE(payload);
-        ASSERT_EQ(payload->size(), expectedLength);
-        EXPECT_EQ(std::memcmp(payload->data(), first.data(), expectedLength), 0);
-      }
-    }
-    EXPECT_EQ(std::memcmp(first.data(), storage.data(), expectedLength), 0) << "static scene: identical frames";
-    uint8_t counter = 0;
-    ASSERT_TRUE(cam_->FpgaReadByte(8, &counter));
-    EXPECT_EQ(counter, static_cast<uint8_t>(startCounter + 100));
+    recorder_.Clear();
+    ASSERT_TRUE(cam_->ReadFrameHeader(&request));
+    ASSERT_EQ(request.PayloadLength(), expectedLength);
+    EXPECT_EQ(request.headerWord32, startCounter + 1);
+    EXPECT_EQ(request.FrameCounter(), static_cast<uint8_t>(startCounter + 1));
+    EXPECT_EQ(request.StatusWord(0), 7);
+    EXPECT_EQ(request.StatusWord(1), static_cast<int32_t>(request.headerWord32));
+    EXPECT_EQ(request.StatusWord(2), -2);
+    EXPECT_EQ(request.StatusWord(3), 0x1234);
+    ASSERT_TRUE(cam_->ReadFrameData(&request, 3000));
+    const auto payload = camera().LastFramePayload();
+    ASSERT_TRUE(payload);
+    ASSERT_EQ(payload->size(), expectedLength);
+    EXPECT_EQ(std::memcmp(payload->data(), storage.data(), expectedLength), 0);
+    // 512 KiB pieces and a remainder after the 64-byte header.
+    const auto bulk = recorder_.Log(IoCode::kDirectBulkTransfer);
+    const uint32_t full = expectedLength / 0x80000u;
+    ASSERT_EQ(bulk.size(), 2u + full);
+    EXPECT_EQ(bulk[0].outLength, 64u);
+    for (uint32_t i = 1; i <= full; ++i) EXPECT_EQ(bulk[i].outLength, 0x80000u);
+    EXPECT_EQ(bulk[full + 1].outLength, expectedLength % 0x80000u);
   }
-  const auto counters = camera().counters();
-  EXPECT_EQ(counters.framesCompleted, 200u);
-  EXPECT_EQ(counters.renders, 2u) << "rendered once per format, not per frame";
-  // Payload pieces: 22 full 512 KiB pieces + a remainder for 12,000,000 bytes.
-  const auto bulk = recorder_.Log(IoCode::kDirectBulkTransfer);
-  ASSERT_GE(bulk.size(), 24u);
-  EXPECT_EQ(bulk[0].outLength, 64u);
-  for (int i = 1; i <= 22; ++i) EXPECT_EQ(bulk[i].outLength, 0x80000u);
-  EXPECT_EQ(bulk[23].outLength, 12000000u % 0x80000u);
-}
-
-TEST_F(ControllerBulk, WindowFromTheFpgaRegistersSelectsTheFrame) {
-  // 500 x 400 sub-sampled window at (16, 8), 16 bits per pixel.
-  const std::vector<std::pair<uint8_t, uint8_t>> writes = {
-      {0x40, 400 & 0xFF}, {0x41, 400 >> 8}, {0x44, 500 & 0xFF}, {0x45, 500 >> 8}, {0x48, 8 + 14},
-      {0x49, 0},          {0x4C, 16 + 32},  {0x4D, 0},          {0x2E, 0},        {0x3C, 2}};
-  for (auto [r, v] : writes) ASSERT_TRUE(cam_->FpgaWriteByte(r, v));
-  const auto format = camera().CurrentFormat();
-  EXPECT_EQ(format.render.width, 500);
-  EXPECT_EQ(format.render.height, 400);
-  EXPECT_EQ(format.render.originX, 16);
-  EXPECT_EQ(format.render.originY, 8);
-  EXPECT_TRUE(format.render.subSampled);
-  std::vector<uint8_t> storage;
-  FrameTransferRequest request = Request(storage);
-  ASSERT_TRUE(cam_->ReadFrameHeader(&request));
-  ASSERT_EQ(request.PayloadLength(), 500u * 400u * 2u);
-  ASSERT_TRUE(cam_->ReadFrameData(&request, 3000));
-  const auto reference = sim::RenderFrame(format.render);
-  EXPECT_EQ(std::memcmp(reference->data(), storage.data(), reference->size()), 0);
 }
 
 TEST_F(ControllerBulk, PayloadFaultsFailTheFrameAndStreamingRecovers) {
@@ -236,16 +208,6 @@ TEST_F(ControllerBulk, PayloadFaultsFailTheFrameAndStreamingRecovers) {
     ASSERT_TRUE(cam_->ReadFrameHeader(&request));
     EXPECT_TRUE(cam_->ReadFrameData(&request, 3000));
   }
-}
-
-TEST_F(ControllerBulk, PayloadLargerThanTheBufferIsRefusedBeforeReading) {
-  std::vector<uint8_t> storage;
-  FrameTransferRequest request = Request(storage);
-  ASSERT_TRUE(cam_->ReadFrameHeader(&request));
-  request.bufferSize = request.PayloadLength() - 1;
-  recorder_.Clear();
-  EXPECT_FALSE(cam_->ReadFrameData(&request, 3000));
-  EXPECT_TRUE(recorder_.Log(IoCode::kDirectBulkTransfer).empty());
 }
 
 TEST_F(ControllerBulk, AbortOrUnplugFromAnotherThreadEndsAPendingRead) {
@@ -304,8 +266,6 @@ TEST_F(ControllerBulk, BufferedReadsGoThroughTheStagingBufferAndTimeOutClean) {
   EXPECT_EQ(LoadU32(log[0].in.data() + record::kBufferLength), 0x80000u);
 }
 
-// ---- FPGA memory and image reads ----
-
 struct MemoryCase {
   uint64_t length;
   std::vector<uint32_t> pieces;
@@ -348,7 +308,7 @@ TEST_F(ControllerBulk, MemoryReadSizesAndPieces) {
   }
 }
 
-TEST_F(ControllerBulk, MemoryWriteThenReadRoundTrips) {
+TEST_F(ControllerBulk, MemoryWriteReadsBackAndLimitsAreKept) {
   std::vector<uint8_t> data(8192);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 1);
   ASSERT_TRUE(cam_->WriteMemory(0x123000, data.data(), 5000, data.size()));
@@ -359,9 +319,7 @@ TEST_F(ControllerBulk, MemoryWriteThenReadRoundTrips) {
   std::vector<uint8_t> back(8192);
   ASSERT_TRUE(cam_->ReadMemory(0x123000, back.data(), 8191, back.size()));
   EXPECT_EQ(back, data);
-}
-
-TEST_F(ControllerBulk, MemoryTransferLimits) {
+  recorder_.Clear();
   std::vector<uint8_t> small(4096);
   EXPECT_TRUE(cam_->ReadMemory(0, small.data(), 0xFFFFF000ull, small.size())) << "moves nothing";
   EXPECT_TRUE(cam_->WriteMemory(0, small.data(), 0x100000000ull, small.size()));
@@ -403,17 +361,13 @@ TEST_F(ControllerBulk, ImageReadRoundsUpTo16KiBAndReadsIn4MiBPieces) {
   }
 }
 
-TEST_F(ControllerBulk, AuxiliaryFrameComesFromEndpoint83) {
+TEST_F(ControllerBulk, AuxiliaryFrameComesFromEndpoint83AndMustFit) {
   std::vector<uint8_t> storage;
   FrameTransferRequest request = Request(storage);
   ASSERT_TRUE(cam_->ReadFrameAux(&request));
-  const auto format = camera().CurrentFormat();
-  const auto reference = sim::RenderFrame(format.render);
-  EXPECT_EQ(std::memcmp(reference->data(), storage.data(), reference->size()), 0);
   const auto bulk = recorder_.Log(IoCode::kDirectBulkTransfer);
   ASSERT_EQ(bulk.size(), 1u);
   EXPECT_EQ(bulk[0].in[record::kEndpoint], 0x83);
-  EXPECT_EQ(camera().counters().armRequests, 1u);
   request.frameSize = request.bufferSize + 1;
   EXPECT_FALSE(cam_->ReadFrameAux(&request));
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -14,29 +13,22 @@ namespace {
 using testing::Options;
 using testing::ScopedSectionName;
 
-TEST(DeviceTable, TwoCamerasOfOneProductGetOrdinals0And1AndNothingElseOpens) {
+TEST(DeviceTable, OrdinalsCountCamerasOfOneProductAndBadIndicesAreRefused) {
   ScopedSectionName section;
   sim::VirtualBus bus(2);
   COrvCy3Cam cam(Options(bus, section.name()));
-  ASSERT_TRUE(cam.IsAttached());
   EXPECT_EQ(cam.EnumerateDevices(), 2);
+  EXPECT_EQ(cam.EnumerateDevices(), 2) << "enumerating again adds nothing";
   for (int i = 0; i < 2; ++i) {
-    auto entry = cam.GetDeviceEntry(i);
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->vendorId, 0x04B4);
-    EXPECT_EQ(entry->productId, 0x31F0);
-    EXPECT_EQ(entry->ordinal, i);
-    EXPECT_EQ(entry->devicePath, bus.Camera(i).path());
-    EXPECT_TRUE(cam.IsDeviceOpenable(i));
+    EXPECT_EQ(cam.GetDeviceEntry(i)->ordinal, i);
+    EXPECT_EQ(cam.GetDeviceEntry(i)->devicePath, bus.Camera(i).path());
   }
-  EXPECT_FALSE(cam.GetDeviceEntry(2));
   for (int i : {2, 31, 32, -1}) {
+    EXPECT_FALSE(cam.GetDeviceEntry(i)) << i;
     EXPECT_FALSE(cam.IsDeviceOpenable(i)) << i;
     EXPECT_FALSE(cam.SelectDevice(i)) << i;
     EXPECT_EQ(cam.OpenDeviceHandle(i, true), nullptr) << i;
   }
-  // Enumerating again adds nothing.
-  EXPECT_EQ(cam.EnumerateDevices(), 2);
 }
 
 TEST(DeviceTable, ReplugKeepsTheNumberOfItsPathAndANewPathGetsTheNext) {
@@ -95,28 +87,7 @@ TEST(DeviceTable, DeviceNameOfThisCameraFailsAndLeavesTheTextAlone) {
   EXPECT_FALSE(cam.GetDeviceName(5, text, sizeof(text)));
 }
 
-TEST(DeviceTable, ControllersShareTheTableAndTheLastDetachEmptiesIt) {
-  ScopedSectionName section;
-  sim::VirtualBus bus(3);
-  {
-    COrvCy3Cam first(Options(bus, section.name()));
-    bus.Camera(0).Unplug();
-    ASSERT_EQ(first.EnumerateDevices(), 2);
-    COrvCy3Cam second(Options(bus, section.name()));
-    EXPECT_EQ(second.DeviceCount(), 2);
-    EXPECT_EQ(second.GetDeviceEntry(0)->devicePath, bus.Camera(1).path());
-    bus.Camera(0).Replug();
-    EXPECT_EQ(second.EnumerateDevices(), 3);
-    EXPECT_EQ(first.GetDeviceEntry(2)->devicePath, bus.Camera(0).path());
-  }
-  auto table = DeviceTable::Attach(section.name());
-  ASSERT_TRUE(table);
-  EXPECT_EQ(table->AttachCount(), 1);
-  EXPECT_EQ(table->DeviceCount(), 0);
-}
-
-// Writes raw bytes into the section as another (faulty) process might have left it. The returned
-// mapping keeps the section in use; a section nobody uses starts afresh on its next open.
+// The returned mapping keeps the section in use; a section nobody uses starts afresh on its next open.
 platform::SharedMemory Damage(const std::string& name, size_t offset, const std::vector<uint8_t>& bytes) {
   auto section = platform::SharedMemory::OpenOrCreate(name, kSectionSize, nullptr);
   if (!section) {
@@ -159,47 +130,9 @@ TEST(DeviceTable, DamagedSectionIsRebuiltOnAttach) {
   }
 }
 
-TEST(DeviceTable, GarbageSectionsNeverBreakAttachOrEnumeration) {
-  sim::VirtualBus bus(3);
-  std::mt19937_64 next(0x2545F4914F6CDD1Dull);  // seeded: the same 200 sections every run
-  for (int round = 0; round < 200; ++round) {
-    SCOPED_TRACE(round);
-    ScopedSectionName section;
-    std::vector<uint8_t> garbage(kSectionSize);
-    for (auto& b : garbage) b = static_cast<uint8_t>(next());
-    // Some rounds keep the counts plausible so that the entries themselves are exercised.
-    if (round % 2 == 0) {
-      const uint8_t count = static_cast<uint8_t>(next() % 33);
-      garbage[kSectionAttachCount] = 1;
-      std::fill(garbage.begin() + 1, garbage.begin() + 4, 0);
-      garbage[kSectionDeviceCount] = count;
-      std::fill(garbage.begin() + kSectionDeviceCount + 1, garbage.end(), 0);
-      for (int e = 0; e < kMaxDevices; ++e) {
-        garbage[kSectionEntries + e * kDeviceEntrySize + 8 + (next() % kDevicePathSize)] = 0;
-      }
-    }
-    const platform::SharedMemory damaged = Damage(section.name(), 0, garbage);
-    COrvCy3Cam cam(Options(bus, section.name()));
-    const int before = cam.DeviceCount();
-    ASSERT_GE(before, 0);
-    ASSERT_LE(before, 32);
-    const int after = cam.EnumerateDevices();
-    EXPECT_GE(after, before);
-    EXPECT_LE(after, 32);
-    for (int i = 0; i < after; ++i) {
-      const auto entry = cam.GetDeviceEntry(i);
-      ASSERT_TRUE(entry);
-      EXPECT_LT(entry->devicePath.size(), kDevicePathSize);
-    }
-    EXPECT_FALSE(cam.GetDeviceEntry(after));
-  }
-}
-
 TEST(DeviceTable, ASectionWhoseUsersAreGoneStartsAfresh) {
-  // A process that died attached leaves a count behind; with no user left the section starts empty,
-  // as a Windows section ends with its last handle.
+  // A process that died attached leaves a count behind; a Windows section ends with its last handle.
   ScopedSectionName section;
-  sim::VirtualBus bus(2);
   {
     platform::SharedMemory stale = Damage(section.name(), kSectionAttachCount, {5, 0, 0, 0});
     Damage(section.name(), kSectionDeviceCount, {2, 0, 0, 0});

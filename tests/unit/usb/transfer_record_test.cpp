@@ -35,16 +35,6 @@ TEST(TransferRecord, MemoryHeaderIsMagicVersionAddressAndLength) {
   EXPECT_EQ(std::string(reinterpret_cast<char*>(h), 4), "KU3W");
 }
 
-TEST(TransferRecord, NonZeroStatusWordMeansFailure) {
-  uint8_t rec[kTransferRecordSize] = {};
-  EXPECT_FALSE(RecordFailed(rec));
-  rec[record::kDriverStatus + 3] = 0x80;
-  EXPECT_TRUE(RecordFailed(rec));
-  rec[record::kDriverStatus + 3] = 0;
-  rec[record::kUsbStatus] = 1;
-  EXPECT_TRUE(RecordFailed(rec));
-}
-
 struct PathCase {
   std::string path;
   uint16_t vendor;

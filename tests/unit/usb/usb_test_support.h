@@ -1,5 +1,5 @@
-// Test support for the controller layer: a recording wrapper around a driver backend (it captures
-// every request that reaches the seam), a private shared section per test and controller options.
+// A recording wrapper around a driver backend, a private shared section per test, and the two-process
+// device table tests shared by the POSIX and Win32 programs.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -25,8 +25,8 @@ namespace orvane::usb::testing {
 struct RecordedIo {
   IoCode code;
   bool overlapped = false;
-  std::vector<uint8_t> in;       // input buffer as submitted
-  std::vector<uint8_t> outSent;  // first 64 bytes of the output buffer of a transfer to endpoint 0x01
+  std::vector<uint8_t> in;
+  std::vector<uint8_t> outSent;  // first 64 bytes sent to endpoint 0x01
   uint32_t outLength = 0;
 };
 
@@ -40,7 +40,6 @@ class RecordingDriver final : public DriverBackend {
   std::unique_ptr<DeviceHandle> Open(const std::string& path, bool overlapped, uint32_t* error) override {
     auto handle = inner_.Open(path, overlapped, error);
     if (!handle) return nullptr;
-    ++opens;
     return std::make_unique<Handle>(*this, std::move(handle));
   }
 
@@ -55,7 +54,6 @@ class RecordingDriver final : public DriverBackend {
     }
     return out;
   }
-  // Control transfers as submitted (102 bytes each).
   std::vector<std::vector<uint8_t>> ControlRecords() const {
     std::vector<std::vector<uint8_t>> out;
     for (auto& r : Log(IoCode::kControlTransfer)) out.push_back(r.in);
@@ -67,7 +65,6 @@ class RecordingDriver final : public DriverBackend {
   }
   // When >= 0, synchronous control transfers report this many bytes returned.
   std::atomic<int> controlBytesOverride{-1};
-  std::atomic<int> opens{0};
 
  private:
   class Handle final : public DeviceHandle {
@@ -102,11 +99,9 @@ class RecordingDriver final : public DriverBackend {
   std::vector<RecordedIo> log_;  // guarded by mutex_
 };
 
-// A section name of its own for each test, removed afterwards.
 class ScopedSectionName {
  public:
   ScopedSectionName() {
-    // Unique across the test processes that run at the same time on this machine.
     static const uint64_t run = std::random_device{}() * 0x100000000ull + std::random_device{}();
     static std::atomic<int> counter{0};
     name_ = "R3O5-Test-" + std::to_string(run) + "-" + std::to_string(counter++);
@@ -123,7 +118,6 @@ class ScopedSectionName {
   std::string name_;
 };
 
-// A 102-byte control request record as the controller submits it, data stage included.
 inline std::vector<uint8_t> ControlRecord(uint8_t type, uint8_t request, uint16_t value, uint16_t index,
                                           const std::vector<uint8_t>& data = {}) {
   std::vector<uint8_t> rec(kControlRequestSize);
@@ -139,7 +133,6 @@ inline ControllerOptions Options(DriverBackend& driver, const std::string& secti
   return o;
 }
 
-// Waits (generously) until `predicate` holds; false when it never does.
 template <typename P>
 bool Eventually(P predicate) {
   for (int i = 0; i < 20000; ++i) {
@@ -149,9 +142,8 @@ bool Eventually(P predicate) {
   return predicate();
 }
 
-// The two-process tests, shared by the POSIX and Win32 programs. `spawn(role, section)` starts this program
-// again running only RunDeviceTableChildRole(role, section) and answers a function that waits for the
-// child and gives its exit code (an empty function when the start failed).
+// `spawn(role, section)` starts this program again running only RunDeviceTableChildRole and answers a
+// function giving the child's exit code (empty when the start failed).
 using SpawnChild = std::function<std::function<int()>(const std::string& role, const std::string& section)>;
 
 inline void RunDeviceTableChildRole(const std::string& role, const std::string& section) {
