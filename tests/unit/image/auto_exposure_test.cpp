@@ -56,42 +56,30 @@ TEST(AutoExposure, MidGraySceneChangesNothingAndSixteenBitIsMeasuredByItsHighByt
   }
 }
 
-TEST(AutoExposure, BrightSceneScalesExposureByAQuarter) {
+TEST(AutoExposure, ScalesWithinTheFloorsAndLimits) {
   FakeExposure fake;
-  Uniform img(8, 250);
-  const AutoExposureResult r = RunAutoExposure(img, AutoIrisMode::kExposure, fake);
+  Uniform bright(8, 250), dark(8, 10);  // d = 0.24999999999999992 and 1.1 + 4 × 0.1 = 1.5
+  const AutoExposureResult r = RunAutoExposure(bright, AutoIrisMode::kExposure, fake);
   EXPECT_TRUE(r.changed);
   EXPECT_EQ(fake.exposure, 249);  // (int)(1000 × 0.24999999999999992)
   EXPECT_EQ(r.value, 249);
-}
-
-TEST(AutoExposure, GainModeFloorsAndLimits) {
-  FakeExposure fake;
+  fake.exposure = 2;
+  fake.exposureMin = 0;
+  RunAutoExposure(bright, AutoIrisMode::kExposure, fake);
+  EXPECT_EQ(fake.exposure, 1);  // at least one
+  fake.exposure = 60000;
+  fake.exposureMax = 100000;
+  RunAutoExposure(dark, AutoIrisMode::kExposure, fake);
+  EXPECT_EQ(fake.exposure, 65535);  // saturates at 16 bits
   fake.gain = 1;  // below the floor of 4
-  Uniform dark(8, 10);  // d = 1.1 + 4 × 0.1 = 1.5
   RunAutoExposure(dark, AutoIrisMode::kGain, fake);
   EXPECT_EQ(fake.gain, 6);
   fake.gain = 60;
   RunAutoExposure(dark, AutoIrisMode::kGain, fake);
   EXPECT_EQ(fake.gain, 64);  // limited to the maximum
-  Uniform bright(8, 250);
   fake.gainMin = 20;
   RunAutoExposure(bright, AutoIrisMode::kGain, fake);
   EXPECT_EQ(fake.gain, 20);
-}
-
-TEST(AutoExposure, ExposureModeKeepsAtLeastOneAndSaturatesAt16Bits) {
-  FakeExposure fake;
-  fake.exposure = 2;
-  fake.exposureMin = 0;
-  Uniform bright(8, 250);
-  RunAutoExposure(bright, AutoIrisMode::kExposure, fake);
-  EXPECT_EQ(fake.exposure, 1);
-  fake.exposure = 60000;
-  fake.exposureMax = 100000;
-  Uniform dark(8, 10);
-  RunAutoExposure(dark, AutoIrisMode::kExposure, fake);
-  EXPECT_EQ(fake.exposure, 65535);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,50 +19,36 @@ namespace {
 constexpr int kW = DefectMask::kWidth;
 constexpr int kH = DefectMask::kHeight;
 
-std::string TempPath(const char* name) { return ::testing::TempDir() + "orvane_mask_" + name; }
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
-  in.seekg(0);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
-}
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 using test::Fill;
 using test::Get;
 using test::Set;
 
+std::string TempPath(const char* name) { return ::testing::TempDir() + "orvane_mask_" + name; }
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 TEST(DefectMask, NothingIsAllocatedBeforeFirstUseAndEverythingReadsZero) {
   DefectMask mask;
-  EXPECT_FALSE(mask.Allocated());
   EXPECT_EQ(mask.Reference8(0), nullptr);
-  DibImage frame;
+  DibImage frame, before;
   ASSERT_TRUE(frame.Create(16, 8, 8));
   test::FillRandom(frame, 1);
-  DibImage before;
   test::CopyPixels(before, frame);
   mask.CorrectShading(frame, 0, 0);
   EXPECT_TRUE(test::SamePixels(frame, before));
   EXPECT_FALSE(mask.Allocated());
-
   const std::string path = TempPath("zero");
   ASSERT_EQ(mask.Save(path.c_str()), MaskStatus::kOk);
   const std::vector<uint8_t> bytes = ReadFile(path);
   ASSERT_EQ(bytes.size(), 72000040u);
   EXPECT_EQ(0, std::memcmp(bytes.data(), "KAVRIN MASK1000", 16));
-  static const uint8_t zeros[4096] = {};
-  for (size_t i = 40; i < bytes.size(); i += sizeof(zeros)) {
-    ASSERT_EQ(0, std::memcmp(bytes.data() + i, zeros, std::min(sizeof(zeros), bytes.size() - i))) << i;
-  }
+  EXPECT_TRUE(std::all_of(bytes.begin() + 40, bytes.end(), [](uint8_t b) { return b == 0; }));
   std::remove(path.c_str());
 }
 
-TEST(DefectMask, SavedFileHasTheExactLayoutAndLoadsBackBitIdentically) {
+TEST(DefectMask, SavedFileHasTheExactLayoutAndFaultyFilesLeaveTheLoadedReferences) {
   DefectMask mask;
   DibImage frame8, frame16;
   ASSERT_TRUE(frame8.Create(kW, kH, 8));
@@ -74,13 +61,10 @@ TEST(DefectMask, SavedFileHasTheExactLayoutAndLoadsBackBitIdentically) {
   ASSERT_EQ(mask.Save(path.c_str()), MaskStatus::kOk);
   const std::vector<uint8_t> bytes = ReadFile(path);
   ASSERT_EQ(bytes.size(), 72000040u);
-  const uint32_t* fields = reinterpret_cast<const uint32_t*>(bytes.data() + 16);
-  EXPECT_EQ(fields[0], 4000u);
-  EXPECT_EQ(fields[1], 3000u);
-  EXPECT_EQ(fields[2], 12000000u);
-  EXPECT_EQ(fields[3], 12000000u);
-  EXPECT_EQ(fields[4], 24000000u);
-  EXPECT_EQ(fields[5], 24000000u);
+  uint32_t fields[6];
+  std::memcpy(fields, bytes.data() + 16, sizeof fields);
+  EXPECT_EQ(std::vector<uint32_t>(fields, fields + 6),
+            (std::vector<uint32_t>{4000, 3000, 12000000, 12000000, 24000000, 24000000}));
   EXPECT_EQ(0, std::memcmp(bytes.data() + 40, frame8.Bits(), 12000000));
   EXPECT_EQ(0, std::memcmp(bytes.data() + 48000040, frame16.Bits(), 24000000));
 
@@ -94,53 +78,37 @@ TEST(DefectMask, SavedFileHasTheExactLayoutAndLoadsBackBitIdentically) {
   EXPECT_EQ(loaded.Map(16, 1)[inner], reinterpret_cast<const uint16_t*>(frame16.Bits())[inner] < 4096 ? 1 : 0);
   EXPECT_EQ(loaded.Map(8, 1)[inner], 1);  // the 8-bit bright reference is all zero: every inner pixel dead
   EXPECT_EQ(loaded.Map(8, 1)[1], 0);
-  std::remove(path.c_str());
-}
 
-TEST(DefectMask, HeaderFaultsAndShortFilesAreRefusedAndLeaveTheReferences) {
-  DefectMask source;
-  DibImage frame;
-  ASSERT_TRUE(frame.Create(kW, kH, 8));
-  Fill(frame, 7);
-  ASSERT_EQ(source.Capture(frame, 0), MaskStatus::kOk);
-  const std::string good = TempPath("good");
-  ASSERT_EQ(source.Save(good.c_str()), MaskStatus::kOk);
-  const std::vector<uint8_t> bytes = ReadFile(good);
-
-  DefectMask target;
-  ASSERT_TRUE(target.EnsureAllocated());
-  struct Fault {
+  // A refused file, even one failing part-way through the blocks, replaces nothing.
+  constexpr struct {
     const char* what;
     size_t offset;  // byte to change, or the length to cut the file to
     uint8_t value;
     bool truncate;
-  };
-  constexpr Fault kFaults[] = {{"magic", 0, 'X', false},        {"magic terminator", 15, 'Z', false},
-                               {"width 3999", 16, 0x9F, false}, {"height", 20, 0xB9, false},
-                               {"dark8 size", 24, 1, false},    {"bright8 size", 28, 1, false},
-                               {"dark16 size", 32, 1, false},   {"bright16 size", 39, 2, false},
-                               {"short header", 39, 0, true},   {"short block", 60000000, 0, true}};
+  } kFaults[] = {{"magic", 0, 'X', false},        {"magic terminator", 15, 'Z', false},
+                 {"width 3999", 16, 0x9F, false}, {"height", 20, 0xB9, false},
+                 {"dark8 size", 24, 1, false},    {"bright8 size", 28, 1, false},
+                 {"dark16 size", 32, 1, false},   {"bright16 size", 39, 2, false},
+                 {"short header", 39, 0, true},   {"short block", 60000000, 0, true}};
   const std::string bad = TempPath("bad");
-  for (const Fault& f : kFaults) {
+  for (const auto& f : kFaults) {
     // A header fault is refused before any block is read: the header and a little data suffice.
     std::vector<uint8_t> copy(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(f.truncate ? f.offset : 4096));
     if (!f.truncate) copy[f.offset] = f.value;
-    WriteFile(bad, copy);
-    EXPECT_EQ(target.Load(bad.c_str()), MaskStatus::kFileFormat) << f.what;
-    EXPECT_EQ(target.Reference8(0)[12345], 0) << f.what;  // untouched
+    std::ofstream(bad, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(copy.data()), static_cast<std::streamsize>(copy.size()));
+    EXPECT_EQ(loaded.Load(bad.c_str()), MaskStatus::kFileFormat) << f.what;
+    ASSERT_EQ(0, std::memcmp(loaded.Reference8(0), frame8.Bits(), 12000000)) << f.what;
+    ASSERT_EQ(0, std::memcmp(loaded.Reference16(1), frame16.Bits(), 24000000)) << f.what;
   }
-  EXPECT_EQ(target.Load(TempPath("missing").c_str()), MaskStatus::kFileOpen);
-  EXPECT_EQ(target.Save("/nonexistent-dir/mask.bin"), MaskStatus::kFileOpen);
-  std::remove(good.c_str());
-  std::remove(bad.c_str());
-}
-
-TEST(DefectMask, SaveReportsAShortWrite) {
-  DefectMask mask;
+  EXPECT_EQ(loaded.Load(TempPath("missing").c_str()), MaskStatus::kFileOpen);
+  EXPECT_EQ(loaded.Save("/nonexistent-dir/mask.bin"), MaskStatus::kFileOpen);
   if (std::FILE* full = std::fopen("/dev/full", "wb")) {
     std::fclose(full);
-    EXPECT_EQ(mask.Save("/dev/full"), MaskStatus::kFileWrite);
+    EXPECT_EQ(loaded.Save("/dev/full"), MaskStatus::kFileWrite);
   }
+  std::remove(path.c_str());
+  std::remove(bad.c_str());
 }
 
 TEST(DefectMask, CaptureCopiesOnlyAFullSizeFrame) {
@@ -178,12 +146,10 @@ TEST(DefectMask, ShadingNormalisesBetweenDarkAndBright) {
     Set(frame, 10, 11, w);
     Set(frame, 1, 1, d);  // inside the two-pixel border of a full frame: untouched
     mask.CorrectShading(frame, 0, 0);
-    const int max = bits == 8 ? 255 : 65535;
     EXPECT_EQ(Get(frame, 10, 10), 0);
-    EXPECT_EQ(Get(frame, 10, 11), max);
+    EXPECT_EQ(Get(frame, 10, 11), bits == 8 ? 255 : 65535);
     EXPECT_EQ(Get(frame, 20, 20), bits == 8 ? (100 * 256) / 200 : static_cast<int>((27500LL * 65536) / 55000));
     EXPECT_EQ(Get(frame, 1, 1), d);
-
     // A cropped frame has no border and reads the references at its offset.
     DibImage crop;
     ASSERT_TRUE(crop.Create(8, 4, bits));
@@ -195,7 +161,7 @@ TEST(DefectMask, ShadingNormalisesBetweenDarkAndBright) {
   }
 }
 
-TEST(DefectMask, DotFilterReplacesOutliersByTheMeanOfTheNearestUnmarkedNeighbours) {
+TEST(DefectMask, DotFilterReplacesOutliersAndHotPixelsByTheNearestUnmarkedNeighbours) {
   for (int bits : {8, 16}) {
     const int scale = bits == 8 ? 1 : 16;
     DefectMask mask;
@@ -214,24 +180,18 @@ TEST(DefectMask, DotFilterReplacesOutliersByTheMeanOfTheNearestUnmarkedNeighbour
     EXPECT_EQ(Get(frame, 0, 5), 250 * scale);
     EXPECT_EQ(Get(frame, 3, 4), 96 * scale);
   }
-}
-
-TEST(DefectMask, DotFilterUsesTheHotMapAndSkipsMarkedNeighbours) {
   DefectMask mask;
-  DibImage dark;
+  DibImage dark, frame;
   ASSERT_TRUE(dark.Create(kW, kH, 8));
   Set(dark, 5, 5, 255);  // hot pixel and its right-hand neighbour
   Set(dark, 5, 6, 255);
   ASSERT_EQ(mask.Capture(dark, 0), MaskStatus::kOk);
-  DibImage frame;
   ASSERT_TRUE(frame.Create(10, 10, 8));
   Fill(frame, 50);
   for (auto [y, x, v] : {std::tuple{5, 4, 40}, {5, 7, 70}, {4, 5, 60}, {6, 6, 30}}) Set(frame, y, x, v);
   mask.CorrectDefects(frame, 0, 0);
-  // (5,5): left 40, right skips the marked (5,6) to 70, up 60, down 50.
-  EXPECT_EQ(Get(frame, 5, 5), (40 + 70 + 60 + 50) / 4);
-  // (5,6): left skips (5,5) to 40, right 70, up 50, down 30.
-  EXPECT_EQ(Get(frame, 5, 6), (40 + 70 + 50 + 30) / 4);
+  EXPECT_EQ(Get(frame, 5, 5), (40 + 70 + 60 + 50) / 4);  // right skips the marked (5,6) to 70
+  EXPECT_EQ(Get(frame, 5, 6), (40 + 70 + 50 + 30) / 4);  // left skips (5,5) to 40
 }
 
 }  // namespace

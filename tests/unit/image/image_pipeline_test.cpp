@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <tuple>
 #include <vector>
 
 #include "image/raw_conversion.h"
@@ -164,23 +165,20 @@ TEST(ImagePipeline, EveryCombinationOfFiltersEqualsTheChainedReferences) {
   }
 }
 
-TEST(ImagePipeline, SoftwareMirrorAndEffectivePhase) {
+TEST(ImagePipeline, MirrorsAndBalancesChangeTheDemosaicPhaseAndGains) {
   // Vertical mirror not done by the device: rows reversed in software and phase 2 read as 3.
-  Frame frame(14, 10);
+  Frame frame(14, 10), hw(14, 10);
   test::FillRandom(frame.raw8, 8);
   DibImage mirrored, scratch, expected;
   test::CopyPixels(mirrored, frame.raw8);
   ASSERT_TRUE(MirrorRaw(mirrored, false, true, scratch));
   ASSERT_TRUE(expected.Create(14, 10, 24));
   ReferenceKernels().demosaic(PlaneOf(expected), PlaneOf(mirrored), {3, 128, 128}, nullptr);
-  PipelineSettings s;
-  s.colorMode = 2;
-  s.mirrorV = 1;
+  PipelineSettings s{.colorMode = 2, .mirrorV = 1};
   ImagePipeline pipeline(1);
   ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
   EXPECT_TRUE(test::SamePixels(expected, frame.c24));
   // Done by the device: the phase still changes, the rows do not move.
-  Frame hw(14, 10);
   test::CopyPixels(hw.raw8, mirrored);
   s.hardwareMirrorV = 1;
   ASSERT_TRUE(pipeline.Run(s, hw.Images(), nullptr, nullptr, nullptr));
@@ -189,31 +187,21 @@ TEST(ImagePipeline, SoftwareMirrorAndEffectivePhase) {
   EXPECT_EQ(EffectivePhase(2, true, false), 3);
   EXPECT_EQ(EffectivePhase(0, false, true), 2);
   EXPECT_EQ(EffectivePhase(1, true, true), 2);
-}
 
-TEST(ImagePipeline, OneShotWhiteBalanceReportsGainsAndFinishes) {
-  Frame frame(8, 8);
+  // One-shot white balance: measured, reported, finished, and already applied to this frame.
   std::memset(frame.raw8.Bits(), 90, frame.raw8.SizeBytes());
-  PipelineSettings s;
-  s.colorMode = 2;
-  s.bayerGainRed = 300;
-  s.bayerGainBlue = 10;
-  s.autoWhiteBalance = 1;
-  s.whiteBalanceOnce[0] = s.whiteBalanceOnce[1] = 1;
+  PipelineSettings wb{.colorMode = 2, .bayerGainRed = 300, .bayerGainBlue = 10, .autoWhiteBalance = 1};
+  wb.whiteBalanceOnce[0] = wb.whiteBalanceOnce[1] = 1;
   int refreshes = 0;
-  ImagePipeline pipeline(1);
   pipeline.SetRefreshHook([&](DialogRefresh which, int) { refreshes += which == DialogRefresh::kImage; });
   PipelineUpdates up;
-  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, &up));
-  EXPECT_TRUE(up.whiteBalanceMeasured);
-  EXPECT_TRUE(up.whiteBalanceFinished);
-  EXPECT_EQ(up.bayerGainRed, 100);
-  EXPECT_EQ(up.bayerGainGreen, 100);
-  EXPECT_EQ(up.bayerGainBlue, 100);
+  ASSERT_TRUE(pipeline.Run(wb, frame.Images(), nullptr, nullptr, &up));
+  EXPECT_TRUE(up.whiteBalanceMeasured && up.whiteBalanceFinished);
+  EXPECT_EQ(std::tuple(up.bayerGainRed, up.bayerGainGreen, up.bayerGainBlue), std::tuple(100, 100, 100));
   EXPECT_EQ(refreshes, 1);
-  EXPECT_EQ(frame.c24.Row(4)[3 * 4 + 2], 90);  // this frame already used the new gains
-  s.whiteBalanceOnce[1] = 0;  // continuous: measured, not finished
-  ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, &up));
+  EXPECT_EQ(frame.c24.Row(4)[3 * 4 + 2], 90);
+  wb.whiteBalanceOnce[1] = 0;  // continuous: measured, not finished
+  ASSERT_TRUE(pipeline.Run(wb, frame.Images(), nullptr, nullptr, &up));
   EXPECT_TRUE(up.whiteBalanceMeasured);
   EXPECT_FALSE(up.whiteBalanceFinished);
 }
@@ -222,21 +210,17 @@ TEST(ImagePipeline, GrayModes) {
   // Gray mode 1 with the stored defaults (all 128) is skipped; changing one value runs it with every offset.
   Frame frame(10, 6);
   test::FillRandom(frame.raw8, 12);
-  DibImage original;
+  DibImage original, expected;
   test::CopyPixels(original, frame.raw8);
-  PipelineSettings s;
-  s.colorMode = 0;
-  s.grayMode = 1;
+  PipelineSettings s{.colorMode = 0, .grayMode = 1};
   ImagePipeline pipeline(1);
   ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
   EXPECT_TRUE(test::SamePixels(frame.raw8, original));
   s.grayGain[kGrayB] = 127;
   ASSERT_TRUE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
-  DibImage expected;
   test::CopyPixels(expected, original);
   ReferenceKernels().grayGain(PlaneOf(expected), MakeGrayGainParams(s.grayGain, s.grayOffset, 2, 8), nullptr);
   EXPECT_TRUE(test::SamePixels(frame.raw8, expected));
-
   // Automatic gray balance: measured once, reported, request consumed by the caller.
   s.autoGrayBalance = 1;
   PipelineUpdates up;
@@ -249,29 +233,21 @@ TEST(ImagePipeline, GrayModes) {
   test::FillRandom(lum.raw8, 13);
   DibImage colour, gray;
   ASSERT_TRUE(colour.Create(12, 8, 24));
-  ReferenceKernels().demosaic(PlaneOf(colour), PlaneOf(lum.raw8), {2, 128, 128}, nullptr);
   ASSERT_TRUE(gray.Create(12, 8, 8));
+  ReferenceKernels().demosaic(PlaneOf(colour), PlaneOf(lum.raw8), {2, 128, 128}, nullptr);
   ReferenceKernels().luminance(PlaneOf(gray), PlaneOf(colour), nullptr);
-  PipelineSettings g;
-  g.grayMode = 2;
-  ASSERT_TRUE(pipeline.Run(g, lum.Images(), nullptr, nullptr, nullptr));
+  ASSERT_TRUE(pipeline.Run(PipelineSettings{.grayMode = 2}, lum.Images(), nullptr, nullptr, nullptr));
   EXPECT_TRUE(test::SamePixels(lum.raw8, gray));
   const uint8_t* px = colour.Row(3) + 3 * 5;
   EXPECT_EQ(gray.Row(3)[5], (30 * px[2] + 59 * px[1] + 11 * px[0]) / 100);
-}
 
-TEST(ImagePipeline, RefusesImagesThatDoNotFitTheMode) {
-  Frame frame(8, 8);
+  // Images that do not fit the mode, and unknown modes, are refused.
   DibImage small;
   ASSERT_TRUE(small.Create(4, 8, 24));
   PipelineImages images = frame.Images();
   images.color24 = &small;
-  PipelineSettings s;
-  s.colorMode = 2;
-  ImagePipeline pipeline(1);
-  EXPECT_FALSE(pipeline.Run(s, images, nullptr, nullptr, nullptr));
-  s.colorMode = 9;
-  EXPECT_FALSE(pipeline.Run(s, frame.Images(), nullptr, nullptr, nullptr));
+  EXPECT_FALSE(pipeline.Run(PipelineSettings{.colorMode = 2}, images, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(pipeline.Run(PipelineSettings{.colorMode = 9}, frame.Images(), nullptr, nullptr, nullptr));
 }
 
 TEST(ImagePipeline, FramesAllocateNothingOnceTheGeometryIsSet) {

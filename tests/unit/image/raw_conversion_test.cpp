@@ -67,7 +67,7 @@ TEST(RegionMean, IntegerMeanClippedAndZeroWhenEmpty) {
   EXPECT_EQ(RegionMean(img, {5, 0, 9, 2}), 0);
 }
 
-TEST(Display, ExactSizeIsShownFlippedOtherSizesScaledNearestFromMirroredRows) {
+TEST(Display, ExactSizeIsShownFlippedOtherSizesAndGrayScaledNearestFromMirroredRows) {
   DibImage output, reduced, display;
   ASSERT_TRUE(output.Create(4, 2, 48));
   for (int y = 0; y < 2; ++y) {
@@ -93,13 +93,11 @@ TEST(Display, ExactSizeIsShownFlippedOtherSizesScaledNearestFromMirroredRows) {
   for (int y = 0; y < 4; ++y) {
     for (int x = 0; x < 2; ++x) EXPECT_EQ(display.Row(y)[3 * x], 10 * (1 - y / 2) + 2 * x) << x << "," << y;
   }
-}
-
-TEST(Display, SixteenBitGrayIsAlwaysScaledToEightBitsWithGrayTable) {
-  DibImage output, reduced, display;
-  ASSERT_TRUE(output.Create(3, 3, 16));
-  test::Set(output, 2, 0, 0xC0FF);
-  DisplayFrame frame = PrepareDisplay(output, 1, 3, 3, reduced, display);
+  // 16-bit gray is always scaled, to 8 bits with a gray table.
+  DibImage gray16;
+  ASSERT_TRUE(gray16.Create(3, 3, 16));
+  test::Set(gray16, 2, 0, 0xC0FF);
+  DisplayFrame frame = PrepareDisplay(gray16, 1, 3, 3, reduced, display);
   ASSERT_EQ(frame.image, &display);
   EXPECT_EQ(display.BitsPerPixel(), 8);
   EXPECT_EQ(display.Row(0)[0], 0xC0);  // bottom source row shown in memory row 0
