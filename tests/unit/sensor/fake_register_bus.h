@@ -56,7 +56,6 @@ class FakeRegisterBus : public CControllerBase {
     return out;
   }
 
-  uint8_t SensorRegister(uint16_t address) const { return Locked([&] { return Read(sensor_, address, 0); }); }
   void SetSensorRegister(uint16_t address, uint8_t value) { Locked([&] { sensor_[address] = value; }); }
   uint8_t FpgaRegister(uint8_t reg) const { return Locked([&] { return fpga_[reg]; }); }
   void SetFpgaRegister(uint8_t reg, uint8_t value) { Locked([&] { fpga_[reg] = value; }); }

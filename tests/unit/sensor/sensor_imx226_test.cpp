@@ -34,6 +34,7 @@ TEST_F(Imx226Test, WindowAndBitDepthSequences) {
                                 {0x4C, 64},   {0x4D, 0},    {0x2E, 1}};
   EXPECT_THAT(bus.FpgaWrites(), ElementsAreArray(full));
   EXPECT_THAT(bus.SensorWrites(), ElementsAre(SW{0x0003, 0x11}, SW{0x0004, 0x00}, SW{0x0005, 0x07}, SW{0x00B6, 0x47}));
+  EXPECT_EQ(bus.Ops().front().kind, BusOp::Kind::kFpgaWrite);
   EXPECT_EQ(bus.Ops().back().kind, BusOp::Kind::kI2cWrite);
   EXPECT_THAT(slept, ElementsAre(100u));
   bus.ClearOps();
