@@ -1,8 +1,6 @@
-// A small fake of the USB controller below the device object: a device table, the bring-up records,
-// and frames whose size follows the FPGA geometry registers the device programmed (line length 0x44/0x45,
-// height 0x40/0x41, pixel format 0x3C). Payload bytes are a pattern of the frame number, so a test can
-// tell frames apart and detect torn ones. Faults: failed headers or payloads, short payloads, unplug,
-// payloads that block until the pipe is aborted.
+// A fake of the USB controller below the device object. Frames follow the FPGA geometry the device
+// programmed (0x44/0x45 line length, 0x40/0x41 height, 0x3C pixel format); payload bytes are a pattern of
+// the frame number, so torn frames show. Faults: failed or short transfers, unplug, blocking payloads.
 #pragma once
 
 #include <condition_variable>
@@ -30,12 +28,10 @@ class FakeCamera : public CameraController {
     bus_.SetFpgaRegister(0x3C, 1);
   }
 
-  // Byte `i` of frame `n`; 16-bit frames use the same bytes.
   static uint8_t PatternByte(uint32_t frame, size_t i) { return static_cast<uint8_t>(frame * 7 + i * 13 + (i >> 9)); }
 
   FakeRegisterBus& Bus() { return bus_; }
 
-  // --- fault injection (thread-safe) ---
   void FailHeaders(int n) { Locked([&] { failHeaders_ = n; }); }
   void FailPayloads(int n) { Locked([&] { failPayloads_ = n; }); }
   void ShortPayloads(int n) { Locked([&] { shortPayloads_ = n; }); }
@@ -52,7 +48,6 @@ class FakeCamera : public CameraController {
     return cv_.wait_for(lock, std::chrono::seconds(30), [this] { return blockedNow_; });
   }
 
-  // Bytes of one frame as programmed in the FPGA.
   uint32_t ProgrammedFrameSize() {
     const uint32_t width = bus_.FpgaRegister(0x44) | bus_.FpgaRegister(0x45) << 8;
     const uint32_t height = bus_.FpgaRegister(0x40) | bus_.FpgaRegister(0x41) << 8;
@@ -78,21 +73,9 @@ class FakeCamera : public CameraController {
     record[52] = gpio25Wired_;
     return true;
   }
-  bool ReadControllerStatus(uint8_t record[kInfoRecordSize]) override {
-    std::memset(record, 0x5A, kInfoRecordSize);
-    return true;
-  }
-  bool GetLinkSpeed(uint32_t* speed) override {
-    *speed = 4;
-    return true;
-  }
-  bool OpenDataChannel() override {
-    return Locked([&] {
-      if (unplugged_) return false;
-      channelOpen_ = true;
-      return true;
-    });
-  }
+  bool ReadControllerStatus(uint8_t record[kInfoRecordSize]) override { return std::memset(record, 0, kInfoRecordSize), true; }
+  bool GetLinkSpeed(uint32_t* speed) override { return *speed = 4, true; }
+  bool OpenDataChannel() override { return Locked([&] { return channelOpen_ = !unplugged_; }); }
   void CloseDataChannel() override { Locked([&] { channelOpen_ = false; }); }
 
   bool ReadFrameHeader(FrameTransfer* t) override {
@@ -142,14 +125,8 @@ class FakeCamera : public CameraController {
     return true;
   }
 
-  bool ResetPipe(uint8_t endpoint) override {
-    Locked([&] { pipeResets_ += endpoint == 0x81 ? 1 : 0; });
-    return true;
-  }
-  bool SendStreamReset() override {
-    Locked([&] { ++streamResets_; });
-    return true;
-  }
+  bool ResetPipe(uint8_t endpoint) override { return Locked([&] { return pipeResets_ += endpoint == 0x81, true; }); }
+  bool SendStreamReset() override { return Locked([&] { return ++streamResets_, true; }); }
 
  private:
   static void PutWord(uint8_t* p, int offset, uint32_t v) {
@@ -162,7 +139,7 @@ class FakeCamera : public CameraController {
   const uint8_t gpio25Wired_;
   std::mutex mutex_;
   std::condition_variable cv_;
-  // All guarded by mutex_.
+  // All below guarded by mutex_.
   int failHeaders_ = 0;
   int failPayloads_ = 0;
   int shortPayloads_ = 0;

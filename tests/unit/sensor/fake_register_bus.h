@@ -1,6 +1,5 @@
-// A small fake of the controller's register interface: it records every I2C write and read and every
-// FPGA byte and EEPROM access in order, keeps a register file for the sensor (16-bit addresses), the FPGA
-// byte registers and the EEPROM, and fails the operations a test picks.
+// A fake of the controller's register interface: records every access in order, keeps register files for
+// the sensor, FPGA and EEPROM, and fails the operations a test picks.
 #pragma once
 
 #include <cstdint>
@@ -14,13 +13,13 @@
 struct BusOp {
   enum class Kind { kI2cWrite, kI2cRead, kFpgaWrite, kFpgaRead, kEepromWrite, kEepromRead, kGpio25 };
   Kind kind;
-  uint8_t device = 0;          // I2C device (write form) for I2C operations
-  std::vector<uint8_t> bytes;  // data written (I2C), {register, value} for FPGA writes, address (EEPROM)
+  uint8_t device = 0;
+  std::vector<uint8_t> bytes;
 };
 
 class FakeRegisterBus : public CControllerBase {
  public:
-  struct SensorWrite {  // as the driver sends it: (address, value)
+  struct SensorWrite {
     uint16_t address;
     uint8_t value;
     bool operator==(const SensorWrite&) const = default;
@@ -31,7 +30,6 @@ class FakeRegisterBus : public CControllerBase {
     bool operator==(const FpgaWrite&) const = default;
   };
 
-  // `fail` returns true to make an operation fail (it is still recorded).
   void SetFailWhen(std::function<bool(const BusOp&)> fail) { Locked([&] { failWhen_ = std::move(fail); }); }
   std::vector<BusOp> Ops() const { return Locked([&] { return ops_; }); }
   void ClearOps() { Locked([&] { ops_.clear(); }); }
@@ -41,7 +39,6 @@ class FakeRegisterBus : public CControllerBase {
     return n;
   }
 
-  // Three-byte I2C writes to the sensor, decoded as register writes.
   std::vector<SensorWrite> SensorWrites() const {
     std::vector<SensorWrite> out;
     for (const auto& op : Ops()) {
@@ -59,7 +56,6 @@ class FakeRegisterBus : public CControllerBase {
     return out;
   }
 
-  uint8_t SensorRegister(uint16_t address) const { return Locked([&] { return Read(sensor_, address, 0); }); }
   void SetSensorRegister(uint16_t address, uint8_t value) { Locked([&] { sensor_[address] = value; }); }
   uint8_t FpgaRegister(uint8_t reg) const { return Locked([&] { return fpga_[reg]; }); }
   void SetFpgaRegister(uint8_t reg, uint8_t value) { Locked([&] { fpga_[reg] = value; }); }
@@ -119,8 +115,7 @@ class FakeRegisterBus : public CControllerBase {
     return true;
   }
 
-  // Called by AbortPipe (set before the bus is shared between threads).
-  std::function<void()> onAbort;
+  std::function<void()> onAbort;  // set before the bus is shared between threads
 
  private:
   template <typename F>
@@ -132,7 +127,6 @@ class FakeRegisterBus : public CControllerBase {
     auto it = m.find(address);
     return it == m.end() ? unwritten : it->second;
   }
-  // Records the operation and answers whether it succeeds.
   bool Record(BusOp op) {
     auto fail = Locked([&] {
       ops_.push_back(op);
