@@ -43,7 +43,7 @@ TEST(SdkChain, HandleEqualToALiveOneIsDrawnAgain) {
   EXPECT_NE(chain.Lookup(first), chain.Lookup(second));
 }
 
-TEST(SdkChain, LookupAndRemove) {
+TEST(SdkChain, LookupAndRemoveWhileACallHoldsTheObject) {
   CSdkChain chain;
   auto a = std::make_shared<COrvane>();
   int ha = chain.Insert(a);
@@ -58,14 +58,11 @@ TEST(SdkChain, LookupAndRemove) {
   EXPECT_EQ(chain.Remove(ha), nullptr);
   EXPECT_EQ(chain.Lookup(hb), b);
   EXPECT_EQ(chain.Count(), 1);
-}
-
-TEST(SdkChain, RemovedObjectLivesWhileACallHoldsIt) {
-  CSdkChain chain;
-  int handle = chain.Insert(std::make_shared<COrvane>());
-  std::shared_ptr<COrvane> inCall = chain.Lookup(handle);
+  // A removed object lives while a call holds it.
+  std::shared_ptr<COrvane> inCall = chain.Lookup(hb);
   std::weak_ptr<COrvane> watch = inCall;
-  chain.Remove(handle);
+  b.reset();
+  chain.Remove(hb);
   EXPECT_FALSE(watch.expired());  // the running call still uses it
   inCall.reset();
   EXPECT_TRUE(watch.expired());   // destroyed when the last call returns

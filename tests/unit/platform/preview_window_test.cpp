@@ -9,38 +9,6 @@ using orvane::platform::PreviewPlacement;
 using orvane::platform::PreviewWindow;
 using orvane::platform::SurfaceImage;
 
-TEST(PreviewSurface, ClassNameAndClientSizeFollowThePlacement) {
-  PreviewWindow window;
-  int owner = 0;
-  PreviewPlacement topLevel;
-  topLevel.imageWidth = 640;
-  topLevel.imageHeight = 480;
-  ASSERT_TRUE(window.Create(&owner, 0x1234abcd, topLevel));
-  char expected[64];
-  std::snprintf(expected, sizeof(expected), "VideoRenderer_%08x_1234abcd",
-                static_cast<unsigned>(reinterpret_cast<uintptr_t>(&owner) & 0xFFFFFFFFu));
-  EXPECT_EQ(window.ClassName(), expected);
-  int w = 0, h = 0;
-  ASSERT_TRUE(window.DrawableSize(&w, &h));
-  EXPECT_EQ(w, 640);
-  EXPECT_EQ(h, 480);
-
-  PreviewPlacement child;
-  child.parent = reinterpret_cast<HWND>(&owner);
-  child.width = 320;
-  child.height = 200;
-  child.imageWidth = 640;
-  ASSERT_TRUE(window.Create(&owner, 1, child));
-  ASSERT_TRUE(window.DrawableSize(&w, &h));
-  EXPECT_EQ(w, 320);
-  EXPECT_EQ(h, 200);
-
-  window.Destroy();
-  EXPECT_FALSE(window.Exists());
-  EXPECT_EQ(window.ClassName(), "");
-  EXPECT_FALSE(window.DrawableSize(&w, &h));
-}
-
 TEST(PreviewSurface, FlippedBlitShowsMemoryRowZeroAtTheTop) {
   PreviewWindow window;
   PreviewPlacement placement;

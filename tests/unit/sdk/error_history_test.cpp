@@ -8,16 +8,12 @@ namespace {
 
 using orvane::sdk::ErrorHistory;
 
-TEST(ErrorHistory, PopsNewestFirstThenZeroAndRefillsFromTheTop) {
+TEST(ErrorHistory, PopsNewestFirstThenZeroAndKeepsTheTwentyNewest) {
   ErrorHistory history;
   for (int code : {9, 6, 1}) history.Push(code);
   EXPECT_EQ(history.Pop(), 1);
   history.Push(5);
   for (int code : {5, 6, 9, 0, 0}) EXPECT_EQ(history.Pop(), code);
-}
-
-TEST(ErrorHistory, KeepsTheTwentyNewest) {
-  ErrorHistory history;
   for (int code = 1; code <= 21; ++code) history.Push(code);
   for (int code = 21; code >= 2; --code) EXPECT_EQ(history.Pop(), code);
   EXPECT_EQ(history.Pop(), 0);  // code 1 fell out

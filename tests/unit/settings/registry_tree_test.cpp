@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -14,8 +13,6 @@ constexpr char kKey[] = "Software\\Kavrin\\Sdk\\Camera_00";
 RegistryTree SmallTree() {
   RegistryTree tree;
   EXPECT_TRUE(tree.CreateKey(kKey));
-  EXPECT_TRUE(tree.WriteDword(kKey, "Size", 0));
-  EXPECT_TRUE(tree.WriteDword(kKey, "WaitTime", 10));
   EXPECT_TRUE(tree.WriteDword(kKey, "Offset", -5));
   const std::vector<uint8_t> half = {0, 0, 0, 0, 0, 0, 0xe0, 0x3f};  // 0.5 as a double
   EXPECT_TRUE(tree.WriteBinary(kKey, "ExposureEx", half));
@@ -25,17 +22,11 @@ RegistryTree SmallTree() {
 }
 
 constexpr char kSmallTreeText[] =
-    "REGEDIT4\n"
-    "\n"
-    "[HKEY_CURRENT_USER\\Software]\n"
-    "\n"
-    "[HKEY_CURRENT_USER\\Software\\Kavrin]\n"
-    "\n"
-    "[HKEY_CURRENT_USER\\Software\\Kavrin\\Sdk]\n"
-    "\n"
+    "REGEDIT4\n\n"
+    "[HKEY_CURRENT_USER\\Software]\n\n"
+    "[HKEY_CURRENT_USER\\Software\\Kavrin]\n\n"
+    "[HKEY_CURRENT_USER\\Software\\Kavrin\\Sdk]\n\n"
     "[HKEY_CURRENT_USER\\Software\\Kavrin\\Sdk\\Camera_00]\n"
-    "\"Size\"=dword:00000000\n"
-    "\"WaitTime\"=dword:0000000a\n"
     "\"Offset\"=dword:fffffffb\n"
     "\"ExposureEx\"=hex:00,00,00,00,00,00,e0,3f\n"
     "\"Back\\\\slash \\\"quoted\\\"\"=dword:00000001\n"
@@ -101,38 +92,6 @@ TEST(RegistryTreeTest, DamagedTextIsRejectedWhole) {
   EXPECT_FALSE(RegistryTree::Parse(std::string(RegistryTree::kMaxTextBytes + 1, ';')).has_value());
 }
 
-// Mutated store files either fail to parse or parse into a tree whose text parses back into the
-// same tree: whatever is accepted survives being written back. (The libFuzzer target
-// registry_tree_fuzz checks the same property on its own inputs.)
-TEST(RegistryTreeTest, AcceptedMutationsOfAFileSurviveBeingWrittenBack) {
-  const std::string seed = std::string(kSmallTreeText) +
-                           "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"T\"=\"text\"\r\n"
-                           "\"Long\"=hex:01,\\\n  02\n";
-  const char pieces[] = {'\\', '"', '\n', '\r', '[', ']', '=', ',', ':', ' ', '\t', ';', 'a', '0'};
-  std::mt19937 random(20261208);
-  int accepted = 0;
-  for (int round = 0; round < 20000; ++round) {
-    std::string text = seed;
-    for (int edits = 1 + static_cast<int>(random() % 3); edits > 0; --edits) {
-      size_t at = random() % text.size();
-      switch (random() % 3) {
-        case 0: text[at] = pieces[random() % sizeof pieces]; break;
-        case 1: text.insert(at, 1, pieces[random() % sizeof pieces]); break;
-        default: text.erase(at, 1); break;
-      }
-    }
-    std::optional<RegistryTree> parsed = RegistryTree::Parse(text);
-    if (!parsed) continue;
-    ++accepted;
-    const std::string written = parsed->Serialize();
-    std::optional<RegistryTree> reparsed = RegistryTree::Parse(written);
-    ASSERT_TRUE(reparsed.has_value()) << text;
-    ASSERT_EQ(*reparsed, *parsed) << text;
-    ASSERT_EQ(reparsed->Serialize(), written) << text;
-  }
-  EXPECT_GT(accepted, 1000);  // the property was exercised, not only the rejection
-}
-
 TEST(RegistryTreeTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
   RegistryTree tree;
   ASSERT_TRUE(tree.CreateKey("Software\\Kavrin"));
@@ -141,11 +100,8 @@ TEST(RegistryTreeTest, NamesCompareWithoutCaseAndKeepTheirFirstSpelling) {
   ASSERT_TRUE(tree.WriteDword("Software\\Kavrin\\Camera_00", "COLOR", 3));
   EXPECT_EQ(tree.ReadDword("Software\\Kavrin\\CAMERA_00", "color"), 3);
   EXPECT_EQ(tree.Serialize(),
-            "REGEDIT4\n\n"
-            "[HKEY_CURRENT_USER\\Software]\n\n"
-            "[HKEY_CURRENT_USER\\Software\\Kavrin]\n\n"
-            "[HKEY_CURRENT_USER\\Software\\Kavrin\\Camera_00]\n"
-            "\"Color\"=dword:00000003\n\n");
+            "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\Kavrin]\n\n"
+            "[HKEY_CURRENT_USER\\Software\\Kavrin\\Camera_00]\n\"Color\"=dword:00000003\n\n");
 }
 
 TEST(RegistryTreeTest, RefusesInvalidPathsAndNamesAndWritesToMissingKeys) {
