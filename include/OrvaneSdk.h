@@ -61,8 +61,10 @@ extern "C" {
 /* Error codes. */
 #define ORVANE_ERR_NONE 0             /* no error (empty history) */
 #define ORVANE_ERR_NOT_NOW 1          /* no device object, conflicting acquisition mode, no image yet */
-#define ORVANE_ERR_NO_CAMERA 2        /* camera not available */
-#define ORVANE_ERR_THREAD 3           /* thread or event creation failed */
+#define ORVANE_ERR_NO_CAMERA 2        /* camera not available (absent, or open in another SDK object) */
+#define ORVANE_ERR_THREAD 3           /* thread or event creation failed; the shared camera table could not be
+                                         attached (its name taken by something else, or its lock held
+                                         by another process for over 2 s) */
 #define ORVANE_ERR_WINDOW 4           /* window creation failed, or no matching size preset */
 #define ORVANE_ERR_MEMORY 5           /* allocation failed, buffer too small, no image data */
 #define ORVANE_ERR_DEVICE_IO 6        /* device I/O failed */
@@ -176,9 +178,12 @@ ORVANE_STATIC_ASSERT(sizeof(OrvaneCameraInfo) == 56, "OrvaneCameraInfo size");
 /* ---- Instance ----------------------------------------------------------------------------- */
 
 /* Creates an SDK object; notifyWindow (may be NULL) receives ORVANE_WM_ERROR. Opens the camera when
-   exactly one is connected. Returns the handle, or 0 on failure. */
+   exactly one is connected (error 2 when another SDK object has it open). Error 3 when the table of
+   cameras shared by the processes cannot be attached: then no camera is found. Returns the handle, or
+   0 on failure. */
 ORVANE_API int ORVANE_CALL Orvane_Initialize(HWND notifyWindow);
-/* Stops everything, saves the camera's settings and destroys the object; 1, or 0 for an unknown handle. */
+/* Stops everything, saves the camera's settings and destroys the object, which frees its camera for
+   other SDK objects; 1, or 0 for an unknown handle. */
 ORVANE_API int ORVANE_CALL Orvane_Release(int handle);
 /* The library version, ORVANE_DLL_VERSION; needs no handle. */
 ORVANE_API int ORVANE_CALL Orvane_GetDllVersion(void);
@@ -196,7 +201,11 @@ ORVANE_API int ORVANE_CALL Orvane_EnumDeviceW(int handle, ORVANE_WCHAR names[10]
 ORVANE_API int ORVANE_CALL Orvane_GetDeviceName(int handle, int deviceNumber, char *name, int length);
 /* As Orvane_GetDeviceName; length in wide characters; error 12 when the name does not fit. */
 ORVANE_API int ORVANE_CALL Orvane_GetDeviceNameW(int handle, int deviceNumber, ORVANE_WCHAR *name, int length);
-/* Selects and opens camera deviceNumber, saving the previous camera's settings and loading its own. */
+/* Selects and opens camera deviceNumber, saving the previous camera's settings and loading its own.
+   A camera is open in one SDK object at a time, in this process or any other of the user: while
+   another object has it open, this call fails with error 2 and the other object's stream goes on
+   untouched (a refused object sends nothing to the camera). The camera is free again after the
+   holder's Orvane_Close or Orvane_Release, or when the holding process ends, even killed. */
 ORVANE_API int ORVANE_CALL Orvane_SetDeviceNumber(int handle, int deviceNumber);
 
 /* ---- Geometry and windows ----------------------------------------------------------------- */
@@ -223,7 +232,10 @@ ORVANE_API int ORVANE_CALL Orvane_StartPreview(int handle);
 ORVANE_API int ORVANE_CALL Orvane_StopPreview(int handle);
 /* Enters capture mode (buffers prepared for Orvane_SnapShot); error 1 during preview. */
 ORVANE_API int ORVANE_CALL Orvane_Capture(int handle);
-/* Closes the preview window and stops everything; 1. */
+/* Closes the preview window, stops everything and gives the camera up for other SDK objects; the
+   next Orvane_Preview, Orvane_CallBackPreview, Orvane_StartPreview, Orvane_Capture, Orvane_SnapShot
+   or Orvane_Record opens it again (error 2 when another object has opened it meanwhile). Until then
+   calls that reach the camera fail. 1. */
 ORVANE_API int ORVANE_CALL Orvane_Close(int handle);
 /* Takes one frame synchronously into buffer (size bytes, row order as above); errors 1, 5, 8. */
 ORVANE_API int ORVANE_CALL Orvane_SnapShot(int handle, unsigned char *buffer, int size, int rowOrder);

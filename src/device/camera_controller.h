@@ -44,6 +44,15 @@ class CameraController {
   // False for an index outside the table.
   virtual bool GetTableEntry(int index, DeviceTableEntry* entry) = 0;
 
+  // A selected camera belongs to this controller alone (SelectDevice of the register interface claims
+  // it against every other controller of every process sharing the device table). ReleaseDevice lets
+  // it go; until the next selection no request reaches any camera.
+  virtual void ReleaseDevice() = 0;
+  virtual bool HoldsDevice() = 0;
+  // False when the shared device table could not be attached (its name squatted, its lock stuck): then
+  // no camera is ever found.
+  virtual bool TableAttached() = 0;
+
   // Allocates the staging buffer and resets the device's port.
   virtual bool PrepareStreaming() = 0;
   virtual bool ReadControllerInfo(uint8_t record[kInfoRecordSize]) = 0;

@@ -21,6 +21,9 @@ class Cy3CameraController final : public CameraController {
     *entry = used ? DeviceTableEntry{used->vendorId, used->productId, used->ordinal} : DeviceTableEntry{};
     return true;
   }
+  void ReleaseDevice() override { cam_.ReleaseDevice(); }
+  bool HoldsDevice() override { return cam_.HoldsDevice(); }
+  bool TableAttached() override { return cam_.IsAttached(); }
   bool PrepareStreaming() override { return cam_.PrepareStreaming(); }
   bool ReadControllerInfo(uint8_t record[kInfoRecordSize]) override { return cam_.ReadControllerInfo(record); }
   bool ReadControllerStatus(uint8_t record[kInfoRecordSize]) override { return cam_.ReadControllerInfo2(record); }

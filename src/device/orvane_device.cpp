@@ -107,7 +107,8 @@ int COrvaneR3O5Base::CreateController(void*, const InterfaceClassGuid* guid) {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
   Close();
   controller_ = controllerFactory_ ? controllerFactory_(guid != nullptr ? *guid : kDefaultInterfaceGuid) : nullptr;
-  return controller_ ? 1 : 0;
+  // Without the shared device table the controller exists but finds no camera.
+  return controller_ && controller_->TableAttached() ? 1 : 0;
 }
 
 int COrvaneR3O5Base::InitializeDevice() {
@@ -211,7 +212,9 @@ int COrvaneR3O5Base::Open(int32_t number) {
   if (cameraType_ != kCameraTypeImx226) return 0;
   // Selecting a device closes the data channel under the streaming thread: stop it first.
   if (thread_.joinable()) StopTransfer(1);
+  // Refused while another object holds the camera; the camera open so far stays open.
   if (!controller_->Registers()->SelectDevice(index)) return 0;
+  released_ = false;
   sensor_.reset();
   sensor_ = std::make_unique<CSensorIMX226>(controller_->Registers(), kSensorI2cAddress);
   if (sleeper_) sensor_->SetSleeper(sleeper_);

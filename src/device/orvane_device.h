@@ -71,6 +71,14 @@ class COrvaneR3O5Base {
   virtual int IsLineSensor();
   virtual int32_t GetDeviceNumber();
   virtual int GetMaxDevices();
+  // A camera is open in one device object at a time, across processes: Open fails while another object
+  // holds the camera and takes nothing from it. ReleaseCamera stops streaming and gives the camera up
+  // while keeping the controller, the sensor driver's ranges and the device number; ReclaimCamera opens
+  // that camera again (the whole open sequence) and answers 0 when it never was this object's or
+  // another object holds it now. HoldsCamera: 1 while the camera is this object's.
+  virtual int ReleaseCamera();
+  virtual int ReclaimCamera();
+  virtual int HoldsCamera();
 
   // ---- Streaming engine ----
   // Capture modes: 0 continuous, 1 one frame then stop, 2 one frame per trigger, 3 stop after the next
@@ -270,6 +278,7 @@ class COrvaneR3O5Base {
   int32_t bitDepthMode_ = 0;
   int32_t deviceNumber_ = 0;
   bool reconfigureNeeded_ = true;
+  bool released_ = false;  // ReleaseCamera gave up the camera opened last (controlling thread only)
 
   // The ring. ringLock_ guards the indices, the frame size and the copy geometry; each slot's own lock
   // guards its bytes, counter and status words. Lock order: ringLock_ before a slot lock.

@@ -1,8 +1,14 @@
 // Named shared memory and a named inter-process lock (Win32: a named file mapping and a named mutex;
 // POSIX: a shm_open object and an flock-held file in /dev/shm). Both are RAII and move-only.
+//
+// POSIX names are private to the user: "<name>-<uid>", created with mode 0600, and what is found at a
+// name must be a regular file of this user (checked with fstat), so another user can neither read nor
+// write the objects, and a squatted name (a directory, another user's file) fails to open instead of
+// being used.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -57,8 +63,9 @@ class NamedLock {
   NamedLock& operator=(const NamedLock&) = delete;
   ~NamedLock();
 
-  // Blocks until held. A holder that dies releases the lock. Not recursive.
-  void Lock();
+  // Waits at most `timeoutMs` for the lock: false when another holder (a process that does not let
+  // go) kept it that long. A holder that dies releases the lock. Not recursive.
+  [[nodiscard]] bool Lock(uint32_t timeoutMs);
   void Unlock();
   bool valid() const { return handle_ != nullptr || fd_ >= 0; }
 
@@ -68,15 +75,20 @@ class NamedLock {
   int fd_ = -1;             // POSIX lock file
 };
 
+// Holds the lock for a scope when it could be had within the wait; check locked().
 class NamedLockGuard {
  public:
-  explicit NamedLockGuard(NamedLock& lock) : lock_(lock) { lock_.Lock(); }
-  ~NamedLockGuard() { lock_.Unlock(); }
+  NamedLockGuard(NamedLock& lock, uint32_t timeoutMs) : lock_(lock), locked_(lock_.Lock(timeoutMs)) {}
+  ~NamedLockGuard() {
+    if (locked_) lock_.Unlock();
+  }
   NamedLockGuard(const NamedLockGuard&) = delete;
   NamedLockGuard& operator=(const NamedLockGuard&) = delete;
+  bool locked() const { return locked_; }
 
  private:
   NamedLock& lock_;
+  const bool locked_;
 };
 
 }  // namespace orvane::platform

@@ -36,7 +36,10 @@ bool COrvane::Setup(HWND notifyWindow) {
   SetDefaultImageSettings();
   LoadSizeSettings();  // creates the store's tree with its defaults on first use
   Dev()->SetCameraType(kCameraType);
-  Dev()->CreateController(notifyWindow, nullptr);
+  if (!Dev()->CreateController(notifyWindow, nullptr)) {
+    // The shared device table is squatted or its lock stuck: no camera can be found.
+    ReportError(ORVANE_ERR_THREAD);
+  }
   if (Dev()->CountDevices(kCameraType) == 1) SetDeviceNumber(0);
   if (currentCamera_ < 0) LoadCameraSettings();
   LoadStreamSettings();
@@ -171,7 +174,8 @@ int COrvane::SetDeviceNumber(int deviceNumber) {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return 0;
   }
-  if (deviceNumber == currentCamera_) return 1;
+  if (deviceNumber == currentCamera_ && Dev()->HoldsCamera()) return 1;
+  // Refused too while another SDK object (in any process) has the camera open.
   if (!Dev()->Open(deviceNumber)) {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return 0;
@@ -181,6 +185,17 @@ int COrvane::SetDeviceNumber(int deviceNumber) {
   ApplyCameraSettings();
   currentCamera_ = deviceNumber;
   return 1;
+}
+
+bool COrvane::HoldCamera() {
+  if (Dev()->HoldsCamera()) return true;
+  // Given up by Close: open it again unless another object took it meanwhile.
+  if (!Dev()->ReclaimCamera()) {
+    ReportError(ORVANE_ERR_NO_CAMERA);
+    return false;
+  }
+  ApplyCameraSettings();
+  return true;
 }
 
 // The cached global and colour gains and the exposure (as a time where the device takes one), in

@@ -182,6 +182,9 @@ class COrvane {
 
   // Records error 1 and answers false when there is no device object.
   bool RequireDevice();
+  // True when the object's camera is open in it, opening again the camera that Close gave up; records
+  // error 2 when the camera was never opened here or another SDK object holds it now.
+  bool HoldCamera();
   bool HasDevice() const { return device_ != nullptr; }
 
   // Acquisition (orvane_acquisition.cpp).

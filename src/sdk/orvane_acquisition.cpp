@@ -82,6 +82,7 @@ bool COrvane::Prepare() {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return false;
   }
+  if (!HoldCamera()) return false;
   if (!GeometryValid()) {
     ReportError(ORVANE_ERR_GEOMETRY);
     return false;
@@ -252,6 +253,8 @@ int COrvane::Close() {
   if (acquisitionThread_.joinable()) acquisitionThread_.join();
   StopRecording();
   imageValid_ = 0;
+  // Another SDK object may open the camera now; the next preparation opens it here again.
+  if (device_) Dev()->ReleaseCamera();
   return 1;
 }
 

@@ -67,6 +67,20 @@ bool SectionValid(const unsigned char* s) {
 
 }  // namespace
 
+// The section's lock for one access, waited for as the header says.
+class DeviceTable::Guard {
+ public:
+  explicit Guard(const DeviceTable& table)
+      : table_(table), guard_(table.lock_, table.lockStuck_.load() ? kStuckLockWaitMs : kTableLockWaitMs) {
+    table_.lockStuck_.store(!guard_.locked());
+  }
+  bool locked() const { return guard_.locked(); }
+
+ private:
+  const DeviceTable& table_;
+  platform::NamedLockGuard guard_;
+};
+
 PathIds ParseDevicePath(const std::string& path) {
   return {ParseHex4(path, kVendorIdPosition), ParseHex4(path, kProductIdPosition)};
 }
@@ -77,7 +91,8 @@ std::optional<DeviceTable> DeviceTable::Attach(const std::string& sectionName) {
   std::optional<platform::SharedMemory> section;
   {
     // Opening under the lock: a section that starts afresh is set up before anyone else sees it.
-    platform::NamedLockGuard guard(*lock);
+    platform::NamedLockGuard guard(*lock, kTableLockWaitMs);
+    if (!guard.locked()) return std::nullopt;
     section = platform::SharedMemory::OpenOrCreate(sectionName, kSectionSize, nullptr);
     if (!section) return std::nullopt;
     unsigned char* s = section->data();
@@ -110,26 +125,30 @@ DeviceTable::~DeviceTable() { Detach(); }
 void DeviceTable::Detach() {
   if (!attached_) return;
   attached_ = false;
-  platform::NamedLockGuard guard(lock_);
+  Guard guard(*this);
+  if (!guard.locked()) return;  // the count stays one too high; a section without users starts afresh
   unsigned char* s = section_.data();
   const int32_t attach = LoadI32(s + kSectionAttachCount);
   StoreI32(s + kSectionAttachCount, attach > 0 ? attach - 1 : 0);
 }
 
 int DeviceTable::DeviceCount() const {
-  platform::NamedLockGuard guard(lock_);
+  Guard guard(*this);
+  if (!guard.locked()) return 0;
   const int32_t count = LoadI32(section_.data() + kSectionDeviceCount);
   return count < 0 ? 0 : (count > kMaxDevices ? kMaxDevices : count);
 }
 
 int DeviceTable::AttachCount() const {
-  platform::NamedLockGuard guard(lock_);
+  Guard guard(*this);
+  if (!guard.locked()) return 0;
   return LoadI32(section_.data() + kSectionAttachCount);
 }
 
 std::optional<DeviceEntry> DeviceTable::Entry(int index) const {
   if (index < 0 || index >= kMaxDevices) return std::nullopt;
-  platform::NamedLockGuard guard(lock_);
+  Guard guard(*this);
+  if (!guard.locked()) return std::nullopt;
   const uint8_t* e = EntryAt(section_.data(), index);
   DeviceEntry entry;
   entry.vendorId = LoadU16(e + kEntryVendor);
@@ -142,7 +161,8 @@ std::optional<DeviceEntry> DeviceTable::Entry(int index) const {
 
 std::optional<std::string> DeviceTable::UsedPath(int index) const {
   if (index < 0 || index >= kMaxDevices) return std::nullopt;
-  platform::NamedLockGuard guard(lock_);
+  Guard guard(*this);
+  if (!guard.locked()) return std::nullopt;
   if (index >= LoadI32(section_.data() + kSectionDeviceCount)) return std::nullopt;
   const char* path = reinterpret_cast<const char*>(EntryAt(section_.data(), index) + kEntryPath);
   return std::string(path, strnlen(path, kDevicePathSize - 1));
@@ -155,7 +175,8 @@ DeviceTable::AddResult DeviceTable::AddDevice(const std::string& path) {
   const PathIds ids = ParseDevicePath(path);
   bool slotOccupied = false;
   {
-    platform::NamedLockGuard guard(lock_);
+    Guard guard(*this);
+    if (!guard.locked()) return AddResult::kFull;
     unsigned char* s = section_.data();
     int32_t sameType = 0;
     for (int i = 0; i < kMaxDevices; ++i) {

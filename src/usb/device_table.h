@@ -7,11 +7,15 @@
 //   8580  i32               number of used entries, 0..32
 //
 // Every read-modify-write of the section happens under the named lock "<section>-Lock", and the
-// section is the only copy of the table: there are no per-process copies written back. On attach the
+// section is the only copy of the table: there are no per-process copies written back. The lock is
+// waited for at most kTableLockWaitMs: a process that holds it and does not let go makes the attach,
+// and each later access, fail instead of hang (later accesses wait only kStuckLockWaitMs until the lock
+// is had again). On attach the
 // contents are validated; a section with a count outside its range or an unterminated path is treated
 // as damaged and rebuilt empty.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -29,6 +33,8 @@ inline constexpr size_t kSectionAttachCount = 0;
 inline constexpr size_t kSectionEntries = 4;
 inline constexpr size_t kSectionDeviceCount = 8580;
 inline constexpr char kDefaultSectionName[] = "R3O5-MemMap";
+inline constexpr uint32_t kTableLockWaitMs = 2000;
+inline constexpr uint32_t kStuckLockWaitMs = 50;
 
 struct DeviceEntry {
   uint16_t vendorId = 0;
@@ -50,7 +56,8 @@ inline constexpr char kUnexpectedSlotDebugLine[] = "ここには来ないはず 
 
 class DeviceTable {
  public:
-  // Maps the named section (creating it when absent) and registers one more attached object.
+  // Maps the named section (creating it when absent) and registers one more attached object. Empty
+  // when the section or its lock cannot be opened (a squatted name) or the lock stays held.
   static std::optional<DeviceTable> Attach(const std::string& sectionName);
   DeviceTable(DeviceTable&&) noexcept;
   DeviceTable& operator=(DeviceTable&&) noexcept;
@@ -59,6 +66,7 @@ class DeviceTable {
   // Unregisters this object from the attach count and unmaps the section.
   ~DeviceTable();
 
+  // 0 (and no entries, kFull for AddDevice) while the lock cannot be had.
   int DeviceCount() const;
   int AttachCount() const;
   // A copy of entry `index` (0..31), including cleared entries; nullopt for an index out of range.
@@ -73,12 +81,15 @@ class DeviceTable {
   AddResult AddDevice(const std::string& path);
 
  private:
+  class Guard;
   DeviceTable(platform::SharedMemory section, platform::NamedLock lock);
   void Detach();
 
   platform::SharedMemory section_;
   // Guards every access to the section's contents, across processes and threads.
   mutable platform::NamedLock lock_;
+  // Set when a wait for lock_ ran out, cleared when lock_ is had again.
+  mutable std::atomic<bool> lockStuck_{false};
   bool attached_ = false;
 };
 

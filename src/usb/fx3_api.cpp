@@ -28,7 +28,7 @@ using namespace orvane::usb;
 
 CFx3Api::CFx3Api(const ControllerOptions& options)
     : guid_(options.guid), driver_(options.driver != nullptr ? options.driver : &SystemDriver()),
-      table_(DeviceTable::Attach(options.sectionName)) {}
+      sectionName_(options.sectionName), table_(DeviceTable::Attach(options.sectionName)) {}
 
 CFx3Api::~CFx3Api() = default;
 

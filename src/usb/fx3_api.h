@@ -55,6 +55,8 @@ class CFx3Api {
   uint32_t LastDriverError() const { return lastDriverError_.load(); }
 
   const orvane::usb::InterfaceGuid& guid() const { return guid_; }
+  // The shared device table's name: the scope in which camera numbers, and claims on cameras, hold.
+  const std::string& sectionName() const { return sectionName_; }
 
  protected:
   orvane::usb::DriverBackend& driver() const { return *driver_; }
@@ -65,6 +67,7 @@ class CFx3Api {
  private:
   orvane::usb::InterfaceGuid guid_;
   orvane::usb::DriverBackend* driver_;
+  std::string sectionName_;
   // The table object serialises its own access with the section's named lock.
   std::optional<orvane::usb::DeviceTable> table_;
 };

@@ -27,7 +27,7 @@ COrvCy3Cam::HandlePtr COrvCy3Cam::AcquireStreamHandle(bool* openedHere) {
   *openedHere = false;
   std::lock_guard<std::mutex> lock(streamMutex_);
   if (!streamHandle_) {
-    std::unique_ptr<DeviceHandle> handle = OpenDeviceHandle(deviceIndex_.load(), true);
+    std::unique_ptr<DeviceHandle> handle = OpenSelectedHandle(true);
     if (!handle) return nullptr;
     streamHandle_ = std::move(handle);
     *openedHere = true;
@@ -61,13 +61,6 @@ bool COrvCy3Cam::Close() {
   return true;
 }
 
-bool COrvCy3Cam::SelectDevice(int index) {
-  CloseStreamHandle();
-  if (!IsDeviceOpenable(index)) return false;
-  deviceIndex_.store(index);
-  return true;
-}
-
 bool COrvCy3Cam::StagingAllocated() const { return stagingAllocated_.load(); }
 
 bool COrvCy3Cam::PrepareStreaming() {
@@ -84,13 +77,13 @@ bool COrvCy3Cam::PrepareStreaming() {
 }
 
 bool COrvCy3Cam::ResetPort() {
-  std::unique_ptr<DeviceHandle> handle = OpenDeviceHandle(deviceIndex_.load(), false);
+  std::unique_ptr<DeviceHandle> handle = OpenSelectedHandle(false);
   if (!handle) return false;
   return handle->Control(IoCode::kResetPort, nullptr, 0, nullptr, 0).error == kErrorSuccess;
 }
 
 bool COrvCy3Cam::ResetPipe(uint8_t endpoint) {
-  std::unique_ptr<DeviceHandle> handle = OpenDeviceHandle(deviceIndex_.load(), false);
+  std::unique_ptr<DeviceHandle> handle = OpenSelectedHandle(false);
   if (!handle) return false;
   uint8_t in = endpoint;
   return handle->Control(IoCode::kResetPipe, &in, 1, nullptr, 0).error == kErrorSuccess;
@@ -98,7 +91,7 @@ bool COrvCy3Cam::ResetPipe(uint8_t endpoint) {
 
 bool COrvCy3Cam::GetLinkSpeed(uint32_t* speed) {
   if (speed == nullptr) return false;
-  std::unique_ptr<DeviceHandle> handle = OpenDeviceHandle(deviceIndex_.load(), false);
+  std::unique_ptr<DeviceHandle> handle = OpenSelectedHandle(false);
   if (!handle) return false;
   uint8_t in[4] = {};
   uint8_t out[4] = {};
@@ -111,7 +104,7 @@ bool COrvCy3Cam::GetLinkSpeed(uint32_t* speed) {
 bool COrvCy3Cam::AbortPipeOn(DeviceHandle* handle) {
   std::unique_ptr<DeviceHandle> own;
   if (handle == nullptr) {
-    own = OpenDeviceHandle(deviceIndex_.load(), false);
+    own = OpenSelectedHandle(false);
     if (!own) return true;
     handle = own.get();
   }
@@ -157,7 +150,7 @@ bool COrvCy3Cam::VendorRequest(uint8_t type, uint8_t request, uint16_t value, ui
   if (dataOutLength != 0) std::memcpy(rec + kTransferRecordSize, dataOut, dataOutLength);
   std::unique_ptr<DeviceHandle> own;
   if (handle == nullptr) {
-    own = OpenDeviceHandle(deviceIndex_.load(), false);
+    own = OpenSelectedHandle(false);
     if (!own) return false;
     handle = own.get();
   }

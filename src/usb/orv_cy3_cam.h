@@ -13,7 +13,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
+#include "platform/camera_claim.h"
 #include "usb/controller_base.h"
 #include "usb/driver_seam.h"
 #include "usb/fx3_api.h"
@@ -55,6 +58,11 @@ class COrvCy3Cam : public CFx3Api, public CControllerBase {
 
   // ---- discovery and handles ----
   int DeviceIndex() const;
+  // A camera is selected by one controller at a time among every process sharing the device table:
+  // SelectDevice claims it (and fails while another controller holds it), ReleaseDevice and the
+  // destructor let it go. Requests reach only a camera this controller holds.
+  bool HoldsDevice() const { return holdsDevice_.load(); }
+  void ReleaseDevice();
   // Opens the overlapped stream handle on the selected entry when it is closed.
   bool EnsureStreamHandle();
   void CloseStreamHandle();
@@ -138,6 +146,8 @@ class COrvCy3Cam : public CFx3Api, public CControllerBase {
                      size_t dataOutLength, uint8_t* dataIn, uint32_t* dataCount,
                      orvane::usb::DeviceHandle* handle = nullptr);
   bool ArmRead(orvane::usb::DeviceHandle* handle);
+  // A handle on the selected camera; null unless this controller holds it.
+  std::unique_ptr<orvane::usb::DeviceHandle> OpenSelectedHandle(bool overlapped);
   // The stream handle, opened on demand; `openedHere` tells whether this call opened it.
   HandlePtr AcquireStreamHandle(bool* openedHere);
   HandlePtr CurrentStreamHandle() const;
@@ -146,6 +156,11 @@ class COrvCy3Cam : public CFx3Api, public CControllerBase {
   bool MemoryTransfer(bool write, uint64_t address, uint8_t* data, uint64_t length, size_t bufferSize);
 
   std::atomic<int> deviceIndex_{0};
+  // Mirrors claim_ (written under claimMutex_), read by every request without taking the lock.
+  std::atomic<bool> holdsDevice_{false};
+  std::mutex claimMutex_;
+  std::optional<orvane::platform::CameraClaim> claim_;  // guarded by claimMutex_
+  std::string claimedPath_;                             // guarded by claimMutex_: the claimed camera's path
 
   mutable std::mutex streamMutex_;
   // Guarded by streamMutex_. Users copy the pointer under the lock and run their I/O outside it, so

@@ -6,43 +6,81 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <utility>
+
+#include "platform/log.h"
 
 namespace orvane::platform {
 
 namespace {
-std::string ShmName(const std::string& name) { return "/" + name; }
+
+// Every name is the user's own: other users' processes use other names, and a name one of them
+// squatted is refused instead of used.
+std::string UserName(const std::string& name) { return name + "-" + std::to_string(geteuid()); }
+std::string ShmName(const std::string& name) { return "/" + UserName(name); }
+std::string ShmPath(const std::string& name, const char* suffix) { return "/dev/shm/" + UserName(name) + suffix; }
+
+bool ValidName(const std::string& name) { return !name.empty() && name.find('/') == std::string::npos; }
+
+// A regular file of this user; what a squatter created at the name (another user's file, a directory,
+// a device) is not. One of ours that others could open is narrowed to the user.
+bool OwnRegularFile(int fd, const std::string& what) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    ORVANE_LOG(kUsb, kError, "shared objects: %s is not this user's own file", what.c_str());
+    return false;
+  }
+  if ((st.st_mode & 0077) != 0) fchmod(fd, 0600);
+  return true;
+}
+
+int OpenPrivateFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    ORVANE_LOG(kUsb, kError, "shared objects: cannot open %s (%s)", path.c_str(), std::strerror(errno));
+    return -1;
+  }
+  if (!OwnRegularFile(fd, path)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 // flock excludes open file descriptions, not threads, and tells ThreadSanitizer nothing; the process
 // mutex orders the threads of this process. One mutex serves every named lock: they are never nested.
-std::mutex& ProcessLockMutex() {
-  static std::mutex m;
+std::timed_mutex& ProcessLockMutex() {
+  static std::timed_mutex m;
   return m;
 }
+
+// flock has no timed form: a lock held elsewhere is asked again after pauses growing to this bound.
+constexpr int kLongestPauseMs = 20;
+
 }  // namespace
 
 std::optional<SharedMemory> SharedMemory::OpenOrCreate(const std::string& name, size_t size, bool* created) {
-  if (name.empty() || name.find('/') != std::string::npos || size == 0) return std::nullopt;
-  const std::string shm = ShmName(name);
-  const int users = open(("/dev/shm/" + name + ".users").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (!ValidName(name) || size == 0) return std::nullopt;
+  const int users = OpenPrivateFile(ShmPath(name, ".users"));
   if (users < 0) return std::nullopt;
   // Exclusive at once: nobody else has the section open, so it starts afresh as on Windows.
   const bool alone = flock(users, LOCK_EX | LOCK_NB) == 0;
-  int fd = shm_open(shm.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  const int fd = shm_open(ShmName(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0 || !OwnRegularFile(fd, ShmName(name))) {
+    if (fd >= 0) close(fd);
     close(users);
     return std::nullopt;
   }
   struct stat st {};
-  if (fstat(fd, &st) != 0) {
-    close(fd);
-    return std::nullopt;
-  }
   // A fresh object has size 0; growing is zero-filled. A larger object stays as it is.
-  if (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0) {
+  if (fstat(fd, &st) != 0 ||
+      (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
     close(fd);
     close(users);
     return std::nullopt;
@@ -66,8 +104,9 @@ std::optional<SharedMemory> SharedMemory::OpenOrCreate(const std::string& name, 
 }
 
 void SharedMemory::Remove(const std::string& name) {
+  if (!ValidName(name)) return;
   shm_unlink(ShmName(name).c_str());
-  unlink(("/dev/shm/" + name + ".users").c_str());
+  unlink(ShmPath(name, ".users").c_str());
 }
 
 void SharedMemory::Reset() {
@@ -79,9 +118,8 @@ void SharedMemory::Reset() {
 }
 
 std::optional<NamedLock> NamedLock::Open(const std::string& name) {
-  if (name.empty() || name.find('/') != std::string::npos) return std::nullopt;
-  const std::string path = "/dev/shm/" + name;
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (!ValidName(name)) return std::nullopt;
+  const int fd = OpenPrivateFile(ShmPath(name, ""));
   if (fd < 0) return std::nullopt;
   NamedLock lock;
   lock.fd_ = fd;
@@ -89,8 +127,8 @@ std::optional<NamedLock> NamedLock::Open(const std::string& name) {
 }
 
 void NamedLock::Remove(const std::string& name) {
-  if (name.empty() || name.find('/') != std::string::npos) return;
-  unlink(("/dev/shm/" + name).c_str());
+  if (!ValidName(name)) return;
+  unlink(ShmPath(name, "").c_str());
 }
 
 void NamedLock::Reset() {
@@ -98,11 +136,23 @@ void NamedLock::Reset() {
   fd_ = -1;
 }
 
-void NamedLock::Lock() {
-  ProcessLockMutex().lock();
-  if (fd_ < 0) return;
-  while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+bool NamedLock::Lock(uint32_t timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  if (!ProcessLockMutex().try_lock_until(deadline)) return false;
+  if (fd_ < 0) return true;
+  int pauseMs = 1;
+  for (;;) {
+    if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) break;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(pauseMs),
+                                                                              deadline - now));
+    pauseMs = std::min(pauseMs * 2, kLongestPauseMs);
   }
+  ProcessLockMutex().unlock();
+  ORVANE_LOG(kUsb, kError, "shared objects: a named lock stayed held by another process for %u ms", timeoutMs);
+  return false;
 }
 
 void NamedLock::Unlock() {

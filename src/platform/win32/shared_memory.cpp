@@ -57,8 +57,10 @@ void NamedLock::Reset() {
 }
 
 // A holder that died leaves the mutex abandoned; the next waiter owns it (WAIT_ABANDONED).
-void NamedLock::Lock() {
-  if (handle_ != nullptr) WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
+bool NamedLock::Lock(uint32_t timeoutMs) {
+  if (handle_ == nullptr) return true;
+  const DWORD result = WaitForSingleObject(static_cast<HANDLE>(handle_), timeoutMs);
+  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
 }
 
 void NamedLock::Unlock() {

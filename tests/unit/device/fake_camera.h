@@ -25,6 +25,7 @@ class FakeCamera : public CameraController {
       aborted_ = true;
       cv_.notify_all();
     };
+    bus_.onSelect = [this] { Locked([&] { held_ = true; }); };
     bus_.SetFpgaRegister(0x3C, 1);
   }
 
@@ -65,6 +66,9 @@ class FakeCamera : public CameraController {
     *entry = index < cameras_ ? DeviceTableEntry{0x04B4, 0x31F0, index} : DeviceTableEntry{};
     return true;
   }
+  void ReleaseDevice() override { Locked([&] { held_ = false; }); }
+  bool HoldsDevice() override { return Locked([&] { return held_; }); }
+  bool TableAttached() override { return true; }
   bool PrepareStreaming() override { return !Locked([&] { return unplugged_; }); }
   bool ReadControllerInfo(uint8_t record[kInfoRecordSize]) override {
     std::memset(record, 0, kInfoRecordSize);
@@ -144,6 +148,7 @@ class FakeCamera : public CameraController {
   int failPayloads_ = 0;
   int shortPayloads_ = 0;
   bool unplugged_ = false;
+  bool held_ = false;  // selected and not released
   bool blockPayloads_ = false;
   bool blockedNow_ = false;
   bool aborted_ = false;

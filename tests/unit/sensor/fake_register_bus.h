@@ -65,7 +65,10 @@ class FakeRegisterBus : public CControllerBase {
   int Aborts() const { return Locked([&] { return aborts_; }); }
 
   bool Close() override { return true; }
-  bool SelectDevice(int) override { return true; }
+  bool SelectDevice(int) override {
+    if (onSelect) onSelect();
+    return true;
+  }
   bool FpgaReadWord(uint16_t*) override { return false; }
   bool SendRequestCC() override { return false; }
   bool FpgaWriteRegister(uint32_t, uint32_t) override { return false; }
@@ -115,7 +118,8 @@ class FakeRegisterBus : public CControllerBase {
     return true;
   }
 
-  std::function<void()> onAbort;  // set before the bus is shared between threads
+  std::function<void()> onAbort;   // set before the bus is shared between threads
+  std::function<void()> onSelect;  // likewise
 
  private:
   template <typename F>
