@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "platform/thread.h"
 
 namespace orvane::sim {
 namespace {
@@ -140,12 +143,20 @@ VirtualBus& ProcessBus(int cameras) {
   static VirtualBus* const bus = [cameras] {
     BusOptions options;
     options.noiseStdDev = NoiseRequestedByEnvironment();
+    const char* shared = std::getenv("ORVANE_SIM_SHARED");
+    options.claimedAcrossProcesses = shared != nullptr && std::string(shared) == "1";
     // Lives as long as the process: controllers may still hold handles during static destruction.
     auto* b = new VirtualBus(cameras, options);
     ActiveBus().store(b);
     return b;
   }();
   return *bus;
+}
+
+std::string VirtualBus::ClaimScope() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (options_.claimedAcrossProcesses) return {};
+  return "-Process" + std::to_string(platform::CurrentProcessId());
 }
 
 VirtualBus* ActiveProcessBus() { return ActiveBus().load(); }

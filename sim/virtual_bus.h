@@ -18,6 +18,9 @@ struct BusOptions {
   uint16_t productId = 0x31F0;
   Pacing pacing = Pacing::kSensorTiming;
   double noiseStdDev = 0.0;          // ORVANE_SIM_NOISE for the process bus
+  // The cameras are claimed as real ones are, across processes (ORVANE_SIM_SHARED=1 for the process
+  // bus): for tests of one camera shared between processes. Off, each process's cameras are its own.
+  bool claimedAcrossProcesses = false;
 };
 
 class VirtualBus final : public usb::DriverBackend {
@@ -35,6 +38,8 @@ class VirtualBus final : public usb::DriverBackend {
 
   std::vector<std::string> EnumerateInterfaces(const usb::InterfaceGuid& guid, int maxMembers) override;
   std::unique_ptr<usb::DeviceHandle> Open(const std::string& path, bool overlapped, uint32_t* error) override;
+  // The cameras live in this process: claims on them are private to it unless claimedAcrossProcesses.
+  std::string ClaimScope() const override;
 
  private:
   CameraConfig NextConfigLocked();

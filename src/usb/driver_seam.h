@@ -94,6 +94,11 @@ class DriverBackend {
   // Opens `path` for writing (the driver's convention) with FILE_SHARE_WRITE; null with `*error` set
   // when it cannot be opened.
   virtual std::unique_ptr<DeviceHandle> Open(const std::string& path, bool overlapped, uint32_t* error) = 0;
+  // Added to the shared device table's name to scope the claims on its devices (one SDK object per
+  // camera). Empty for drivers of real devices, which every process sees alike; a backend whose devices
+  // exist only inside this process (the virtual cameras) makes the scope private to the process, so
+  // that processes simulating the same cameras do not refuse each other.
+  virtual std::string ClaimScope() const { return {}; }
 };
 
 // The process's driver: the virtual cameras when ORVANE_SIM_CAMERAS is 1..32, else the platform's

@@ -15,7 +15,7 @@ bool COrvCy3Cam::SelectDevice(int index) {
   std::lock_guard<std::mutex> lock(claimMutex_);
   if (!claim_ || claimedPath_ != entry->devicePath) {
     std::optional<orvane::platform::CameraClaim> claim;
-    const auto result = orvane::platform::CameraClaim::TryAcquire(sectionName(), entry->devicePath, &claim);
+    const auto result = orvane::platform::CameraClaim::TryAcquire(sectionName() + driver().ClaimScope(), entry->devicePath, &claim);
     if (!claim) {
       // The camera selected so far (if any) stays this controller's.
       ORVANE_LOG(kUsb, kInfo, "camera %d not selected: %s", index,

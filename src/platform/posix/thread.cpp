@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 namespace orvane::platform {
 
@@ -11,5 +12,7 @@ bool SetCurrentThreadTimeCritical() {
   param.sched_priority = sched_get_priority_max(SCHED_FIFO);
   return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
+
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(getpid()); }
 
 }  // namespace orvane::platform

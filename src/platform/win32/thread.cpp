@@ -8,4 +8,6 @@ bool SetCurrentThreadTimeCritical() {
   return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0;
 }
 
+unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
+
 }  // namespace orvane::platform

@@ -75,10 +75,23 @@ struct Viewer {
   std::vector<int> initErrors;  // what Initialize recorded, newest first
 };
 
+// The virtual cameras of this program are claimed across processes as real cameras are, so that a
+// second process started from it sees the first one's claims (unless it was started with a value of
+// its own).
+const bool kClaimedAcrossProcesses = [] {
+  if (std::getenv("ORVANE_SIM_SHARED") != nullptr) return true;
+#ifdef _WIN32
+  _putenv_s("ORVANE_SIM_SHARED", "1");
+#else
+  setenv("ORVANE_SIM_SHARED", "1", 1);
+#endif
+  return true;
+}();
+
 class Sharing : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(kOneVirtualCamera);
+    ASSERT_TRUE(kOneVirtualCamera && kClaimedAcrossProcesses);
     UseFreshSettingsStore();
   }
 };
@@ -141,7 +154,7 @@ TEST_F(Sharing, CloseAndReleaseFreeTheCameraAndCloseReopensOnTheNextStart) {
 #ifndef _WIN32
 // The same program started again as the holder: it opens the camera, says so on stdout and waits for
 // its stdin to close (or to be killed).
-pid_t StartHolder(int* out, int* in) {
+pid_t StartHolder(int* out, int* in, const char* extraEnvironment = nullptr) {
   int toParent[2], toChild[2];
   // Close-on-exec: the child keeps only its stdin and stdout, so closing `in` ends its stdin.
   if (pipe2(toParent, O_CLOEXEC) != 0 || pipe2(toChild, O_CLOEXEC) != 0) return -1;
@@ -150,8 +163,14 @@ pid_t StartHolder(int* out, int* in) {
   posix_spawn_file_actions_adddup2(&actions, toParent[1], 1);
   posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
   std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  // `extraEnvironment` ("NAME=value") replaces the variable of that name.
+  const std::string extra = extraEnvironment != nullptr ? extraEnvironment : "";
+  const std::string extraName = extra.substr(0, extra.find('=') + 1);
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (extraName.empty() || std::string(*e).rfind(extraName, 0) != 0) env.emplace_back(*e);
+  }
   env.push_back("ORVANE_TEST_ROLE=holder");
+  if (!extra.empty()) env.push_back(extra);
   std::vector<char*> envp;
   for (auto& s : env) envp.push_back(s.data());
   envp.push_back(nullptr);
@@ -218,6 +237,24 @@ TEST_F(Sharing, ACameraHeldByAnotherProcessIsRefusedAndFreedByItsDeathOrRelease)
     second.Configure();
     EXPECT_EQ(Orvane_SnapShot(second.handle, image.data(), kFrameBytes, 1), 1);
   }
+}
+
+// Without ORVANE_SIM_SHARED a process's virtual cameras are its own: programs that simulate the same
+// cameras at the same time (parallel test programs, two applications) do not refuse each other.
+TEST_F(Sharing, VirtualCamerasOfAnotherProcessAreItsOwn) {
+  int out = -1, in = -1;
+  const pid_t holder = StartHolder(&out, &in, "ORVANE_SIM_SHARED=0");
+  ASSERT_GT(holder, 0);
+  ASSERT_TRUE(WaitForHolder(out));
+  Viewer second(true);
+  EXPECT_TRUE(second.initErrors.empty());
+  EXPECT_EQ(second.started, 1);
+  EXPECT_TRUE(second.Frames(3));
+  close(in);
+  int status = 0;
+  ASSERT_EQ(waitpid(holder, &status, 0), holder);
+  close(out);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the holder's stream was disturbed";
 }
 
 // A process that holds the shared table's lock and never lets go: Initialize returns within the

@@ -42,6 +42,7 @@ class RecordingDriver final : public DriverBackend {
     if (!handle) return nullptr;
     return std::make_unique<Handle>(*this, std::move(handle));
   }
+  std::string ClaimScope() const override { return inner_.ClaimScope(); }
 
   std::vector<RecordedIo> Log() const {
     std::lock_guard<std::mutex> lock(mutex_);
