@@ -50,7 +50,7 @@ class AviWriter {
   // `riffLimit` bounds the size of each RIFF (the whole file while it is plain AVI 1.0); it is raised to
   // what the header growth and a few frames need, and capped at 2 GiB. Tests inject a small one.
   explicit AviWriter(uint64_t riffLimit = kDefaultRiffLimit, uint32_t superIndexEntries = kDefaultSuperIndexEntries);
-  ~AviWriter();  // closes an unfinished file as it is (no index, sizes not patched)
+  ~AviWriter();  // closes an unfinished file as it is (in its last provisional state)
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
@@ -69,7 +69,7 @@ class AviWriter {
   // the nominal rate), cuts off what lies past the index and closes the file. False when any write of the
   // recording failed.
   [[nodiscard]] bool Finish(uint32_t measuredRateTimes100);
-  // Closes without finishing, as a recording stopped before its end leaves the file.
+  // Closes without finishing: the file stays in its last provisional state.
   void Close();
 
   bool IsOpen() const { return file_ != nullptr; }
