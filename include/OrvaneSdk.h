@@ -241,7 +241,11 @@ ORVANE_API int ORVANE_CALL Orvane_Close(int handle);
 ORVANE_API int ORVANE_CALL Orvane_SnapShot(int handle, unsigned char *buffer, int size, int rowOrder);
 /* Copies the newest output image into buffer; errors 1, 5. */
 ORVANE_API int ORVANE_CALL Orvane_GetImage(int handle, unsigned char *buffer, int size, int rowOrder);
-/* Previews and records durationMs milliseconds into the AVI file fileName; errors 3, 4, 9, 12. */
+/* Previews and records durationMs milliseconds into the AVI file fileName; errors 3, 4, 9, 12.
+ * The file's header and index are brought up to date at least once a second while recording, so a
+ * process that dies leaves a playable file with the frames up to then. Orvane_StopPreview,
+ * Orvane_Close and Orvane_Release before the end finish the file with the frames recorded so far; a
+ * write error (full disk) ends the recording with error 12 and the file finished as far as possible. */
 ORVANE_API int ORVANE_CALL Orvane_Record(int handle, const char *fileName, int durationMs, int showWindow);
 /* As Orvane_Record with a wide file name. */
 ORVANE_API int ORVANE_CALL Orvane_RecordW(int handle, const ORVANE_WCHAR *fileName, int durationMs, int showWindow);

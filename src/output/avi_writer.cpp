@@ -24,6 +24,12 @@ constexpr uint64_t kMoviFourccPos = 228;
 constexpr uint64_t kStrlEnd = 220;  // end of "strf": where the OpenDML header adds "indx" and "odml"
 
 constexpr uint32_t kAvihFlags = 0x10010;  // has index, was capture file
+// Added in the provisional state: readers take the frames from the index only, not from a scan of the
+// chunks, so frames written after the last update stay unseen.
+constexpr uint32_t kMustUseIndex = 0x20;
+// Room left after the frames for the next ones, before the provisional index: twice the frames since the
+// last update, at least two, and at most what fits in this many bytes (or two frames).
+constexpr uint64_t kMaxReserveBytes = uint64_t{256} << 20;
 constexpr uint32_t kStreamRate = 10'000'000;
 constexpr uint32_t kIndexKeyFrame = 0x10;
 constexpr uint32_t kIdx1EntryBytes = 16;
@@ -56,6 +62,10 @@ class Bytes {
   }
   Bytes& U64(uint64_t v) {
     for (int i = 0; i < 8; ++i) data_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return *this;
+  }
+  Bytes& Set32(size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) data_[at + i] = static_cast<uint8_t>(v >> (8 * i));
     return *this;
   }
   Bytes& Zero(size_t n) {
@@ -108,6 +118,68 @@ void AviWriter::Close() {
   chunks_.clear();
   superIndex_.clear();
   openDml_ = false;
+  indexPos_ = 0;
+  indexBytes_ = 0;
+  countedFrames_ = 0;
+}
+
+// A write that may fail without failing the recording (the caller has another way).
+bool AviWriter::TryWriteAt(uint64_t at, const void* data, size_t bytes) {
+  const bool ok = platform::FileSeek64(file_.get(), static_cast<int64_t>(at)) &&
+                  std::fwrite(data, 1, bytes, file_.get()) == bytes;
+  if (!ok) std::clearerr(file_.get());
+  return ok;
+}
+
+// The AVI 1.0 header (232 bytes up to "movi") in one write: a single write is never seen half done by a
+// reader after the process died, so the counts, the sizes and the index they lead to change together.
+bool AviWriter::WritePlainHeader(uint64_t moviEnd, uint64_t riffEnd, uint32_t frames, bool provisional,
+                                 uint32_t rate100) {
+  Bytes h = StreamHeaders(width_, height_, frameBytes_, kHdrlListSize, kStrlListSize);
+  h.Fourcc("LIST").U32(static_cast<uint32_t>(moviEnd - kMoviFourccPos)).Fourcc("movi");
+  h.Set32(kRiffSizePos, static_cast<uint32_t>(riffEnd - 8));
+  h.Set32(kTotalFramesPos, frames).Set32(kLengthPos, frames);
+  if (provisional) h.Set32(44, kAvihFlags | kMustUseIndex);
+  if (rate100 != 0) {
+    h.Set32(kMicroSecPerFramePos, 100'000'000u / rate100).Set32(kScalePos, 1'000'000'000u / rate100);
+  }
+  const bool ok = TryWriteAt(0, h.Data(), h.Size()) && SeekTo(pos_);
+  if (!ok) failed_ = true;
+  return ok;
+}
+
+// Writes an "idx1" over the frames so far at least `minimumGap` bytes past them (and past the index the
+// header refers to now), then the header that refers to it. Where the reserve cannot be written (a full
+// disk) the index goes right after the frames: the file stays whole, but the next frame overwrites it.
+bool AviWriter::PlaceProvisionalIndex(uint64_t minimumGap) {
+  const uint64_t chunk = uint64_t{frameBytes_} + 8;
+  const uint64_t pending = frameCount_ - countedFrames_;
+  const uint64_t reserve = std::clamp<uint64_t>(2 * pending, 2, std::max<uint64_t>(2, kMaxReserveBytes / chunk));
+  Bytes idx;
+  idx.Fourcc("idx1").U32(static_cast<uint32_t>(kIdx1EntryBytes * chunks_.size()));
+  for (uint64_t at : chunks_) {
+    idx.Fourcc("00db").U32(kIndexKeyFrame).U32(static_cast<uint32_t>(at - kMoviFourccPos)).U32(frameBytes_);
+  }
+  uint64_t at = pos_ + std::max({reserve * chunk, uint64_t{idx.Size()}, minimumGap});
+  if (indexPos_ != 0) at = std::max(at, indexPos_ + indexBytes_);
+  if (at + idx.Size() > UINT32_MAX || !TryWriteAt(at, idx.Data(), idx.Size())) {
+    at = pos_;
+    if (!TryWriteAt(at, idx.Data(), idx.Size())) {
+      failed_ = true;
+      return false;
+    }
+  }
+  if (!WritePlainHeader(at, at + idx.Size(), frameCount_, true, 0)) return false;
+  indexPos_ = at;
+  indexBytes_ = idx.Size();
+  countedFrames_ = frameCount_;
+  return true;
+}
+
+bool AviWriter::Update() {
+  if (!file_ || failed_) return false;
+  if (openDml_ || (indexPos_ != 0 && countedFrames_ == frameCount_)) return true;
+  return PlaceProvisionalIndex(0);
 }
 
 bool AviWriter::Put(const void* data, size_t bytes) {
@@ -154,10 +226,14 @@ bool AviWriter::Create(const char* fileName, int width, int height) {
 
   file_.reset(std::fopen(fileName, "w+b"));
   if (!file_) return false;
+  // Unbuffered: every write reaches the file when it returns, in the order made, and a failed one is
+  // known at once (the frames are large writes anyway).
+  std::setvbuf(file_.get(), nullptr, _IONBF, 0);
   Bytes header = StreamHeaders(width, height, frameBytes_, kHdrlListSize, kStrlListSize);
   header.Fourcc("LIST").U32(4).Fourcc("movi");
   pos_ = 0;
-  if (header.Size() != kHeaderBytes || !Put(header.Data(), header.Size())) {
+  // From the start the file is whole: a provisional state with no frames.
+  if (header.Size() != kHeaderBytes || !Put(header.Data(), header.Size()) || !PlaceProvisionalIndex(0)) {
     Close();
     return false;
   }
@@ -170,6 +246,8 @@ bool AviWriter::AddFrame(const uint8_t* frame, size_t bytes) {
   if (!openDml_) {
     const uint64_t withIndex = pos_ + chunk + 8 + kIdx1EntryBytes * (chunks_.size() + 1);
     if (withIndex > riffLimit_ && (superIndex_.size() + 2 > superIndexCapacity_ || !StartOpenDml())) return false;
+    // The frame would reach the index the header refers to: move that on first.
+    if (!openDml_ && indexPos_ != 0 && pos_ + chunk > indexPos_ && !PlaceProvisionalIndex(chunk)) return false;
   } else {
     const uint64_t riffEnd = pos_ + chunk + StdIndexBytes(chunks_.size() + 1);
     if (riffEnd - riffPos_ > riffLimit_) {
@@ -225,6 +303,9 @@ bool AviWriter::StartOpenDml() {
   // header growth when the file is finished: its "ix00" and "idx1" are written where they will then be.
   // "idx1" offsets count from "movi" and do not change with the move.
   const uint32_t growth = HeaderGrowth();
+  const uint64_t firstIndexEnd = pos_ + growth + StdIndexBytes(chunks_.size()) + 8 + kIdx1EntryBytes * chunks_.size();
+  // The index the header refers to stays clear of what is written here until the header is switched.
+  if (indexPos_ != 0 && indexPos_ < firstIndexEnd && !PlaceProvisionalIndex(firstIndexEnd - pos_)) return false;
   firstRiffDataEnd_ = pos_;
   pos_ += growth;
   if (!SeekTo(pos_)) return false;
@@ -232,9 +313,15 @@ bool AviWriter::StartOpenDml() {
   for (uint64_t& at : moved) at += growth;
   if (!WriteStandardIndex(moved)) return false;
   firstRiffMoviSize_ = static_cast<uint32_t>(pos_ - (kMoviFourccPos + growth));
+  const uint64_t idx1Pos = pos_;
   if (!WriteIdx1(chunks_, kMoviFourccPos)) return false;
   firstRiffSize_ = static_cast<uint32_t>(pos_ - 8);
   firstRiffFrames_ = static_cast<uint32_t>(chunks_.size());
+  // Until the file is finished the header describes the first RIFF as an AVI 1.0 file up to its "idx1".
+  if (!WritePlainHeader(idx1Pos, pos_, firstRiffFrames_, true, 0)) return false;
+  indexPos_ = idx1Pos;
+  indexBytes_ = pos_ - idx1Pos;
+  countedFrames_ = firstRiffFrames_;
   openDml_ = true;
   return BeginExtendedRiff();
 }
@@ -303,20 +390,25 @@ bool AviWriter::Finish(uint32_t measuredRateTimes100) {
   // Every step is tried even after a failed one: on a full disk the header patches still land.
   bool ok = SeekTo(pos_);
   if (!openDml_) {
+    // The final index goes where the newest frames are not yet counted or the provisional index lies:
+    // an update first keeps what the header refers to whole until the final header replaces it.
+    const uint64_t idx1Bytes = 8 + kIdx1EntryBytes * chunks_.size();
+    if (indexPos_ != 0 && !failed_ && (countedFrames_ != frameCount_ || pos_ + idx1Bytes > indexPos_)) {
+      ok = PlaceProvisionalIndex(idx1Bytes) && ok;
+    }
     const uint64_t idx1Pos = pos_;
-    ok = WriteIdx1(chunks_, kMoviFourccPos) && ok;
-    ok = PatchU32(kRiffSizePos, static_cast<uint32_t>(pos_ - 8)) && ok;
-    ok = PatchU32(kMoviSizePos, static_cast<uint32_t>(idx1Pos - kMoviFourccPos)) && ok;
-    ok = PatchU32(kTotalFramesPos, frameCount_) && ok;
-    ok = PatchU32(kLengthPos, frameCount_) && ok;
+    ok = SeekTo(pos_) && WriteIdx1(chunks_, kMoviFourccPos) && ok;
+    ok = WritePlainHeader(idx1Pos, pos_, frameCount_, false, measuredRateTimes100) && ok;
   } else {
     ok = CloseExtendedRiff() && ok;
     ok = RewriteFirstRiffHeader() && ok;
     // The main header counts the first RIFF's frames; the stream header and "dmlh" the whole recording.
     ok = PatchU32(kTotalFramesPos, firstRiffFrames_) && ok;
     ok = PatchU32(kLengthPos, frameCount_) && ok;
+    ok = PatchRates(measuredRateTimes100) && ok;
   }
-  ok = PatchRates(measuredRateTimes100) && ok;
+  // Past the index: the reserve of the last provisional state.
+  ok = platform::FileTruncate64(file_.get(), static_cast<int64_t>(pos_)) && ok;
   std::FILE* f = file_.release();
   const bool flushed = std::fflush(f) == 0 && std::ferror(f) == 0;
   const bool closed = std::fclose(f) == 0;

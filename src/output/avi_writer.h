@@ -15,8 +15,18 @@
 // index and readers that scan chunks both play every frame in order, and an AVI 1.0 reader still plays
 // the first RIFF through "idx1". The first RIFF turns OpenDML exactly when its AVI 1.0 form would pass the
 // limit, so it ends up larger than the limit by the header growth and its "ix00" (under 100 KiB by
-// default); each further RIFF is closed before it passes the limit. A recording stopped before it is
-// finished is left as it is, like any unfinished recording.
+// default); each further RIFF is closed before it passes the limit.
+//
+// Crash safety: Update (called at least once a second while recording) leaves the file in a provisional
+// but complete state that counts every frame added so far: an "idx1" over those frames is written past a
+// reserve of room for the next frames (the "movi" list's size covers the reserve), and then the 232-byte
+// header with the counts, sizes and the "must use index" flag is rewritten in a single write. The header
+// always refers to an index that is whole, so a process killed at any moment leaves a file that readers
+// play up to the last update; frames written after it lie in the reserve, outside the index, and are not
+// shown. A frame that would reach the index first moves it on by another update. Finish writes the final
+// index right after the last frame, the final header (as written by a recording never updated) and cuts
+// the reserve off, so a finished file is the same whether or not it was updated. Once the file has turned
+// OpenDML the provisional state stays that of the first RIFF (its frames and its "idx1").
 //
 // Not thread-safe: one recording thread owns the writer.
 #pragma once
@@ -40,7 +50,7 @@ class AviWriter {
   // `riffLimit` bounds the size of each RIFF (the whole file while it is plain AVI 1.0); it is raised to
   // what the header growth and a few frames need, and capped at 2 GiB. Tests inject a small one.
   explicit AviWriter(uint64_t riffLimit = kDefaultRiffLimit, uint32_t superIndexEntries = kDefaultSuperIndexEntries);
-  ~AviWriter();  // closes an unfinished file as it is (no index, sizes not patched)
+  ~AviWriter();  // closes an unfinished file as it is (in its last provisional state)
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
@@ -52,15 +62,21 @@ class AviWriter {
   // write; after a failed write the frame is not counted and later frames are refused, but Finish still
   // closes the file as far as it can.
   [[nodiscard]] bool AddFrame(const uint8_t* frame, size_t bytes);
+  // Brings the header and a provisional index up to date with every frame added so far (see above).
+  // Cheap when nothing was added since the last update. False for a closed writer or a failed write.
+  [[nodiscard]] bool Update();
   // Writes the index, patches sizes, frame counts and the measured rate (frames per second × 100; 0 keeps
-  // the nominal rate) and closes the file. False when any write of the recording failed.
+  // the nominal rate), cuts off what lies past the index and closes the file. False when any write of the
+  // recording failed.
   [[nodiscard]] bool Finish(uint32_t measuredRateTimes100);
-  // Closes without finishing, as a recording stopped before its end leaves the file.
+  // Closes without finishing: the file stays in its last provisional state.
   void Close();
 
   bool IsOpen() const { return file_ != nullptr; }
   bool IsOpenDml() const { return openDml_; }
   uint32_t FrameCount() const { return frameCount_; }
+  // Frames the file counts should the process end now.
+  uint32_t CountedFrames() const { return countedFrames_; }
   size_t FrameBytes() const { return frameBytes_; }
 
  private:
@@ -74,6 +90,9 @@ class AviWriter {
   };
 
   bool Put(const void* data, size_t bytes);
+  bool TryWriteAt(uint64_t at, const void* data, size_t bytes);
+  bool WritePlainHeader(uint64_t moviEnd, uint64_t riffEnd, uint32_t frames, bool provisional, uint32_t rate100);
+  bool PlaceProvisionalIndex(uint64_t minimumGap);
   bool PatchU32(uint64_t at, uint32_t value);
   bool SeekTo(uint64_t at);
   bool WriteStandardIndex(const std::vector<uint64_t>& chunks);
@@ -105,6 +124,10 @@ class AviWriter {
   uint64_t riffPos_ = 0;        // "RIFF" of the current extended RIFF
   uint64_t moviFourccPos_ = 0;  // "movi" of the current extended RIFF
   std::vector<SuperIndexEntry> superIndex_;
+  // The provisional state the header refers to: its "idx1" (position 0: none yet) and the frames counted.
+  uint64_t indexPos_ = 0;
+  uint64_t indexBytes_ = 0;
+  uint32_t countedFrames_ = 0;
 };
 
 }  // namespace orvane::output

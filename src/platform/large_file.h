@@ -9,5 +9,7 @@ namespace orvane::platform {
 
 // Moves the stream to `offset` bytes from the start of the file. False on failure.
 [[nodiscard]] bool FileSeek64(std::FILE* file, int64_t offset);
+// Cuts or extends the file to `size` bytes after writing out what the stream buffers. False on failure.
+[[nodiscard]] bool FileTruncate64(std::FILE* file, int64_t size);
 
 }  // namespace orvane::platform

@@ -289,6 +289,7 @@ class COrvane {
 
   // Recording: the thread and the writer are used by the recording thread while recording_ is set.
   void RecordingLoop(int durationMs);
+  bool RecordFrame(bool* failed);
   void StopRecording();
   void SetRecording(int value);
   std::atomic<int> recording_{0};

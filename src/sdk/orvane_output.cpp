@@ -1,5 +1,6 @@
 // Image files and AVI recording of the processed frames.
 
+#include <chrono>
 #include <system_error>
 
 #include "output/avi_frame.h"
@@ -85,55 +86,69 @@ void COrvane::SetRecording(int value) {
   newFrameReady_.notify_all();
 }
 
-// The recording thread: appends each new processed frame, and after the duration (counted from
-// the first frame) writes the index with the measured frame rate. It wakes for every frame the
-// acquisition thread converts, so as long as it keeps up no frame is skipped; a frame that arrives
-// while it is still writing the previous one replaces the one before it.
+// The recording thread: appends each new processed frame, brings the file's header and index up to
+// date at least once a second (so a killed process leaves the frames up to then readable), and when the
+// duration (counted from the first frame) has passed, or the recording is stopped, finishes the file with
+// the measured frame rate. It wakes for every frame the acquisition thread converts, so as long as it
+// keeps up no frame is skipped; a frame that arrives while it is still writing the previous one replaces
+// the one before it. A write error ends the recording with error 12, the file finished as far as it can be.
 void COrvane::RecordingLoop(int durationMs) {
-  bool first = true;
+  using Clock = std::chrono::steady_clock;
+  constexpr auto kUpdateInterval = std::chrono::milliseconds(500);
+  bool first = true, failed = false;
   uint32_t start = 0, end = 0, count = 0;
-  while (recording_ != 0) {
+  auto nextUpdate = Clock::now() + kUpdateInterval;
+  while (recording_ != 0 && !failed) {
+    bool frameReady;
     {
       std::unique_lock lock(newFrameMutex_);
-      newFrameReady_.wait(lock, [this] { return newFrame_ != 0 || recording_ == 0; });
+      frameReady = newFrameReady_.wait_until(lock, nextUpdate, [this] { return newFrame_ != 0 || recording_ == 0; });
       if (recording_ == 0) break;
-      newFrame_ = 0;
+      if (frameReady) newFrame_ = 0;
     }
-    uint32_t now = orvane::platform::MultimediaTimeMs();
-    if (first) {
-      start = now;
-      end = start + static_cast<uint32_t>(durationMs);
-      first = false;
+    if (frameReady) {
+      const uint32_t now = orvane::platform::MultimediaTimeMs();
+      if (first) {
+        start = now;
+        end = start + static_cast<uint32_t>(durationMs);
+        first = false;
+      }
+      if (!RecordFrame(&failed)) continue;
+      ++count;
+      if (static_cast<int32_t>(end - orvane::platform::MultimediaTimeMs()) < 0) break;
     }
-    bool converted;
-    {
-      std::lock_guard frame(frameLock_);
-      const orvane::image::DibImage* output = OutputImage();
-      converted = output != nullptr && orvane::output::ConvertToAviFrame(*output, aviFrame_.data(), aviFrame_.size());
-    }
-    if (!converted) continue;  // the frame no longer has the recording's size
-    if (!avi_.AddFrame(aviFrame_.data(), aviFrame_.size())) {
-      // A write error (disk full) ends the recording; the file is finished as far as it can be.
-      uint32_t elapsed = orvane::platform::MultimediaTimeMs() - start;
-      (void)avi_.Finish(elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0);
-      SetRecording(0);
-      ReportError(ORVANE_ERR_CONVERSION);
-      break;
-    }
-    ++count;
-    now = orvane::platform::MultimediaTimeMs();
-    if (static_cast<int32_t>(end - now) < 0) {
-      uint32_t elapsed = now - start;
-      uint32_t rate100 = elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0;
-      if (!avi_.Finish(rate100)) ReportError(ORVANE_ERR_CONVERSION);
-      SetRecording(0);
+    if (Clock::now() >= nextUpdate) {
+      failed = !avi_.Update();
+      nextUpdate = Clock::now() + kUpdateInterval;
     }
   }
+  // The duration passed, the recording was stopped, or a write failed: the file is finished either way.
+  const uint32_t elapsed = first ? 0 : orvane::platform::MultimediaTimeMs() - start;
+  const uint32_t rate100 = elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0;
+  if (!avi_.Finish(rate100) || failed) ReportError(ORVANE_ERR_CONVERSION);
+  SetRecording(0);
+}
+
+// Converts the newest frame and appends it. False when nothing was appended: the frame no longer has
+// the recording's size, or the write failed (`failed` set).
+bool COrvane::RecordFrame(bool* failed) {
+  bool converted;
+  {
+    std::lock_guard frame(frameLock_);
+    const orvane::image::DibImage* output = OutputImage();
+    converted = output != nullptr && orvane::output::ConvertToAviFrame(*output, aviFrame_.data(), aviFrame_.size());
+  }
+  if (!converted) return false;
+  if (!avi_.AddFrame(aviFrame_.data(), aviFrame_.size())) {
+    *failed = true;
+    return false;
+  }
+  return true;
 }
 
 void COrvane::StopRecording() {
   SetRecording(0);
   if (recordingThread_.joinable()) recordingThread_.join();
-  // A recording stopped before its end stays as far as it was written (no index).
+  // The thread has finished the file; this only closes one whose thread never ran.
   avi_.Close();
 }

@@ -280,12 +280,17 @@ TEST_F(Camera, RecordRefusesBadNamesAndASecondRecording) {
   EXPECT_EQ(Orvane_Record(handle_, second.c_str(), 1000, 0), 0);
   EXPECT_EQ(Orvane_GetLastError(handle_), 1);
   EXPECT_FALSE(std::filesystem::exists(second));
-  // Stopped before its end, the recording stays as far as it was written, unfinished.
+  // Stopped before its end, the recording is finished with the frames written so far: the index
+  // ends the file and the sizes count it.
   EXPECT_EQ(Orvane_StopPreview(handle_), 1);
   auto avi = ReadFile(path);
-  ASSERT_GE(avi.size(), 232u);
-  EXPECT_EQ(Le32(avi, 4), 0u);
+  ASSERT_GE(avi.size(), 240u);
+  EXPECT_EQ(Le32(avi, 4), avi.size() - 8);
   EXPECT_EQ(std::memcmp(avi.data() + 228, "movi", 4), 0);
+  const uint32_t frames = Le32(avi, 140);
+  EXPECT_EQ(Le32(avi, 48), frames);
+  EXPECT_EQ(avi.size(), 232 + uint64_t{frames} * (2048 * 3 * 1080 + 8) + 8 + 16 * uint64_t{frames});
+  EXPECT_EQ(std::memcmp(avi.data() + avi.size() - 8 - 16 * size_t{frames}, "idx1", 4), 0);
   std::filesystem::remove(path);
   EXPECT_EQ(Orvane_GetLastError(handle_), 0);
 }

@@ -16,7 +16,10 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #endif
@@ -47,6 +50,43 @@ uint32_t Le32(const std::vector<unsigned char>& bytes, size_t at) {
   return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
 }
 
+// Main header flags of a finished file (has index, was capture file), and of the states brought up to
+// date while recording (also: must use the index).
+constexpr uint32_t kFinishedFlags = 0x10010;
+constexpr uint32_t kRecordingFlags = 0x10030;
+
+// The frames an AVI 1.0 file's index counts, after checking that the main and stream headers count as
+// many, that the RIFF lies within the file and that every entry points at a "00db" chunk of `chunk`
+// bytes. 0 (with a failure) when the file is not whole.
+uint32_t IndexedFrames(const std::vector<unsigned char>& f, uint32_t chunk) {
+  if (f.size() < 232) {
+    ADD_FAILURE() << "no header";
+    return 0;
+  }
+  EXPECT_LE(uint64_t{Le32(f, 4)} + 8, f.size()) << "the RIFF reaches past the file";
+  uint64_t at = 228 + uint64_t{Le32(f, 224)};  // the chunks after "movi" up to "idx1"
+  while (at + 8 <= f.size() && std::memcmp(f.data() + at, "idx1", 4) != 0) at += 8 + Le32(f, at + 4);
+  if (at + 8 > f.size()) {
+    ADD_FAILURE() << "no idx1";
+    return 0;
+  }
+  const uint32_t frames = Le32(f, at + 4) / 16;
+  EXPECT_LE(at + 8 + 16 * uint64_t{frames}, f.size());
+  EXPECT_EQ(Le32(f, 48), frames) << "main header";
+  EXPECT_EQ(Le32(f, 140), frames) << "stream header";
+  for (uint32_t i = 0; i < frames && at + 24 + 16 * uint64_t{i} <= f.size(); ++i) {
+    const uint64_t chunkAt = 228 + uint64_t{Le32(f, at + 16 + 16 * i)};
+    EXPECT_EQ(Le32(f, at + 20 + 16 * i), chunk);
+    if (chunkAt + 8 + chunk > f.size()) {
+      ADD_FAILURE() << "frame " << i << " lies past the file";
+      return 0;
+    }
+    EXPECT_EQ(std::memcmp(f.data() + chunkAt, "00db", 4), 0) << i;
+    EXPECT_EQ(Le32(f, chunkAt + 4), chunk) << i;
+  }
+  return frames;
+}
+
 std::vector<unsigned char> ReadFile(const std::filesystem::path& path, size_t limit = SIZE_MAX) {
   std::ifstream in(path, std::ios::binary);
   std::vector<unsigned char> bytes;
@@ -71,6 +111,15 @@ std::vector<unsigned char> RunCommand(const std::string& command) {
   pclose(pipe);
   return out;
 }
+
+// ffprobe's frame count from the header (nb_frames) and by decoding every frame (nb_read_frames).
+std::string ProbeCounts(const std::filesystem::path& path) {
+  auto out = RunCommand("/usr/bin/ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                        "stream=nb_frames,nb_read_frames -of csv=p=0 '" + path.string() + "'");
+  std::string text(out.begin(), out.end());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
 #endif
 
 class Recording : public ::testing::Test {
@@ -88,13 +137,14 @@ class Recording : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
-  // Waits until the recorder has finished the file (the stream header's length, 0 until then, is
-  // patched with the frame count), then stops the stream, which waits for the recorder to have
-  // left, and reads the file.
+  // Waits until the recorder has finished the file (the stream header's length is the frame count,
+  // and the main header's flags have lost the "must use index" of the states written while the
+  // recording runs), then stops the stream, which waits for the recorder to have left, and reads the
+  // file.
   std::vector<unsigned char> FinishRecording(const std::filesystem::path& path, size_t headerBytes = SIZE_MAX) {
     for (int i = 0; i < 3000; ++i) {
       auto head = ReadFile(path, 144);
-      if (head.size() == 144 && Le32(head, 140) != 0) break;
+      if (head.size() == 144 && Le32(head, 140) != 0 && Le32(head, 44) == kFinishedFlags) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_EQ(Orvane_StopPreview(handle_), 1);
@@ -325,6 +375,109 @@ TEST_F(Recording, PastOneGibTheRecordingContinuesAsOpenDml) {
   uint32_t counted = static_cast<uint32_t>(std::atoi(std::string(count.begin(), count.end()).c_str()));
   EXPECT_GT(counted, 28u);
   EXPECT_EQ(counted, total) << "ffprobe and the extended header's frame count";
+}
+#endif
+
+// A recording ended before its length, by stopping the stream, closing or releasing the handle, is
+// finished: header, index and sizes as for one that ran its length.
+TEST_F(Recording, EndedBeforeItsLengthTheFileIsFinished) {
+  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
+  ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
+  const uint32_t chunk = 2048 * 3 * 1080;
+  const struct {
+    const char* name;
+    int(ORVANE_CALL* end)(int);
+  } enders[] = {{"stop", Orvane_StopPreview}, {"close", Orvane_Close}, {"release", Orvane_Release}};
+  for (const auto& ender : enders) {
+    SCOPED_TRACE(ender.name);
+    auto path = dir_ / (std::string(ender.name) + ".avi");
+    ASSERT_EQ(Orvane_Record(handle_, path.string().c_str(), 600000, 0), 1);
+    for (int i = 0; i < 600; ++i) {  // until an update has counted two frames
+      auto head = ReadFile(path, 144);
+      if (head.size() == 144 && Le32(head, 140) >= 2) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(ender.end(handle_), 1);
+    if (ender.end == Orvane_Release) {
+      handle_ = Orvane_Initialize(window_.handle());
+      ASSERT_NE(handle_, 0);
+    }
+    auto avi = ReadFile(path);
+    ASSERT_GT(avi.size(), 232u);
+    EXPECT_EQ(Le32(avi, 44), kFinishedFlags);
+    EXPECT_EQ(Le32(avi, 4), avi.size() - 8);
+    const uint32_t frames = IndexedFrames(avi, chunk);
+    EXPECT_GE(frames, 2u);
+    EXPECT_EQ(avi.size(), 232 + uint64_t{frames} * (chunk + 8) + 8 + 16 * uint64_t{frames}) << "the index ends it";
+#ifndef _WIN32
+    if (std::filesystem::exists("/usr/bin/ffprobe")) {
+      EXPECT_EQ(ProbeCounts(path), std::to_string(frames) + "," + std::to_string(frames));
+    }
+#endif
+  }
+}
+
+#ifndef _WIN32
+constexpr const char* kCrashFileVariable = "ORVANE_TEST_CRASH_FILE";
+
+// The child of the crash test (run only by it): records into the file it is given until it is killed.
+TEST(RecordingChild, DISABLED_RecordsUntilKilled) {
+  const char* file = std::getenv(kCrashFileVariable);
+  if (file == nullptr) GTEST_SKIP() << "run by the crash test";
+  ASSERT_TRUE(kOneVirtualCamera);
+  UseFreshSettingsStore();
+  TestWindow window;
+  const int handle = Orvane_Initialize(window.handle());
+  ASSERT_NE(handle, 0);
+  ASSERT_EQ(Orvane_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0), 1);
+  ASSERT_EQ(Orvane_SetColorMode(handle, 8), 1);
+  ASSERT_EQ(Orvane_SetSubSample(handle, 17), 1);
+  ASSERT_EQ(Orvane_Record(handle, file, 600000, 0), 1);
+  std::this_thread::sleep_for(std::chrono::seconds(300));  // the parent kills it long before
+  ADD_FAILURE() << "not killed";
+}
+
+// A process killed (SIGKILL) while recording leaves a file whose headers and index count the frames up
+// to the last update, and every one of them decodes.
+TEST(RecordingCrash, AKilledRecordingKeepsTheFramesUpToTheLastUpdate) {
+  if (!std::filesystem::exists("/usr/bin/ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  const auto dir = TempDir();
+  const auto path = dir / "killed.avi";
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  env.push_back(std::string(kCrashFileVariable) + "=" + path.string());
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string exe = "/proc/self/exe", filter = "--gtest_filter=RecordingChild.DISABLED_RecordsUntilKilled",
+              disabled = "--gtest_also_run_disabled_tests";
+  char* argv[] = {exe.data(), filter.data(), disabled.data(), nullptr};
+  pid_t child = 0;
+  ASSERT_EQ(posix_spawn(&child, exe.c_str(), nullptr, nullptr, argv, envp.data()), 0);
+  // Kill it once two updates have counted frames (and at most after a minute).
+  uint32_t seen = 0;
+  int updates = 0;
+  for (int i = 0; i < 3000 && updates < 2; ++i) {
+    auto head = ReadFile(path, 144);
+    if (head.size() == 144 && Le32(head, 140) > seen) {
+      seen = Le32(head, 140);
+      ++updates;
+    }
+    if (updates < 2) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(kill(child, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended before the kill";
+  ASSERT_EQ(updates, 2) << "no two updates within a minute";
+
+  auto avi = ReadFile(path);
+  EXPECT_EQ(Le32(avi, 44), kRecordingFlags);
+  const uint32_t frames = IndexedFrames(avi, 2048 * 3 * 1080);
+  EXPECT_GE(frames, seen);
+  EXPECT_EQ(ProbeCounts(path), std::to_string(frames) + "," + std::to_string(frames))
+      << "ffprobe's header count and decoded frames";
+  std::filesystem::remove_all(dir);
 }
 #endif
 
