@@ -18,7 +18,7 @@ struct BusOptions {
   uint16_t productId = 0x31F0;
   Pacing pacing = Pacing::kSensorTiming;
   double noiseStdDev = 0.0;          // ORVANE_SIM_NOISE for the process bus
-  std::vector<FaultStep> faults;     // scheduled on every camera plugged in (ORVANE_SIM_FAULTS)
+  std::vector<FaultStep> faults{};   // scheduled on every camera plugged in (ORVANE_SIM_FAULTS)
 };
 
 class VirtualBus final : public usb::DriverBackend {

@@ -146,6 +146,9 @@ class COrvCy3Cam : public CFx3Api, public CControllerBase {
   bool MemoryTransfer(bool write, uint64_t address, uint8_t* data, uint64_t length, size_t bufferSize);
 
   std::atomic<int> deviceIndex_{0};
+  // Counts AbortPipe calls (a stop of the stream). A frame-header read that sees it change gives up
+  // its remaining attempts: they would only wait for frames nobody wants.
+  std::atomic<uint64_t> streamAborts_{0};
 
   mutable std::mutex streamMutex_;
   // Guarded by streamMutex_. Users copy the pointer under the lock and run their I/O outside it, so

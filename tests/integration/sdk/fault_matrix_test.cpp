@@ -303,4 +303,32 @@ std::vector<std::tuple<Capture, FrameFault>> FrameFaultCases() {
 
 INSTANTIATE_TEST_SUITE_P(Matrix, FrameFaults, ::testing::ValuesIn(FrameFaultCases()), FrameFaultCaseName);
 
+// ---- A stalled pipe -----------------------------------------------------------------------------
+
+// Frame headers stop coming, without an error: a snapshot runs into its frame wait (8), a preview
+// waits on, and a stop ends the stalled read at once instead of waiting for it.
+TEST_F(FaultMatrix, AStalledPipeFailsASnapshotWith8) {
+  ASSERT_TRUE(faults_->ScheduleFaults("bulk-stall:1000000"));
+  EXPECT_EQ(SnapShot(), 0);
+  EXPECT_EQ(DrainErrors(handle_), "8");
+  ASSERT_EQ(GUARDED(Orvane_Capture(handle_)), 1);
+  EXPECT_EQ(SnapShot(), 0);
+  EXPECT_EQ(DrainErrors(handle_), "8");
+  ClearFaults();
+  EXPECT_EQ(GUARDED(Orvane_StopPreview(handle_)), 1);
+  EXPECT_EQ(SnapShot(), 1) << DrainErrors(handle_);
+  ExpectPreviewRuns();
+}
+
+TEST_F(FaultMatrix, AStalledPipeDuringPreviewStopsAndStartsAgain) {
+  Replug();  // frames count from power-on: the stall below comes at the third frame of this preview
+  ASSERT_TRUE(faults_->ScheduleFaults("bulk-stall:1000000@frame:3"));
+  ASSERT_EQ(CallBackPreview(), 1);
+  ASSERT_TRUE(NextFrame());
+  EXPECT_EQ(GUARDED(Orvane_StopPreview(handle_)), 1);
+  EXPECT_EQ(DrainErrors(handle_), "");
+  ClearFaults();
+  ExpectPreviewRuns();
+}
+
 }  // namespace
