@@ -59,7 +59,11 @@ class Watchdog {
         continue;
       }
       const char* watched = what_;
-      if (changed_.wait_until(lock, stop, deadline_, [&] { return what_ != watched; })) continue;
+      // A copy: the wait reads its time point while the lock is released.
+      const auto deadline = deadline_;
+      if (changed_.wait_until(lock, stop, deadline, [&] { return what_ != watched || deadline_ != deadline; })) {
+        continue;
+      }
       if (stop.stop_requested()) return;
       std::fprintf(stderr, "watchdog: %s did not return within %d s\n", watched, static_cast<int>(kLimit.count()));
       std::abort();
