@@ -532,7 +532,11 @@ void COrvaneR3O5Base::TransferLoop() {
   CControllerBase* regs = controller_->Registers();
 
   bool gaveUp = false;
-  if (controller_->OpenDataChannel()) {
+  const bool opened = controller_->OpenDataChannel();
+  // A data channel that cannot be opened (the camera was unplugged) is a failed stream, not one that
+  // waits for frames in silence: waiters see the failure instead of timing out for ever.
+  if (!opened && running_) gaveUp = true;
+  if (opened) {
     int attempts = 0;
     while (running_) {
       const int32_t timeout = transferTimeout_;
