@@ -1,5 +1,21 @@
-// Faults the virtual camera can be told to produce, for tests of the layers above it. Every setter is
-// thread-safe and takes effect for the next matching request; counts are consumed one per request.
+// Faults the virtual camera can be told to produce, for tests of the layers above it and of
+// applications. Every setter is thread-safe and takes effect for the next matching request; counts
+// are consumed one per request.
+//
+// Reaching it from an application or a test program. A program that links the library statically
+// (the orvane_api target and the layers below it) and runs with ORVANE_SIM_CAMERAS=N gets the
+// interface of each of the process's virtual cameras from ProcessCameraFaults(number):
+//
+//   #include "sim/fault_injection.h"
+//   setenv("ORVANE_SIM_CAMERAS", "1", 1);          // before the first Orvane_Initialize
+//   int h = Orvane_Initialize(window);
+//   ...                                             // start a preview
+//   orvane::sim::ProcessCameraFaults(1)->Unplug();  // the preview ends with error 13
+//   orvane::sim::ProcessCameraFaults(1)->Replug();  // Orvane_StopPreview, then start again
+//
+// ScheduleFaults takes the text form of ORVANE_SIM_FAULTS (sim/fault_plan.h) for faults that fire
+// later: after a time since the camera was opened or started streaming, or at a frame number. A
+// program that uses the shared library has only the environment variable.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +53,14 @@ class FaultInjection {
   virtual void Replug() = 0;
   // Plugs it in under a different path (another port): `instance` replaces the path's instance part.
   virtual void ReplugAs(const char* instance) = 0;
+  // Schedules the faults of `plan`, written as ORVANE_SIM_FAULTS is; items selecting another camera
+  // ("camN:") are skipped. False, with nothing scheduled and the reason logged, when it is malformed.
+  virtual bool ScheduleFaults(const char* plan) = 0;
 };
+
+// The fault-injection interface of the process's virtual camera `number` (1-based plug order: the
+// camera with serial number SIM0000<number>). Null when ORVANE_SIM_CAMERAS does not select virtual
+// cameras or there is no such camera. The camera lives as long as the process.
+FaultInjection* ProcessCameraFaults(int number);
 
 }  // namespace orvane::sim

@@ -109,11 +109,13 @@ FrameBytes RenderFrame(const RenderSettings& s, int variant) {
   const uint64_t gain = static_cast<uint64_t>(std::llround(std::clamp(s.brightness, 0.0, 1024.0) * 4096.0));
   uint8_t* p = out->data();
   for (int row = 0; row < s.height; ++row) {
+    // The vertical mirror reverses the readout of photosite rows: output row `row` is window row
+    // `windowRow`, and the colour filter belongs to the photosite, so it travels with the row.
     const int windowRow = s.mirrorV ? s.height - 1 - row : row;
     const int sy = s.originY + windowRow * step;
-    const int rowPhase = row & 1;
+    const int rowPhase = windowRow & 1;
     for (int col = 0; col < s.width; ++col) {
-      // Colour filter at the window origin: blue, green / green, red.
+      // Colour filter of the window's first photosite row: blue, green; of its second: green, red.
       const int channel = rowPhase == 0 ? ((col & 1) == 0 ? 2 : 1) : ((col & 1) == 0 ? 1 : 0);
       const int sx = s.originX + col * step;
       uint64_t v = (static_cast<uint64_t>(SceneSample(sx, sy, channel)) * gain) >> 12;

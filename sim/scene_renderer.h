@@ -1,7 +1,9 @@
 // The synthetic scene the virtual camera images: colour patches, gradients and fine detail on a
 // 4000 x 3000 sensor area, seen through the window and pixel format the FPGA and sensor registers
-// select, behind a colour filter that reads blue, green / green, red at the window origin. Rendering
-// is done once per settings change; frames reuse the result.
+// select, behind a colour filter that reads blue, green / green, red at the window origin. The
+// vertical mirror reverses the order in which photosite rows are read out, filters included, so with
+// an even window height the frame's first row reads green, red (the phase at the origin changes, as
+// on the camera). Rendering is done once per settings change; frames reuse the result.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +23,7 @@ struct RenderSettings {
   int originX = 0;            // window origin on the sensor, full-resolution pixels
   int originY = 0;
   bool subSampled = false;    // each window pixel covers 2 x 2 sensor pixels
-  bool mirrorV = false;       // rows read out bottom first
+  bool mirrorV = false;       // photosite rows read out bottom first
   double brightness = 1.0;    // exposure x gain relative to the default settings
   double noiseStdDev = 0.0;   // in 8-bit levels; 0: none
   uint32_t noiseSeed = 1;

@@ -65,6 +65,7 @@ CameraConfig VirtualBus::NextConfigLocked() {
   config.pacing = options_.pacing;
   config.noiseStdDev = options_.noiseStdDev;
   config.noiseSeed = static_cast<uint32_t>(options_.firstNumber + static_cast<int>(cameras_.size()));
+  config.number = static_cast<int>(cameras_.size()) + 1;
   return config;
 }
 
@@ -79,8 +80,13 @@ VirtualCamera& VirtualBus::AddCamera() {
 
 VirtualCamera& VirtualBus::AddCamera(CameraConfig config) {
   auto camera = std::make_shared<VirtualCamera>(std::move(config));
-  std::lock_guard<std::mutex> lock(mutex_);
-  cameras_.push_back(camera);
+  std::vector<FaultStep> faults;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cameras_.push_back(camera);
+    faults = options_.faults;
+  }
+  if (!faults.empty()) camera->Schedule(faults);
   return *camera;
 }
 
@@ -94,6 +100,7 @@ std::vector<std::string> VirtualBus::EnumerateInterfaces(const usb::InterfaceGui
   }
   for (const auto& camera : cameras) {
     if (static_cast<int>(paths.size()) >= maxMembers) break;
+    camera->PollFaults();
     if (camera->plugged()) paths.push_back(camera->path());
   }
   return paths;
@@ -106,7 +113,9 @@ std::unique_ptr<usb::DeviceHandle> VirtualBus::Open(const std::string& path, boo
     cameras = cameras_;
   }
   for (const auto& camera : cameras) {
+    camera->PollFaults();
     if (camera->plugged() && camera->path() == path) {
+      camera->NoteOpened();
       return std::make_unique<SimHandle>(camera, camera->generation(), overlapped);
     }
   }
@@ -145,6 +154,7 @@ VirtualBus& ProcessBus(int cameras) {
     options.noiseStdDev = NoiseRequestedByEnvironment();
     const char* shared = std::getenv("ORVANE_SIM_SHARED");
     options.claimedAcrossProcesses = shared != nullptr && std::string(shared) == "1";
+    options.faults = FaultsRequestedByEnvironment();
     // Lives as long as the process: controllers may still hold handles during static destruction.
     auto* b = new VirtualBus(cameras, options);
     ActiveBus().store(b);
@@ -160,5 +170,16 @@ std::string VirtualBus::ClaimScope() const {
 }
 
 VirtualBus* ActiveProcessBus() { return ActiveBus().load(); }
+
+FaultInjection* ProcessCameraFaults(int number) {
+  VirtualBus* bus = ActiveProcessBus();
+  if (bus == nullptr) {
+    // Before the library's first look at the driver: the bus it will use is this one.
+    const int cameras = CamerasRequestedByEnvironment();
+    if (cameras == 0) return nullptr;
+    bus = &ProcessBus(cameras);
+  }
+  return bus->CameraPtr(number - 1).get();
+}
 
 }  // namespace orvane::sim

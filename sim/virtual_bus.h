@@ -21,6 +21,7 @@ struct BusOptions {
   // The cameras are claimed as real ones are, across processes (ORVANE_SIM_SHARED=1 for the process
   // bus): for tests of one camera shared between processes. Off, each process's cameras are its own.
   bool claimedAcrossProcesses = false;
+  std::vector<FaultStep> faults{};   // scheduled on every camera plugged in (ORVANE_SIM_FAULTS)
 };
 
 class VirtualBus final : public usb::DriverBackend {

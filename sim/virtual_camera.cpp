@@ -176,6 +176,7 @@ void VirtualCamera::PowerOnLocked() {
   stream_ = StreamState::kHeader;
   armed_ = false;
   anyFrame_ = false;
+  streaming_ = false;
   frameCounter_ = 0;
   payloadOffset_ = payloadEnd_ = 0;
 }
@@ -203,6 +204,8 @@ IoStart VirtualCamera::Io(uint64_t generation, bool overlapped, IoCode code, voi
   auto* in = static_cast<uint8_t*>(inVoid);
   auto* out = static_cast<uint8_t*>(outVoid);
   std::unique_lock<std::mutex> lock(mutex_);
+  Clock::time_point ignored;
+  FireDueFaultsLocked(Clock::now(), &ignored);
   if (!plugged_ || generation != generation_) return Refused(usb::kErrorDeviceNotConnected);
   switch (code) {
     case IoCode::kControlTransfer: {
@@ -376,6 +379,14 @@ void VirtualCamera::CompleteLocked(BulkRequest& request, bool ok, uint32_t bytes
 }
 
 bool VirtualCamera::ProcessFrontLocked(Clock::time_point now, Clock::time_point* wake) {
+  Clock::time_point faultWake;
+  if (FireDueFaultsLocked(now, &faultWake)) return true;
+  const bool done = ProcessQueueFrontLocked(now, wake);
+  *wake = std::min(*wake, faultWake);
+  return done;
+}
+
+bool VirtualCamera::ProcessQueueFrontLocked(Clock::time_point now, Clock::time_point* wake) {
   *wake = Clock::time_point::max();
   if (queue_.empty()) return false;
   std::shared_ptr<BulkRequest> front = queue_.front();
@@ -625,11 +636,13 @@ uint32_t VirtualCamera::ControlTransferLocked(uint8_t* rec, uint32_t) {
     case vr::kStreamReset:
       if (type != usb::kVendorOutDevice) return stall();
       ++counters_.streamResets;
+      streaming_ = false;
       ResetStreamLocked(true);
       return kFull;
     case vr::kArmRead:
       if (type != usb::kVendorOutEndpoint) return stall();
       ++counters_.armRequests;
+      NoteStreamingLocked(Clock::now());
       // Arming starts a new frame; the rest of an interrupted one is dropped.
       if (stream_ == StreamState::kPayload) ResetStreamLocked(false);
       armed_ = true;
@@ -852,86 +865,6 @@ FrameBytes VirtualCamera::LastFramePayload() const {
 uint32_t VirtualCamera::FrameCounter() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return frameCounter_;
-}
-
-void VirtualCamera::FailHeaders(int count) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  failHeaders_ = std::max(0, count);
-  changed_.notify_all();
-}
-
-void VirtualCamera::DelayHeaders(int count, uint32_t delayMs) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  delayHeaders_ = std::max(0, count);
-  headerDelayMs_ = delayMs;
-}
-
-void VirtualCamera::FailPayloads(int count) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  failPayloads_ = std::max(0, count);
-  changed_.notify_all();
-}
-
-void VirtualCamera::DelayPayloads(int count, uint32_t delayMs) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  delayPayloads_ = std::max(0, count);
-  payloadDelayMs_ = delayMs;
-}
-
-void VirtualCamera::ShortPayloads(int count) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  shortPayloads_ = std::max(0, count);
-}
-
-void VirtualCamera::FailBulkStatus(int count) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  failBulkStatus_ = std::max(0, count);
-}
-
-void VirtualCamera::SetHeaderStatusWords(int32_t word28, int32_t word40, int32_t word44) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  statusWords_[0] = word28;
-  statusWords_[1] = word40;
-  statusWords_[2] = word44;
-}
-
-void VirtualCamera::SetFpgaBusy(bool busy) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  fpgaBusy_ = busy;
-}
-
-void VirtualCamera::SetEepromWritesFail(bool fail) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  eepromWritesFail_ = fail;
-}
-
-void VirtualCamera::SetGpio25NeverRises(bool never) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  gpio25Never_ = never;
-}
-
-void VirtualCamera::Unplug() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!plugged_) return;
-  plugged_ = false;
-  CancelQueueLocked(usb::kErrorDeviceNotConnected);
-}
-
-void VirtualCamera::Replug() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  CancelQueueLocked(usb::kErrorDeviceNotConnected);
-  plugged_ = true;
-  ++generation_;
-  PowerOnLocked();
-  changed_.notify_all();
-}
-
-void VirtualCamera::ReplugAs(const char* instance) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (instance != nullptr) config_.instance = instance;
-  }
-  Replug();
 }
 
 }  // namespace orvane::sim

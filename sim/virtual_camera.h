@@ -5,7 +5,9 @@
 //
 // Bulk reads of endpoint 0x81 queue up; a queued read completes when its data is due (frame time,
 // arming, injected delays), when it is aborted, or when the camera is unplugged. The driver work is
-// done by whichever thread waits on a request, so no thread of its own runs.
+// done by whichever thread waits on a request, so no thread of its own runs; faults scheduled for a
+// later time (virtual_camera_faults.cpp) are fired by the same threads, whose waits end at the next
+// fault's time.
 #pragma once
 
 #include <chrono>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "sim/fault_injection.h"
+#include "sim/fault_plan.h"
 #include "sim/scene_renderer.h"
 #include "usb/driver_seam.h"
 
@@ -34,6 +37,7 @@ struct CameraConfig {
   uint16_t productId = 0x31F0;
   std::string serial = "SIM00001";  // stored at EEPROM 0x1040, ended by 0xFF
   std::string instance = "sim00001";  // instance part of the device path
+  int number = 1;                     // plug order, 1-based (the "camN:" of a fault plan)
   uint16_t firmwareVersion = 0x1205;  // controller information word at byte 24
   uint32_t gpio25DelayMs = 20;        // GPIO 25 rises this long after power-on
   uint32_t linkSpeed = 4;             // get-speed answer (4: USB 3.0 SuperSpeed)
@@ -113,6 +117,15 @@ class VirtualCamera : public FaultInjection, public std::enable_shared_from_this
   void Unplug() override;
   void Replug() override;
   void ReplugAs(const char* instance) override;
+  bool ScheduleFaults(const char* plan) override;
+
+  // ---- scheduled faults ----
+  // Adds the steps meant for this camera (selector 0 or its number); those due now fire at once.
+  void Schedule(const std::vector<FaultStep>& steps);
+  // The library opened a handle: the clock of "time since opened" triggers starts at the first one.
+  void NoteOpened();
+  // Fires the scheduled faults that are due (the bus calls it before it looks at the camera).
+  void PollFaults();
 
   // A queued bulk read; public for the request objects of the seam.
   struct BulkRequest;
@@ -143,6 +156,14 @@ class VirtualCamera : public FaultInjection, public std::enable_shared_from_this
   bool ProcessFrontLocked(Clock::time_point now, Clock::time_point* wake);
   void CompleteLocked(BulkRequest& request, bool ok, uint32_t bytes, uint32_t error, bool statusFailure);
   void CancelQueueLocked(uint32_t error);
+  void UnplugLocked();
+  void ReplugLocked();
+  void NoteStreamingLocked(Clock::time_point now);
+  // Fires the due scheduled faults; true when one fired. `*wake` is the time of the next timed one
+  // (Clock::time_point::max() when none is waiting for a time).
+  bool FireDueFaultsLocked(Clock::time_point now, Clock::time_point* wake);
+  void ApplyLocked(const FaultStep& step);
+  bool ProcessQueueFrontLocked(Clock::time_point now, Clock::time_point* wake);
   usb::IoStart QueueLocked(std::unique_lock<std::mutex>& lock, bool overlapped, std::shared_ptr<BulkRequest> request);
 
   mutable std::mutex mutex_;
@@ -201,6 +222,12 @@ class VirtualCamera : public FaultInjection, public std::enable_shared_from_this
   int failBulkStatus_ = 0;
 
   std::deque<std::shared_ptr<BulkRequest>> queue_;  // pending reads of endpoint 0x81
+
+  std::vector<FaultStep> scheduled_;  // faults waiting for their trigger
+  bool opened_ = false;               // a handle was opened (once; replug does not reset it)
+  Clock::time_point openedAt_{};
+  bool streaming_ = false;            // armed since the last stream reset or power-on
+  Clock::time_point streamingAt_{};
 };
 
 }  // namespace orvane::sim

@@ -56,6 +56,10 @@ constexpr uint32_t kSingleFrameGiveUpMs = 9999;
 constexpr int kSingleFrameMaxFailures = 10;
 constexpr uint32_t kStopSettleMs = 100;
 constexpr int64_t kThreadEndWaitMs = 3000;
+// A stop lets the read in progress end by itself for about one frame-header attempt (400 ms); a read
+// still pending after that waits for a frame that is not coming (a stalled pipe) and is aborted, so
+// that a stop never holds its caller for the reader's remaining retries.
+constexpr int64_t kStopGraceMs = 500;
 constexpr int64_t kRestartCheckMs = 5;
 
 // EEPROM map.
@@ -333,7 +337,7 @@ int COrvaneR3O5Base::StartTransfer(int32_t mode) {
   EnsureFrameEvent();
   if (SetCaptureMode(mode) == 0) return 0;
   // A thread that ended by itself (one frame, or given up) is collected before the buffers change.
-  JoinThread(true);
+  JoinThread(kThreadEndWaitMs);
   if (reconfigureNeeded_) ConfigureBuffers();
 
   auto threadEnd = std::make_shared<SyncEvent>(/*manualReset=*/true);
@@ -349,7 +353,7 @@ int COrvaneR3O5Base::StartTransfer(int32_t mode) {
   return 1;
 }
 
-void COrvaneR3O5Base::JoinThread(bool abortIfSlow) {
+void COrvaneR3O5Base::JoinThread(int64_t abortAfterMs) {
   if (!thread_.joinable()) return;
   std::shared_ptr<SyncEvent> threadEnd;
   {
@@ -358,7 +362,7 @@ void COrvaneR3O5Base::JoinThread(bool abortIfSlow) {
   }
   // A transfer in progress ends within its timeout; when it takes too long it is aborted, so that the
   // thread never outlives the buffers it writes.
-  if (threadEnd && !threadEnd->Wait(kThreadEndWaitMs) && abortIfSlow && controller_) {
+  if (threadEnd && !threadEnd->Wait(abortAfterMs) && controller_) {
     controller_->Registers()->AbortPipe();
   }
   thread_.join();
@@ -370,7 +374,7 @@ int COrvaneR3O5Base::StopTransfer(int32_t wait) {
     Sleep(kStopSettleMs);
     if (controller_) controller_->Registers()->AbortPipe();
   }
-  JoinThread(true);
+  JoinThread(kStopGraceMs);
   orvane::platform::SleepMs(1);
   std::shared_ptr<SyncEvent> frameEvent;
   {
@@ -531,7 +535,11 @@ void COrvaneR3O5Base::TransferLoop() {
   CControllerBase* regs = controller_->Registers();
 
   bool gaveUp = false;
-  if (controller_->OpenDataChannel()) {
+  const bool opened = controller_->OpenDataChannel();
+  // A data channel that cannot be opened (the camera was unplugged) is a failed stream, not one that
+  // waits for frames in silence: waiters see the failure instead of timing out for ever.
+  if (!opened && running_) gaveUp = true;
+  if (opened) {
     int attempts = 0;
     while (running_) {
       const int32_t timeout = transferTimeout_;

@@ -250,7 +250,9 @@ class COrvaneR3O5Base {
   void TransferLoop();
   void ThreadBody();
   // Waits for the old thread to end and joins it (running must already be cleared).
-  void JoinThread(bool abortIfSlow);
+  // Joins the streaming thread, aborting the pending transfer when it has not ended after
+  // `abortAfterMs`.
+  void JoinThread(int64_t abortAfterMs);
   void EnsureFrameEvent();
   std::shared_ptr<orvane::device::SyncEvent> FrameEvent();
   void SignalFrameEvent();

@@ -115,6 +115,7 @@ bool COrvCy3Cam::AbortPipeOn(DeviceHandle* handle) {
 }
 
 bool COrvCy3Cam::AbortPipe() {
+  streamAborts_.fetch_add(1);
   HandlePtr handle = CurrentStreamHandle();
   return AbortPipeOn(handle.get());
 }
@@ -270,7 +271,8 @@ bool COrvCy3Cam::ReadFrameHeader(FrameTransferRequest* request) {
   HandlePtr handle = AcquireStreamHandle(&openedHere);
   if (!handle) return false;
   uint8_t scratch[kFrameHeaderSize] = {};
-  for (int attempt = 0;; ++attempt) {
+  const uint64_t aborts = streamAborts_.load();
+  for (int attempt = 0; streamAborts_.load() == aborts; ++attempt) {
     // The arming request precedes every attempt, and is sent once more after the last failure.
     if (!ArmRead(handle.get()) || attempt >= kHeaderAttempts) break;
     uint32_t count = 0;

@@ -161,6 +161,9 @@ class COrvCy3Cam : public CFx3Api, public CControllerBase {
   std::mutex claimMutex_;
   std::optional<orvane::platform::CameraClaim> claim_;  // guarded by claimMutex_
   std::string claimedPath_;                             // guarded by claimMutex_: the claimed camera's path
+  // Counts AbortPipe calls (a stop of the stream). A frame-header read that sees it change gives up
+  // its remaining attempts: they would only wait for frames nobody wants.
+  std::atomic<uint64_t> streamAborts_{0};
 
   mutable std::mutex streamMutex_;
   // Guarded by streamMutex_. Users copy the pointer under the lock and run their I/O outside it, so

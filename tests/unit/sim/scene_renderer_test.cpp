@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 namespace orvane::sim {
 namespace {
@@ -43,6 +44,31 @@ TEST(SceneRenderer, ColourFilterReadsBlueGreenGreenRedAtTheWindowOrigin) {
   // Inside the first colour patch the three channels differ, so the phase is visible.
   EXPECT_NE(SceneSample(104, 100, kBlue), SceneSample(104, 100, kRed));
   EXPECT_TRUE(RenderFrame(Window(0, 4, 1, 0, 0))->empty());
+}
+
+// The vertical mirror reverses the readout of photosite rows, colour filters included: the mirrored
+// frame is the plain frame with its rows in reverse order, so the first row reads green, red.
+TEST(SceneRenderer, VerticalMirrorReversesThePhotositeRows) {
+  for (int bpp : {1, 2}) {
+    for (bool subSampled : {false, true}) {
+      SCOPED_TRACE(testing::Message() << bpp << " bytes, sub-sampled " << subSampled);
+      RenderSettings plain = Window(64, 40, bpp, 600, 120);
+      plain.subSampled = subSampled;
+      RenderSettings mirrored = plain;
+      mirrored.mirrorV = true;
+      const FrameBytes a = RenderFrame(plain);
+      const FrameBytes b = RenderFrame(mirrored);
+      const size_t row = static_cast<size_t>(plain.width) * bpp;
+      for (int y = 0; y < plain.height; ++y) {
+        ASSERT_EQ(std::memcmp(b->data() + y * row, a->data() + (plain.height - 1 - y) * row, row), 0) << y;
+      }
+      const int step = subSampled ? 2 : 1;
+      const int sy = 120 + (plain.height - 1) * step;
+      const int shift = bpp == 2 ? 0 : 8;
+      EXPECT_EQ(Pixel(b, mirrored, 0, 0), SceneSample(600, sy, kGreen) >> shift);
+      EXPECT_EQ(Pixel(b, mirrored, 1, 0), SceneSample(600 + step, sy, kRed) >> shift);
+    }
+  }
 }
 
 TEST(SceneRenderer, NoiseIsSeededAndHasTheRequestedSpread) {

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
 
+#include "platform/debug_output.h"
 #include "sim/virtual_bus.h"
 #include "usb/driver_seam.h"
 
@@ -28,6 +32,26 @@ TEST(SimEnvironment, CameraCountAndNoiseAreParsedStrictly) {
   unsetenv("ORVANE_SIM_NOISE");
 }
 
+TEST(SimEnvironment, FaultsVariableIsReadAndAMalformedOneIsLoggedAndIgnored) {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  platform::SetDebugSink([&](const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines.push_back(line);
+  });
+  unsetenv("ORVANE_SIM_FAULTS");
+  EXPECT_TRUE(FaultsRequestedByEnvironment().empty());
+  setenv("ORVANE_SIM_FAULTS", "unplug@2.5s,header-fail:3", 1);
+  EXPECT_EQ(FaultsRequestedByEnvironment().size(), 2u);
+  setenv("ORVANE_SIM_FAULTS", "unplug@2.5s,explode", 1);
+  EXPECT_TRUE(FaultsRequestedByEnvironment().empty());
+  unsetenv("ORVANE_SIM_FAULTS");
+  platform::SetDebugSink({});
+  bool reported = false;
+  for (const std::string& line : lines) reported |= line.find("explode") != std::string::npos;
+  EXPECT_TRUE(reported) << "the malformed value is named in the log";
+}
+
 TEST(SimEnvironment, LinuxDriverSeesNoCamera) {
   usb::DriverBackend& driver = usb::PlatformDriver();
   EXPECT_TRUE(driver.EnumerateInterfaces(usb::kCameraInterfaceGuid, 32).empty());
@@ -39,14 +63,23 @@ TEST(SimEnvironment, LinuxDriverSeesNoCamera) {
 
 // The only test of this program that asks for the process's driver: it is chosen once per process.
 TEST(SimEnvironment, ProcessDriverIsTheVirtualBusWhenAsked) {
+  unsetenv("ORVANE_SIM_CAMERAS");
+  EXPECT_EQ(ProcessCameraFaults(1), nullptr) << "no virtual cameras selected";
   setenv("ORVANE_SIM_CAMERAS", "3", 1);
+  setenv("ORVANE_SIM_FAULTS", "cam3:fpga-busy", 1);
   usb::DriverBackend& driver = usb::SystemDriver();
   unsetenv("ORVANE_SIM_CAMERAS");
+  unsetenv("ORVANE_SIM_FAULTS");
   ASSERT_NE(ActiveProcessBus(), nullptr);
   EXPECT_EQ(&driver, static_cast<usb::DriverBackend*>(ActiveProcessBus()));
   const auto paths = driver.EnumerateInterfaces(usb::kCameraInterfaceGuid, 32);
   ASSERT_EQ(paths.size(), 3u);
   EXPECT_EQ(paths[2], ActiveProcessBus()->Camera(2).path());
+  // The hook reaches the same cameras, and the variable's faults were scheduled on the one chosen.
+  EXPECT_EQ(ProcessCameraFaults(3), static_cast<FaultInjection*>(&ActiveProcessBus()->Camera(2)));
+  EXPECT_EQ(ProcessCameraFaults(4), nullptr);
+  EXPECT_EQ(ActiveProcessBus()->Camera(2).FpgaRegister(2) & 2, 2);
+  EXPECT_EQ(ActiveProcessBus()->Camera(0).FpgaRegister(2) & 2, 0);
 }
 
 }  // namespace
