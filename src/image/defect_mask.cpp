@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/regular_file.h"
+
 namespace orvane::image {
 
 namespace {
@@ -257,8 +259,11 @@ MaskStatus DefectMask::Save(const char* path) const {
 
 MaskStatus DefectMask::Load(const char* path) {
   if (path == nullptr) return MaskStatus::kFileOpen;
-  File f(std::fopen(path, "rb"));
-  if (!f) return MaskStatus::kFileOpen;
+  // A regular file of at most the format's size: a directory, device or FIFO is refused at once
+  // (never read without bound, never waited on), and so is a file longer than a mask file can be.
+  platform::RegularFileStatus status;
+  platform::UniqueFile f = platform::OpenRegularFile(path, kFileSize, &status);
+  if (!f) return status == platform::RegularFileStatus::kCannotOpen ? MaskStatus::kFileOpen : MaskStatus::kFileFormat;
   uint8_t header[kHeaderSize];
   if (std::fread(header, 1, sizeof(header), f.get()) != sizeof(header)) return MaskStatus::kFileFormat;
   // The magic compares as a zero-terminated string within its 16 bytes.

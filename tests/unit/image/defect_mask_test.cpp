@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "../special_files.h"
 #include "image_test_util.h"
 
 namespace orvane::image {
@@ -110,6 +111,36 @@ TEST(DefectMask, SavedFileHasTheExactLayoutAndFaultyFilesLeaveTheLoadedReference
   std::remove(path.c_str());
   std::remove(bad.c_str());
 }
+
+#ifndef _WIN32
+TEST(DefectMask, ALoadRefusesAnythingButARegularFileOfAtMostTheFormatsSize) {
+  orvane::test::SpecialFiles files;
+  DefectMask empty;
+  const std::string good = TempPath("regular");
+  ASSERT_EQ(empty.Save(good.c_str()), MaskStatus::kOk);
+  std::string header(40, '\0');
+  std::ifstream(good, std::ios::binary).read(header.data(), 40);
+  const struct {
+    const char* what;
+    std::string path;
+    MaskStatus status;
+  } kRefused[] = {{"directory", files.Directory(), MaskStatus::kFileFormat},
+                  {"zero device", files.ZeroDevice(), MaskStatus::kFileFormat},
+                  {"fifo", files.Fifo(), MaskStatus::kFileFormat},
+                  {"one byte longer than a mask file", files.Sized("long", DefectMask::kFileSize + 1, header),
+                   MaskStatus::kFileFormat}};
+  for (const auto& refused : kRefused) {
+    DefectMask mask;
+    MaskStatus status = MaskStatus::kOk;
+    EXPECT_TRUE(files.ReturnsWithoutBlocking([&] { status = mask.Load(refused.path.c_str()); })) << refused.what;
+    EXPECT_EQ(status, refused.status) << refused.what;
+    EXPECT_FALSE(mask.Allocated()) << refused.what;
+  }
+  DefectMask mask;
+  EXPECT_EQ(mask.Load(good.c_str()), MaskStatus::kOk);
+  std::remove(good.c_str());
+}
+#endif
 
 TEST(DefectMask, CaptureCopiesOnlyAFullSizeFrame) {
   DefectMask mask;
