@@ -209,6 +209,8 @@ class COrvane {
   // Copies the output image of `mode` into an application buffer (frame lock held); false after
   // reporting 5.
   bool CopyOutput(int mode, unsigned char* buffer, int size, int rowOrder, HWND callbackWindow);
+  // WaitFrame for a snapshot: the snapshot timeout, extended while a frame is in transfer.
+  int WaitSnapshotFrame();
   void PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam);
   void UpdateFrameRate();
   void ApplyCameraSettings();

@@ -423,9 +423,7 @@ int COrvane::SnapShot(unsigned char* buffer, int size, int rowOrder) {
     return 0;
   };
   bool started = Dev()->StartTransfer(1) != 0;  // the settings lock is not held while waiting
-  if (!started || device_->WaitFrame(snapshotTimeout_) != COrvaneR3O5Base::kWaitNewFrame) {
-    return fail(ORVANE_ERR_TRANSFER);
-  }
+  if (!started || WaitSnapshotFrame() != COrvaneR3O5Base::kWaitNewFrame) return fail(ORVANE_ERR_TRANSFER);
   // Capture mode keeps the mode of its preparation; otherwise Prepare has just set it.
   const int prepared = streamMode_;
   if (!ReadRawFrame(prepared)) {
@@ -439,6 +437,19 @@ int COrvane::SnapShot(unsigned char* buffer, int size, int rowOrder) {
   if (mode != 2) Dev()->StopTransfer(0);
   imageValid_ = 1;
   return 1;
+}
+
+// The snapshot timeout bounds how long the camera may take to start sending the frame. A frame
+// whose header has arrived is being delivered: on a loaded machine its copies through the driver
+// may outlast the timeout, and giving up then would fail a snapshot the camera answered. Such a
+// frame is waited for until it is stored or its transfer fails, which the streaming thread bounds
+// by its own transfer timeout and attempt limit.
+int COrvane::WaitSnapshotFrame() {
+  int waited = device_->WaitFrame(snapshotTimeout_);
+  while (waited == COrvaneR3O5Base::kWaitNoFrame && device_->IsFrameInTransfer()) {
+    waited = device_->WaitFrame(snapshotTimeout_);
+  }
+  return waited;
 }
 
 int COrvane::GetImage(unsigned char* buffer, int size, int rowOrder) {
