@@ -183,7 +183,8 @@ ORVANE_STATIC_ASSERT(sizeof(OrvaneCameraInfo) == 56, "OrvaneCameraInfo size");
    0 on failure. */
 ORVANE_API int ORVANE_CALL Orvane_Initialize(HWND notifyWindow);
 /* Stops everything, saves the camera's settings and destroys the object, which frees its camera for
-   other SDK objects; 1, or 0 for an unknown handle. */
+   other SDK objects; 1, or 0 for an unknown handle. Once it returns the library no longer writes the
+   buffer given to Orvane_CallBackPreview. */
 ORVANE_API int ORVANE_CALL Orvane_Release(int handle);
 /* The library version, ORVANE_DLL_VERSION; needs no handle. */
 ORVANE_API int ORVANE_CALL Orvane_GetDllVersion(void);
@@ -224,18 +225,25 @@ ORVANE_API int ORVANE_CALL Orvane_SetCaptureWindow(int handle, int width, int he
 /* Starts the live preview in the configured preview window; errors 4, 8. */
 ORVANE_API int ORVANE_CALL Orvane_Preview(int handle);
 /* As Orvane_Preview, and copies every frame into buffer (size bytes; rowOrder non-zero = stored
-   order, 0 = reversed) with an ORVANE_WM_FRAME message to callbackWindow. */
+   order, 0 = reversed) with an ORVANE_WM_FRAME message to callbackWindow. The library keeps the
+   buffer: a later Orvane_StartPreview after Orvane_StopPreview (pause and resume) writes into it
+   again, so it must stay valid until Orvane_Close or Orvane_Release, which forget it (or until another
+   Orvane_CallBackPreview, Orvane_Preview or Orvane_Record replaces it). */
 ORVANE_API int ORVANE_CALL Orvane_CallBackPreview(int handle, HWND callbackWindow, unsigned char *buffer, int size, int rowOrder);
-/* Starts acquisition without creating a window; errors 1, 3, 6 and the preparation's. */
+/* Starts acquisition without creating a window; errors 1, 3, 6 and the preparation's. Frames go
+   to the callback window and buffer of the last Orvane_CallBackPreview unless Orvane_Close has since
+   forgotten the buffer. */
 ORVANE_API int ORVANE_CALL Orvane_StartPreview(int handle);
-/* Stops acquisition and recording and waits for their threads; 1. */
+/* Stops acquisition and recording and waits for their threads; 1. The callback buffer is kept for
+   a later Orvane_StartPreview. */
 ORVANE_API int ORVANE_CALL Orvane_StopPreview(int handle);
 /* Enters capture mode (buffers prepared for Orvane_SnapShot); error 1 during preview. */
 ORVANE_API int ORVANE_CALL Orvane_Capture(int handle);
 /* Closes the preview window, stops everything and gives the camera up for other SDK objects; the
    next Orvane_Preview, Orvane_CallBackPreview, Orvane_StartPreview, Orvane_Capture, Orvane_SnapShot
    or Orvane_Record opens it again (error 2 when another object has opened it meanwhile). Until then
-   calls that reach the camera fail. 1. */
+   calls that reach the camera fail. Forgets the buffer of Orvane_CallBackPreview: no later start
+   writes into it. 1. */
 ORVANE_API int ORVANE_CALL Orvane_Close(int handle);
 /* Takes one frame synchronously into buffer (size bytes, row order as above); errors 1, 5, 8. */
 ORVANE_API int ORVANE_CALL Orvane_SnapShot(int handle, unsigned char *buffer, int size, int rowOrder);

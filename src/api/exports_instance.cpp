@@ -52,8 +52,11 @@ ORVANE_API int ORVANE_CALL Orvane_Initialize(HWND notifyWindow) {
 ORVANE_API int ORVANE_CALL Orvane_Release(int handle) {
   try {
     std::shared_ptr<COrvane> object = CSdkChain::Library().Remove(handle);
-    // Destroyed here, or by the last call still running on it when that call returns.
-    return object ? 1 : 0;
+    if (!object) return 0;
+    // Stopped and its callback buffer forgotten before Release returns, even when another call still
+    // holds the object; destroyed here, or by the last such call when it returns.
+    object->Close();
+    return 1;
   } catch (...) {
     return 0;
   }

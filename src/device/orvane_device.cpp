@@ -567,10 +567,12 @@ void COrvaneR3O5Base::TransferLoop() {
       if (mode != 2) lastFrameCounter_ = transfer_.FrameCounter();
 
       const uint32_t start = orvane::platform::MultimediaTimeMs();
+      frameInTransfer_ = true;
       // A payload shorter than the frame would leave stale bytes in the slot: a failed attempt.
       const bool complete = controller_->ReadFrameData(&transfer_, timeout) &&
                             transfer_.PayloadLength() >= static_cast<uint32_t>(frameSize);
       if (!complete) {
+        frameInTransfer_ = false;
         if ((gaveUp = RecordFailedAttempt(&attempts))) break;
         continue;
       }
@@ -589,6 +591,7 @@ void COrvaneR3O5Base::TransferLoop() {
         writeIndex_ = (slotIndex + 1) % ringSize_;
         ++framesStored_;
       }
+      frameInTransfer_ = false;
       SignalFrameEvent();
       attempts = 0;
       if (mode == 1) break;
@@ -598,6 +601,7 @@ void COrvaneR3O5Base::TransferLoop() {
       }
     }
   }
+  frameInTransfer_ = false;
   if (gaveUp) {
     transferFailed_ = true;
     SignalFrameEvent();

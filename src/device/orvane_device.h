@@ -225,6 +225,10 @@ class COrvaneR3O5Base {
   float FrameRate() const { return frameRate_.load(); }
   double TransferRate() const { return transferRate_.load(); }
   bool IsTransferFailed() const { return transferFailed_.load(); }
+  // True from a received frame header until its payload is stored or the attempt fails: a frame is
+  // arriving, and ends within the transfer timeout. A wait that runs out meanwhile has not seen the
+  // camera fail to deliver, only a slow transfer (a loaded machine).
+  bool IsFrameInTransfer() const { return frameInTransfer_.load(); }
   bool IsStreaming() const { return running_.load(); }
   bool ReconfigureNeeded() const { return reconfigureNeeded_; }
   int32_t RingWriteIndex() const;
@@ -301,6 +305,7 @@ class COrvaneR3O5Base {
   std::atomic<int32_t> captureMode_{0};
   std::atomic<int32_t> triggerMode_{-1};
   std::atomic<bool> transferFailed_{false};
+  std::atomic<bool> frameInTransfer_{false};  // written by the streaming thread only
   std::atomic<bool> running_{false};
   std::atomic<int32_t> transferTimeout_{5000};
   std::atomic<int32_t> lastFrameCounter_{0};

@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/regular_file.h"
+
 namespace orvane::image {
 
 namespace {
@@ -77,7 +79,7 @@ void Shade(DibImage& raw, const T* dark, const T* bright, int offsetX, int offse
 }
 
 template <typename T>
-void Defects(DibImage& raw, const uint8_t* hot, const uint8_t* dead, int offsetX, int offsetY, int threshold,
+void DefectsReference(DibImage& raw, const uint8_t* hot, const uint8_t* dead, int offsetX, int offsetY, int threshold,
              std::vector<uint8_t>& work) {
   const int w = raw.Width();
   const int h = raw.Height();
@@ -130,6 +132,79 @@ void Defects(DibImage& raw, const uint8_t* hot, const uint8_t* dead, int offsetX
       }
       // Unmarked pixels are never written, so every source above still holds its original value.
       if (count > 0) reinterpret_cast<T*>(raw.Row(y))[x] = static_cast<T>(sum / count);
+    }
+  }
+}
+
+// The same correction in time linear in the frame's size. The reference searches, for each marked
+// pixel, along its row and column for the nearest unmarked pixel; where the scene's fine detail
+// marks long runs (a Bayer mosaic's neighbours differ by colour), that is quadratic and takes seconds
+// per frame. Here the nearest unmarked pixel to the left and above is remembered while scanning, and
+// the nearest one to the right and below is found by pointers that only move forward (per row and per
+// column), so every pixel is passed a bounded number of times. Marks and sources are the reference's:
+// unmarked pixels are never written, so every source still holds its original value.
+template <typename T>
+void MarkDefects(const DibImage& raw, const uint8_t* hot, const uint8_t* dead, int offsetX, int offsetY, int threshold,
+                 uint8_t* work) {
+  const int w = raw.Width();
+  const int h = raw.Height();
+  for (int y = 1; y < h - 1; ++y) {
+    const T* up = reinterpret_cast<const T*>(raw.Row(y - 1));
+    const T* row = reinterpret_cast<const T*>(raw.Row(y));
+    const T* down = reinterpret_cast<const T*>(raw.Row(y + 1));
+    uint8_t* marks = work + static_cast<size_t>(y) * w;
+    for (int x = 1; x < w - 1; ++x) {
+      const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
+      const int diff = row[x] - mean;
+      marks[x] = (diff >= threshold || -diff >= threshold) ? 1 : 0;
+    }
+    // The maps cover the sensor; a frame row or column outside it has no map entry.
+    const int ry = y + offsetY;
+    const int xEnd = std::min(w - 1, DefectMask::kWidth - offsetX);
+    if (ry >= DefectMask::kHeight || xEnd <= 1) continue;
+    const size_t mapRow = static_cast<size_t>(ry) * DefectMask::kWidth;
+    for (const uint8_t* map : {hot, dead}) {
+      if (map == nullptr) continue;
+      const uint8_t* m = map + mapRow + static_cast<size_t>(offsetX);
+      for (int x = 1; x < xEnd; ++x) marks[x] |= m[x];
+    }
+  }
+}
+
+template <typename T>
+void ReplaceDefects(DibImage& raw, const uint8_t* work, std::vector<int>& above, std::vector<int>& below) {
+  const int w = raw.Width();
+  const int h = raw.Height();
+  auto marked = [&](int y, int x) { return work[static_cast<size_t>(y) * w + x] != 0; };
+  auto at = [&](int y, int x) -> int { return reinterpret_cast<const T*>(raw.Row(y))[x]; };
+  above.assign(static_cast<size_t>(w), -1);  // nearest unmarked row above the current one, per column
+  below.assign(static_cast<size_t>(w), 0);   // candidate for the nearest unmarked row below, per column
+  for (int x = 0; x < w; ++x) {
+    if (!marked(0, x)) above[x] = 0;
+  }
+  for (int y = 1; y < h - 1; ++y) {
+    T* row = reinterpret_cast<T*>(raw.Row(y));
+    int left = marked(y, 0) ? -1 : 0;
+    int right = 1;
+    for (int x = 1; x < w - 1; ++x) {
+      if (!marked(y, x)) {
+        left = x;
+        continue;
+      }
+      if (right <= x) right = x + 1;
+      while (right < w && marked(y, right)) ++right;
+      int& down = below[x];
+      if (down <= y) down = y + 1;
+      while (down < h && marked(down, x)) ++down;
+      int sum = 0, count = 0;
+      if (left >= 0) sum += row[left], ++count;
+      if (right < w) sum += row[right], ++count;
+      if (above[x] >= 0) sum += at(above[x], x), ++count;
+      if (down < h) sum += at(down, x), ++count;
+      if (count > 0) row[x] = static_cast<T>(sum / count);
+    }
+    for (int x = 0; x < w; ++x) {
+      if (!marked(y, x)) above[x] = y;
     }
   }
 }
@@ -214,10 +289,23 @@ void DefectMask::CorrectDefects(DibImage& raw, int offsetX, int offsetY) {
       return;
     }
   }
+  std::fill(work_.begin(), work_.end(), uint8_t{0});
   if (raw.BitsPerPixel() == 8) {
-    Defects<uint8_t>(raw, Map(8, 0), Map(8, 1), offsetX, offsetY, kThreshold8, work_);
+    MarkDefects<uint8_t>(raw, Map(8, 0), Map(8, 1), offsetX, offsetY, kThreshold8, work_.data());
+    ReplaceDefects<uint8_t>(raw, work_.data(), above_, below_);
   } else if (raw.BitsPerPixel() == 16) {
-    Defects<uint16_t>(raw, Map(16, 0), Map(16, 1), offsetX, offsetY, kThreshold16, work_);
+    MarkDefects<uint16_t>(raw, Map(16, 0), Map(16, 1), offsetX, offsetY, kThreshold16, work_.data());
+    ReplaceDefects<uint16_t>(raw, work_.data(), above_, below_);
+  }
+}
+
+void DefectMask::CorrectDefectsReference(DibImage& raw, int offsetX, int offsetY) {
+  if (!raw.Valid() || offsetX < 0 || offsetY < 0) return;
+  std::vector<uint8_t> work(static_cast<size_t>(raw.Width()) * static_cast<size_t>(raw.Height()));
+  if (raw.BitsPerPixel() == 8) {
+    DefectsReference<uint8_t>(raw, Map(8, 0), Map(8, 1), offsetX, offsetY, kThreshold8, work);
+  } else if (raw.BitsPerPixel() == 16) {
+    DefectsReference<uint16_t>(raw, Map(16, 0), Map(16, 1), offsetX, offsetY, kThreshold16, work);
   }
 }
 
@@ -257,8 +345,11 @@ MaskStatus DefectMask::Save(const char* path) const {
 
 MaskStatus DefectMask::Load(const char* path) {
   if (path == nullptr) return MaskStatus::kFileOpen;
-  File f(std::fopen(path, "rb"));
-  if (!f) return MaskStatus::kFileOpen;
+  // A regular file of at most the format's size: a directory, device or FIFO is refused at once
+  // (never read without bound, never waited on), and so is a file longer than a mask file can be.
+  platform::RegularFileStatus status;
+  platform::UniqueFile f = platform::OpenRegularFile(path, kFileSize, &status);
+  if (!f) return status == platform::RegularFileStatus::kCannotOpen ? MaskStatus::kFileOpen : MaskStatus::kFileFormat;
   uint8_t header[kHeaderSize];
   if (std::fread(header, 1, sizeof(header), f.get()) != sizeof(header)) return MaskStatus::kFileFormat;
   // The magic compares as a zero-terminated string within its 16 bytes.

@@ -49,7 +49,11 @@ class DefectMask {
   // Marks pixels flagged by the hot or dead map or differing from their four neighbours' mean by at least
   // 30 (8-bit) or 480 (16-bit), then replaces each marked pixel by the mean of the nearest unmarked pixels
   // to its left, right, top and bottom. The outermost rows and columns are never replaced.
+  // Runs in time linear in the frame's size, however many pixels are marked.
   void CorrectDefects(DibImage& raw, int offsetX, int offsetY);
+  // The same correction searched pixel by pixel as described above (quadratic where long runs are
+  // marked): the reference the tests compare CorrectDefects with, byte for byte.
+  void CorrectDefectsReference(DibImage& raw, int offsetX, int offsetY);
 
   // The mask file: a 40-byte header ("KAVRIN MASK1000", width, height, four block sizes) and the four
   // references, 72,000,040 bytes in all. A load reads into temporaries and replaces the references only
@@ -72,6 +76,8 @@ class DefectMask {
   std::vector<uint8_t> hot8_, dead8_, hot16_, dead16_;
   // Pixels flagged in the current frame, frame-sized; resized only when the frame size changes.
   std::vector<uint8_t> work_;
+  // Per-column nearest unmarked rows of the linear-time correction, frame-wide.
+  std::vector<int> above_, below_;
 };
 
 }  // namespace orvane::image

@@ -1,6 +1,7 @@
 #include "output/image_file_writer.h"
 
 #include <csetjmp>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,8 @@
 #include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
+
+#include "platform/log.h"
 
 namespace orvane::output {
 
@@ -88,7 +91,8 @@ bool WriteRaw(const char* fileName, const DibImage& frame) {
 
 // ---- JPEG ----------------------------------------------------------------------------------------------
 
-// libjpeg's own error_exit ends the process; this one reports and jumps back to the writer.
+// libjpeg's own error_exit ends the process and its output_message prints to stderr; these report
+// through the library's log, and the error handler jumps back to the writer.
 struct JpegErrorManager {
   jpeg_error_mgr pub;
   std::jmp_buf jump;
@@ -97,8 +101,14 @@ struct JpegErrorManager {
 void JpegErrorExit(j_common_ptr cinfo) {
   char message[JMSG_LENGTH_MAX];
   (*cinfo->err->format_message)(cinfo, message);
-  std::fprintf(stderr, "libjpeg error: %s\n", message);
+  ORVANE_LOG(kOutput, kError, "libjpeg: %s", message);
   std::longjmp(reinterpret_cast<JpegErrorManager*>(cinfo->err)->jump, 1);
+}
+
+void JpegOutputMessage(j_common_ptr cinfo) {
+  char message[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, message);
+  ORVANE_LOG(kOutput, kWarn, "libjpeg: %s", message);
 }
 
 // One image row as the compressor takes it: gray bytes, or red-green-blue from the blue-green-red pixel.
@@ -140,6 +150,7 @@ bool EncodeJpeg(jpeg_compress_struct* cinfo, JpegErrorManager* err, std::FILE* f
                 int quality, int bits, uint8_t* row) {
   cinfo->err = jpeg_std_error(&err->pub);
   err->pub.error_exit = JpegErrorExit;
+  err->pub.output_message = JpegOutputMessage;
   if (setjmp(err->jump) != 0) return false;
   jpeg_create_compress(cinfo);
   jpeg_stdio_dest(cinfo, file);
@@ -178,10 +189,14 @@ bool WriteJpeg(const char* fileName, const DibImage& frame, int quality, int bit
 
 // ---- PNG -----------------------------------------------------------------------------------------------
 
+// libpng's default handlers print to stderr; these report through the library's log, and the error
+// handler jumps back to the writer.
 void PngError(png_structp png, png_const_charp message) {
-  std::fprintf(stderr, "libpng error: %s\n", message);
+  ORVANE_LOG(kOutput, kError, "libpng: %s", message);
   png_longjmp(png, 1);
 }
+
+void PngWarning(png_structp, png_const_charp message) { ORVANE_LOG(kOutput, kWarn, "libpng: %s", message); }
 
 // The row handed to libpng: 8-bit samples straight from the frame; 16-bit samples scaled and stored most
 // significant byte first; the 32-bit fourth byte inverted into alpha; the 64-bit fourth word opaque.
@@ -247,7 +262,7 @@ bool WritePng(const char* fileName, const DibImage& frame, int bits) {
   if (!scratch) return false;
   FilePtr file(std::fopen(fileName, "wb"));
   if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, nullptr);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
   if (png == nullptr) return false;
   png_infop info = png_create_info_struct(png);
   if (info == nullptr) {
@@ -310,6 +325,33 @@ void PackTiffStrip(const DibImage& frame, int bits, uint8_t* out) {
   }
 }
 
+// libtiff's default handlers print to stderr. These are given to each file's handle (not installed
+// process-wide, which would take them from an application that uses libtiff itself) and report
+// through the library's log; a non-zero answer keeps the global handlers out.
+int TiffError(TIFF*, void*, const char* module, const char* format, va_list args) {
+  char message[512];
+  std::vsnprintf(message, sizeof(message), format, args);
+  ORVANE_LOG(kOutput, kError, "libtiff: %s: %s", module != nullptr ? module : "", message);
+  return 1;
+}
+
+int TiffWarning(TIFF*, void*, const char* module, const char* format, va_list args) {
+  char message[512];
+  std::vsnprintf(message, sizeof(message), format, args);
+  ORVANE_LOG(kOutput, kWarn, "libtiff: %s: %s", module != nullptr ? module : "", message);
+  return 1;
+}
+
+TIFF* OpenTiff(const char* fileName) {
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (options == nullptr) return nullptr;
+  TIFFOpenOptionsSetErrorHandlerExtR(options, TiffError, nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, TiffWarning, nullptr);
+  TIFF* tif = TIFFOpenExt(fileName, "w", options);
+  TIFFOpenOptionsFree(options);
+  return tif;
+}
+
 bool WriteTiff(const char* fileName, const DibImage& frame, int bits) {
   const TiffLayout* layout = nullptr;
   for (const TiffLayout& l : kTiffLayouts) {
@@ -321,7 +363,7 @@ bool WriteTiff(const char* fileName, const DibImage& frame, int bits) {
   if (!strip) return false;
   PackTiffStrip(frame, bits, strip.get());
 
-  TIFF* tif = TIFFOpen(fileName, "w");
+  TIFF* tif = OpenTiff(fileName);
   if (tif == nullptr) return false;
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(frame.Width()));
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(frame.Height()));

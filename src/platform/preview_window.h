@@ -4,7 +4,8 @@
 // value), either a child "ActiveMovie Window" of the application's window at the given place, or a
 // top-level "Active Window" whose client area is the image size, centred on the primary screen.
 // Nothing is painted by the window procedure; frames reach it only through Draw.
-// Linux: a headless surface with the same placement rules that keeps the last image drawn.
+// Linux: a headless surface with the same placement rules that keeps the last image drawn; like a
+// real window its client area is limited to the screen (a virtual 7680 x 4320 one).
 #pragma once
 
 #include <cstdint>

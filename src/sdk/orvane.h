@@ -196,15 +196,24 @@ class COrvane {
   void AcquisitionLoop();
   // Clears the run state and wakes the acquisition thread from its wait.
   void StopRunning();
-  // Reads the newest raw frame into the raw image of the colour mode (frame lock held); false when no
-  // frame could be had.
-  bool ReadRawFrame();
-  // Runs the pipeline on the raw frame and stores what it measured (frame lock held).
-  void ConvertFrame();
-  void DrawPreview();
-  orvane::image::DibImage* OutputImage();
-  // Copies the output image into an application buffer (frame lock held); false after reporting 5.
-  bool CopyOutput(unsigned char* buffer, int size, int rowOrder, HWND callbackWindow);
+  // Reads the newest raw frame into the raw image of colour mode `mode` (frame lock held); false when
+  // no frame could be had.
+  bool ReadRawFrame(int mode);
+  // Runs the pipeline for colour mode `mode` on the raw frame and stores what it measured (frame
+  // lock held).
+  void ConvertFrame(int mode);
+  void DrawPreview(int mode);
+  // The colour mode whose images hold the current output: while acquiring (preview or capture), the
+  // mode the images were prepared for, since a colour-mode change takes effect only at the next
+  // preparation; when idle, the colour mode.
+  int ActiveMode() const;
+  orvane::image::DibImage* OutputImage(int mode);
+  orvane::image::DibImage* OutputImage() { return OutputImage(ActiveMode()); }
+  // Copies the output image of `mode` into an application buffer (frame lock held); false after
+  // reporting 5.
+  bool CopyOutput(int mode, unsigned char* buffer, int size, int rowOrder, HWND callbackWindow);
+  // WaitFrame for a snapshot: the snapshot timeout, extended while a frame is in transfer.
+  int WaitSnapshotFrame();
   void PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam);
   void UpdateFrameRate();
   void ApplyCameraSettings();
@@ -238,6 +247,10 @@ class COrvane {
 
   std::atomic<int> waitTime_{10};      // ms slept before each pass of the acquisition loop
   std::atomic<int> colorMode_{0};      // 0..5: 8, 16, 24, 32, 48, 64 bits per pixel
+  // The colour mode of the last successful preparation: the mode the device delivers and the images
+  // are sized for, kept by a running stream until it is prepared again. Written by Prepare under
+  // controlMutex_ and frameLock_.
+  std::atomic<int> streamMode_{0};
   std::atomic<int> subSample_{0};      // 0 or 17
   std::atomic<int> clock_{0};
   std::atomic<int> acquisitionMode_{0};  // 0 idle, 1 preview, 2 capture

@@ -65,8 +65,10 @@ void COrvane::OutputSize(int* width, int* height) const {
   }
 }
 
-DibImage* COrvane::OutputImage() {
-  switch (colorMode_.load()) {
+int COrvane::ActiveMode() const { return acquisitionMode_ != 0 ? streamMode_.load() : colorMode_.load(); }
+
+DibImage* COrvane::OutputImage(int mode) {
+  switch (mode) {
     case 0: return &image8_;
     case 1: return &image16_;
     case 2: return &image24_;
@@ -111,11 +113,14 @@ bool COrvane::Prepare() {
         break;
       default: sized = false;
     }
-    DibImage* output = OutputImage();
+    DibImage* output = OutputImage(mode);
     if (!sized || output == nullptr || !EnsureImage(work_, output->Width(), output->Height(), output->BitsPerPixel())) {
       ReportError(ORVANE_ERR_MEMORY);
       return false;
     }
+    // From here on the stream reads, converts and copies in this mode; a later SetColorMode waits
+    // for the next preparation.
+    streamMode_ = mode;
   }
   Dev()->SetBitDepth(UsesRaw16(mode) ? 1 : 0);
   if (!Dev()->SetWindow(ehs_, evs_, eh_, ev_, subSample_)) {
@@ -255,6 +260,14 @@ int COrvane::Close() {
   imageValid_ = 0;
   // Another SDK object may open the camera now; the next preparation opens it here again.
   if (device_) Dev()->ReleaseCamera();
+  // The application may free its buffer once Close (or Release) returns: a later start must not
+  // write into it. The callback window stays, so frame messages still come, naming no buffer.
+  {
+    std::lock_guard lock(windowMutex_);
+    appBuffer_ = nullptr;
+    appBufferSize_ = 0;
+  }
+  std::atomic_ref<unsigned char*>(frameInfo_.buffer).store(nullptr);
   return 1;
 }
 
@@ -281,8 +294,8 @@ void COrvane::UpdateFrameRate() {
   }
 }
 
-bool COrvane::ReadRawFrame() {
-  DibImage& raw = UsesRaw16(colorMode_) ? image16_ : image8_;
+bool COrvane::ReadRawFrame(int mode) {
+  DibImage& raw = UsesRaw16(mode) ? image16_ : image8_;
   if (!raw.Valid()) return false;
   if (device_->GetFrame(raw.Bits(), static_cast<int32_t>(raw.SizeBytes()), 1) != 0) return false;
   orvane::image::RepairStride(raw);
@@ -294,6 +307,9 @@ void COrvane::AcquisitionLoop() {
   // before a restart would report a fraction of the real rate.
   frameCounter_ = 0;
   lastRateTime_ = orvane::platform::MultimediaTimeMs();
+  // The mode this stream was prepared for: the device delivers raw data of its depth and only its
+  // images are sized, whatever SetColorMode stores meanwhile.
+  const int mode = streamMode_;
   while (runState_ != 0) {
     // The wait time is the application's (any non-negative value): a stop ends the wait at once.
     {
@@ -321,28 +337,31 @@ void COrvane::AcquisitionLoop() {
     if (waited != COrvaneR3O5Base::kWaitNewFrame) continue;
     {
       std::lock_guard frame(frameLock_);
-      if (!ReadRawFrame()) {
+      if (!ReadRawFrame(mode)) {
         PostFrameMessage(callback, 0, ORVANE_ERR_TRANSFER);
         ReportError(ORVANE_ERR_TRANSFER);
         continue;
       }
-      const DibImage& raw = UsesRaw16(colorMode_) ? image16_ : image8_;
+      // A stop that came while the frame was fetched is not kept waiting for its conversion: the
+      // stop waits for at most the stage in progress.
+      if (runState_ != 1) continue;
+      const DibImage& raw = UsesRaw16(mode) ? image16_ : image8_;
       UpdateFrameRate();
       // The block the frame message points at; the application reads it after the post.
       std::atomic_ref<int32_t>(frameInfo_.width).store(raw.Width());
       std::atomic_ref<int32_t>(frameInfo_.height).store(raw.Height());
-      std::atomic_ref<int32_t>(frameInfo_.bitsPerPixel).store(kBitsPerMode[colorMode_]);
+      std::atomic_ref<int32_t>(frameInfo_.bitsPerPixel).store(kBitsPerMode[mode]);
       std::atomic_ref<int32_t>(frameInfo_.frameRate).store(frameRate_);
       std::atomic_ref<unsigned char*>(frameInfo_.buffer).store(buffer);
-      ConvertFrame();
+      ConvertFrame(mode);
       {
         std::lock_guard lock(newFrameMutex_);
         newFrame_ = 1;
       }
       newFrameReady_.notify_all();
       imageValid_ = 1;
-      DrawPreview();
-      if (buffer != nullptr && size != 0 && !CopyOutput(buffer, size, rowOrder, callback)) continue;
+      DrawPreview(mode);
+      if (buffer != nullptr && size != 0 && !CopyOutput(mode, buffer, size, rowOrder, callback)) continue;
     }
     if (runState_ == 1 && callback != nullptr) {
       PostFrameMessage(callback, reinterpret_cast<uintptr_t>(&frameInfo_), 0);
@@ -350,21 +369,21 @@ void COrvane::AcquisitionLoop() {
   }
 }
 
-void COrvane::DrawPreview() {
+void COrvane::DrawPreview(int mode) {
   int clientWidth, clientHeight;
   if (!previewWindow_.DrawableSize(&clientWidth, &clientHeight)) return;
-  DibImage* output = OutputImage();
+  DibImage* output = OutputImage(mode);
   if (output == nullptr || !output->Valid()) return;
   orvane::image::DisplayFrame shown =
-      orvane::image::PrepareDisplay(*output, colorMode_, clientWidth, clientHeight, reduced_, display_);
+      orvane::image::PrepareDisplay(*output, mode, clientWidth, clientHeight, reduced_, display_);
   if (shown.image == nullptr) return;
   orvane::platform::SurfaceImage surface{shown.image->DeviceContext(), shown.image->Bits(), shown.image->Width(),
                                          shown.image->Height(), shown.image->Stride(), shown.image->BitsPerPixel()};
   previewWindow_.Draw(surface, shown.flipOnBlit);
 }
 
-bool COrvane::CopyOutput(unsigned char* buffer, int size, int rowOrder, HWND callbackWindow) {
-  DibImage* output = OutputImage();
+bool COrvane::CopyOutput(int mode, unsigned char* buffer, int size, int rowOrder, HWND callbackWindow) {
+  DibImage* output = OutputImage(mode);
   if (output == nullptr || !output->Valid() || buffer == nullptr || size < 0 ||
       static_cast<size_t>(size) < output->SizeBytes()) {
     PostFrameMessage(callbackWindow, 0, ORVANE_ERR_MEMORY);
@@ -407,24 +426,40 @@ int COrvane::SnapShot(unsigned char* buffer, int size, int rowOrder) {
     return 0;
   };
   bool started = Dev()->StartTransfer(1) != 0;  // the settings lock is not held while waiting
-  if (!started || device_->WaitFrame(snapshotTimeout_) != COrvaneR3O5Base::kWaitNewFrame) {
-    return fail(ORVANE_ERR_TRANSFER);
-  }
-  if (!ReadRawFrame()) {
+  if (!started || WaitSnapshotFrame() != COrvaneR3O5Base::kWaitNewFrame) return fail(ORVANE_ERR_TRANSFER);
+  // Capture mode keeps the mode of its preparation; otherwise Prepare has just set it.
+  const int prepared = streamMode_;
+  if (!ReadRawFrame(prepared)) {
     PostFrameMessage(callback, 0, ORVANE_ERR_TRANSFER);
     return fail(ORVANE_ERR_TRANSFER);
   }
-  ConvertFrame();
-  if (buffer != nullptr && size != 0 && !CopyOutput(buffer, size, rowOrder, callback)) return fail(ORVANE_ERR_MEMORY);
+  ConvertFrame(prepared);
+  if (buffer != nullptr && size != 0 && !CopyOutput(prepared, buffer, size, rowOrder, callback)) {
+    return fail(ORVANE_ERR_MEMORY);
+  }
   if (mode != 2) Dev()->StopTransfer(0);
   imageValid_ = 1;
   return 1;
 }
 
+// The snapshot timeout bounds how long the camera may take to start sending the frame. A frame
+// whose header has arrived is being delivered: on a loaded machine its copies through the driver
+// may outlast the timeout, and giving up then would fail a snapshot the camera answered. Such a
+// frame is waited for until it is stored or its transfer fails, which the streaming thread bounds
+// by its own transfer timeout and attempt limit.
+int COrvane::WaitSnapshotFrame() {
+  int waited = device_->WaitFrame(snapshotTimeout_);
+  while (waited == COrvaneR3O5Base::kWaitNoFrame && device_->IsFrameInTransfer()) {
+    waited = device_->WaitFrame(snapshotTimeout_);
+  }
+  return waited;
+}
+
 int COrvane::GetImage(unsigned char* buffer, int size, int rowOrder) {
   if (!RequireDevice()) return 0;
   std::lock_guard frame(frameLock_);
-  DibImage* output = OutputImage();
+  const int mode = ActiveMode();
+  DibImage* output = OutputImage(mode);
   if (output == nullptr) {
     ReportError(ORVANE_ERR_NOT_NOW);
     return 0;
@@ -438,7 +473,7 @@ int COrvane::GetImage(unsigned char* buffer, int size, int rowOrder) {
     std::lock_guard lock(windowMutex_);
     callback = callbackWindow_;
   }
-  if (!CopyOutput(buffer, size, rowOrder, callback)) {
+  if (!CopyOutput(mode, buffer, size, rowOrder, callback)) {
     ReportError(ORVANE_ERR_MEMORY);
     return 0;
   }

@@ -3,13 +3,15 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/log.h"
+#include "platform/regular_file.h"
 #include "sdk/orvane.h"
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
+// The largest configuration file read: 16 MiB, two million entries, far beyond any real table. A
+// larger file is refused like one that cannot be opened, before anything is read.
+constexpr uint64_t kMaxConfigFileBytes = 16u << 20;
 
 int32_t LittleEndian32(const unsigned char* p) {
   return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -23,8 +25,17 @@ int COrvane::LoadConfigFileA(const char* fileName) {
     ReportError(ORVANE_ERR_ARGUMENT);
     return 0;
   }
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(fileName, "rb"));
-  if (!file) return 0;  // a missing file is not reported
+  // Only a regular file is read: a directory, a device or a FIFO fails at once, as a missing file
+  // does (not reported).
+  orvane::platform::RegularFileStatus status;
+  orvane::platform::UniqueFile file = orvane::platform::OpenRegularFile(fileName, kMaxConfigFileBytes, &status);
+  if (!file) {
+    if (status != orvane::platform::RegularFileStatus::kCannotOpen) {
+      ORVANE_LOG(kSettings, kWarn, "configuration file refused: %s",
+                 status == orvane::platform::RegularFileStatus::kTooLarge ? "too large" : "not a regular file");
+    }
+    return 0;
+  }
   std::vector<std::pair<int32_t, int32_t>> entries;
   unsigned char entry[8];
   // A trailing remainder of fewer than 8 bytes is ignored.

@@ -107,8 +107,9 @@ orvane::image::PipelineSettings COrvane::SnapshotSettings() const {
   return s;
 }
 
-void COrvane::ConvertFrame() {
+void COrvane::ConvertFrame(int mode) {
   orvane::image::PipelineSettings settings = SnapshotSettings();
+  settings.colorMode = mode;
   orvane::image::PipelineImages images{&image8_, &image16_, &image24_, &image32_, &image48_, &image64_};
   orvane::image::PipelineUpdates updates;
   DeviceExposure exposure(*this);
@@ -748,7 +749,8 @@ int COrvane::SaveMaskFileW(const ORVANE_WCHAR* fileName) {
 int COrvane::UpdateMaskData(int which) {
   if (!RequireDevice()) return 0;
   std::lock_guard frame(frameLock_);
-  const DibImage& raw = (colorMode_ == 1 || colorMode_ >= 4) ? image16_ : image8_;
+  const int mode = ActiveMode();
+  const DibImage& raw = (mode == 1 || mode >= 4) ? image16_ : image8_;
   if (!raw.Valid() || mask_.Capture(raw, which) != orvane::image::MaskStatus::kOk) {
     ReportError(ORVANE_ERR_CONVERSION);
     return 0;

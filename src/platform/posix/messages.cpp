@@ -7,9 +7,11 @@
 #include <mutex>
 #include <unordered_map>
 
-// The queue behind an opaque HWND. Handles are looked up in a registry of live queues, so a post to
-// a destroyed (or never created) queue is dropped instead of touching freed memory, and a waiter
-// keeps its queue alive while the queue is destroyed under it.
+// The queue behind an opaque HWND. A handle is not the queue's address but a number drawn from a
+// 64-bit counter that only grows, so a handle value is never given out twice in a process: a post to
+// a destroyed (or never created) queue finds nothing in the registry of live queues and is dropped,
+// and a later queue cannot receive it even when its memory reuses the old queue's. A waiter keeps its
+// queue alive while the queue is destroyed under it.
 struct OrvaneWindow {
   struct Message {
     uint32_t message;
@@ -27,16 +29,21 @@ namespace orvane::platform {
 namespace {
 
 std::mutex registry_mutex;
-// Live queues, keyed by the handle given to the application. Guarded by registry_mutex.
-std::unordered_map<OrvaneWindow*, std::shared_ptr<OrvaneWindow>>& Registry() {
-  static auto* registry = new std::unordered_map<OrvaneWindow*, std::shared_ptr<OrvaneWindow>>();
+// Live queues, keyed by the handle number given to the application. Guarded by registry_mutex.
+std::unordered_map<uintptr_t, std::shared_ptr<OrvaneWindow>>& Registry() {
+  static auto* registry = new std::unordered_map<uintptr_t, std::shared_ptr<OrvaneWindow>>();
   return *registry;
 }
+// The number of the last handle given out; 0 is never a handle. Guarded by registry_mutex. At a
+// million queues a second it would take half a million years to wrap.
+uint64_t last_handle = 0;
+
+uintptr_t Key(HWND queue) { return reinterpret_cast<uintptr_t>(queue); }
 
 std::shared_ptr<OrvaneWindow> Find(HWND queue) {
   if (queue == nullptr) return nullptr;
   std::lock_guard lock(registry_mutex);
-  auto it = Registry().find(queue);
+  auto it = Registry().find(Key(queue));
   return it == Registry().end() ? nullptr : it->second;
 }
 
@@ -55,10 +62,13 @@ bool PostWindowMessage(HWND window, uint32_t message, uintptr_t wParam, intptr_t
 }
 
 HWND CreateMessageQueue() {
+  static_assert(sizeof(uintptr_t) >= sizeof(uint64_t), "handle numbers need a 64-bit pointer");
   auto queue = std::make_shared<OrvaneWindow>();
   std::lock_guard lock(registry_mutex);
-  Registry().emplace(queue.get(), queue);
-  return queue.get();
+  const uintptr_t handle = static_cast<uintptr_t>(++last_handle);
+  Registry().emplace(handle, std::move(queue));
+  // Never dereferenced: the handle is only a key of the registry.
+  return reinterpret_cast<HWND>(handle);
 }
 
 bool GetQueuedMessage(HWND handle, uint32_t* message, uintptr_t* wParam, intptr_t* lParam, int timeoutMs) {
@@ -84,7 +94,7 @@ void DestroyMessageQueue(HWND handle) {
   std::shared_ptr<OrvaneWindow> queue;
   {
     std::lock_guard lock(registry_mutex);
-    auto it = Registry().find(handle);
+    auto it = Registry().find(Key(handle));
     if (it == Registry().end()) return;
     queue = std::move(it->second);
     Registry().erase(it);

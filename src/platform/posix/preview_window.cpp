@@ -1,5 +1,6 @@
 #include "platform/preview_window.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -7,6 +8,16 @@ namespace orvane::platform {
 
 // The headless surface: a "window" exists as a record of its class name and client size, and every
 // Draw keeps a copy of the image as it would appear on screen.
+//
+// A real window is never larger than the screen allows: Windows limits a window's size to its maximum
+// tracking size (SM_CXMAXTRACK, SM_CYMAXTRACK: about the virtual screen) whatever CreateWindow was
+// asked for. The headless surface stands on a virtual screen of 7680 x 4320 pixels (8K UHD, the
+// largest common display) and limits its client area the same way, so a window asked for at
+// 65536 x 65536 costs at most one 8K image (about 100 MB at 24 bits), not 12 GB.
+namespace {
+constexpr int kMaxClientWidth = 7680;
+constexpr int kMaxClientHeight = 4320;
+}  // namespace
 
 bool PreviewWindow::Create(const void* owner, uint32_t timeValue, const PreviewPlacement& placement) {
   Destroy();
@@ -18,8 +29,8 @@ bool PreviewWindow::Create(const void* owner, uint32_t timeValue, const PreviewP
   std::snprintf(name, sizeof(name), "VideoRenderer_%08x_%08x",
                 static_cast<unsigned>(reinterpret_cast<uintptr_t>(owner) & 0xFFFFFFFFu), static_cast<unsigned>(timeValue));
   className_ = name;
-  clientWidth_ = width;
-  clientHeight_ = height;
+  clientWidth_ = std::min(width, kMaxClientWidth);
+  clientHeight_ = std::min(height, kMaxClientHeight);
   // Any non-null value marks the surface as existing; it is never dereferenced.
   window_ = reinterpret_cast<HWND>(this);
   windowDc_ = this;
@@ -45,6 +56,7 @@ bool PreviewWindow::DrawableSize(int* width, int* height) const {
 void PreviewWindow::Draw(const SurfaceImage& image, bool flip) {
   std::lock_guard lock(mutex_);
   if (window_ == nullptr || image.bits == nullptr || image.width <= 0 || image.height <= 0) return;
+  if (image.width > kMaxClientWidth || image.height > kMaxClientHeight) return;  // never drawn larger
   size_t rowBytes = static_cast<size_t>(image.width) * static_cast<size_t>(image.bitsPerPixel / 8);
   last_.resize(rowBytes * static_cast<size_t>(image.height));
   for (int y = 0; y < image.height; ++y) {

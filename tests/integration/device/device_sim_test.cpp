@@ -158,4 +158,24 @@ TEST_F(DeviceSimTest, TransferTimeoutFollowsTheExposure) {
   }
 }
 
+// A snapshot's payload arriving after its wait ran out (a loaded machine) is still a frame being
+// delivered: the device says so until the frame is stored, and the frame then comes.
+TEST_F(DeviceSimTest, AFrameWhosePayloadOutlastsTheWaitIsReportedInTransfer) {
+  ASSERT_EQ(device->SetWindow(0, 0, 256, 64, 0), 1);
+  EXPECT_FALSE(device->IsFrameInTransfer());
+  Camera().DelayPayloads(1, 1500);
+  ASSERT_EQ(device->StartTransfer(1), 1);
+  // Short waits run out while the payload is held back; each is followed by another only while the
+  // frame is in transfer, as a snapshot does, and they end with the frame.
+  int result = kNothing;
+  int waits = 0;
+  do {
+    result = device->WaitFrame(100);
+    ++waits;
+  } while (result == kNothing && (device->IsFrameInTransfer() || waits < 100));
+  EXPECT_EQ(result, kNew);
+  EXPECT_FALSE(device->IsFrameInTransfer());
+  device->StopTransfer(0);
+}
+
 }  // namespace

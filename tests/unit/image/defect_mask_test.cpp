@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -11,6 +15,7 @@
 #include <tuple>
 #include <vector>
 
+#include "../special_files.h"
 #include "image_test_util.h"
 
 namespace orvane::image {
@@ -111,6 +116,36 @@ TEST(DefectMask, SavedFileHasTheExactLayoutAndFaultyFilesLeaveTheLoadedReference
   std::remove(bad.c_str());
 }
 
+#ifndef _WIN32
+TEST(DefectMask, ALoadRefusesAnythingButARegularFileOfAtMostTheFormatsSize) {
+  orvane::test::SpecialFiles files;
+  DefectMask empty;
+  const std::string good = TempPath("regular");
+  ASSERT_EQ(empty.Save(good.c_str()), MaskStatus::kOk);
+  std::string header(40, '\0');
+  std::ifstream(good, std::ios::binary).read(header.data(), 40);
+  const struct {
+    const char* what;
+    std::string path;
+    MaskStatus status;
+  } kRefused[] = {{"directory", files.Directory(), MaskStatus::kFileFormat},
+                  {"zero device", files.ZeroDevice(), MaskStatus::kFileFormat},
+                  {"fifo", files.Fifo(), MaskStatus::kFileFormat},
+                  {"one byte longer than a mask file", files.Sized("long", DefectMask::kFileSize + 1, header),
+                   MaskStatus::kFileFormat}};
+  for (const auto& refused : kRefused) {
+    DefectMask mask;
+    MaskStatus status = MaskStatus::kOk;
+    EXPECT_TRUE(files.ReturnsWithoutBlocking([&] { status = mask.Load(refused.path.c_str()); })) << refused.what;
+    EXPECT_EQ(status, refused.status) << refused.what;
+    EXPECT_FALSE(mask.Allocated()) << refused.what;
+  }
+  DefectMask mask;
+  EXPECT_EQ(mask.Load(good.c_str()), MaskStatus::kOk);
+  std::remove(good.c_str());
+}
+#endif
+
 TEST(DefectMask, CaptureCopiesOnlyAFullSizeFrame) {
   DefectMask mask;
   DibImage full, cropped;
@@ -192,6 +227,82 @@ TEST(DefectMask, DotFilterReplacesOutliersAndHotPixelsByTheNearestUnmarkedNeighb
   mask.CorrectDefects(frame, 0, 0);
   EXPECT_EQ(Get(frame, 5, 5), (40 + 70 + 60 + 50) / 4);  // right skips the marked (5,6) to 70
   EXPECT_EQ(Get(frame, 5, 6), (40 + 70 + 50 + 30) / 4);  // left skips (5,5) to 40
+}
+
+// A full-size frame where every inner pixel is marked (columns alternate between black and white)
+// is corrected in the time of a frame, not minutes: a search per pixel along its row and column
+// would take minutes here. Written as "does not hang" with a generous watchdog; the frame lives on
+// the heap so that a correction left running after a failure touches nothing of the test's.
+TEST(DefectMask, DotFilterOnAFullFrameOfMarkedPixelsDoesNotHang) {
+  for (int bits : {8, 16}) {
+    auto frame = std::make_shared<DibImage>();
+    ASSERT_TRUE(frame->Create(kW, kH, bits));
+    const int top = bits == 8 ? 255 : 65535;
+    for (int y = 0; y < kH; ++y) {
+      for (int x = 0; x < kW; ++x) Set(*frame, y, x, x % 2 ? top : 0);
+    }
+    auto mask = std::make_shared<DefectMask>();
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([frame, mask, done] {
+      mask->CorrectDefects(*frame, 0, 0);
+      done->set_value();
+    }).detach();
+    ASSERT_EQ(finished.wait_for(std::chrono::seconds(60)), std::future_status::ready) << bits << " bits";
+    // Inner pixels take the mean of the edge columns (0: black) and rows (0 and kH - 1: their column's).
+    EXPECT_EQ(Get(*frame, 1500, 2000), (0 + top + 0 + 0) / 4) << bits;  // left 0, right edge top, column 2000 black
+    EXPECT_EQ(Get(*frame, 0, 1), top) << bits;                           // outermost row untouched
+  }
+}
+
+// The linear-time correction against the pixel-by-pixel reference, byte for byte: noise (most
+// pixels marked, long marked runs), a smooth scene with few outliers, column stripes (every inner
+// pixel marked), maps with hot and dead pixels, frames cut by the sensor's edge through their offset.
+TEST(DefectMask, DotFilterEqualsItsReferenceByteForByte) {
+  DibImage dark8, bright8, dark16, bright16;
+  ASSERT_TRUE(dark8.Create(kW, kH, 8) && bright8.Create(kW, kH, 8));
+  ASSERT_TRUE(dark16.Create(kW, kH, 16) && bright16.Create(kW, kH, 16));
+  Fill(bright8, 200);
+  Fill(bright16, 0x8000);
+  for (int i = 0; i < 400; ++i) {  // hot and dead pixels scattered over the sensor's corners
+    const int y = (i * 37) % 290 + (i % 2 ? kH - 300 : 0), x = (i * 53) % 290 + (i % 3 ? kW - 300 : 0);
+    Set(dark8, y, x, 250), Set(bright8, y + 1, x, 10), Set(dark16, y, x + 1, 0xF000), Set(bright16, y, x, 10);
+  }
+  DefectMask withMaps;
+  ASSERT_EQ(withMaps.Capture(dark8, 0), MaskStatus::kOk);
+  ASSERT_EQ(withMaps.Capture(bright8, 1), MaskStatus::kOk);
+  ASSERT_EQ(withMaps.Capture(dark16, 0), MaskStatus::kOk);
+  ASSERT_EQ(withMaps.Capture(bright16, 1), MaskStatus::kOk);
+  DefectMask noMaps;
+  enum class Scene { kNoise, kSmooth, kStripes };
+  const struct {
+    int width, height, offsetX, offsetY;
+  } kFrames[] = {{3, 3, 0, 0}, {1, 7, 0, 0}, {64, 48, 0, 0}, {301, 199, kW - 250, kH - 150}, {257, 131, 17, 9}};
+  for (DefectMask* mask : {&noMaps, &withMaps}) {
+    for (int bits : {8, 16}) {
+      for (Scene scene : {Scene::kNoise, Scene::kSmooth, Scene::kStripes}) {
+        for (const auto& f : kFrames) {
+          SCOPED_TRACE(::testing::Message() << bits << " bits, scene " << static_cast<int>(scene) << ", "
+                                            << f.width << "x" << f.height << " at " << f.offsetX << "," << f.offsetY
+                                            << (mask == &withMaps ? ", maps" : ""));
+          DibImage fast, reference;
+          ASSERT_TRUE(fast.Create(f.width, f.height, bits));
+          const int top = bits == 8 ? 255 : 65535;
+          if (scene == Scene::kNoise) test::FillRandom(fast, static_cast<uint32_t>(f.width * 7 + bits), 0.1);
+          for (int y = 0; scene != Scene::kNoise && y < f.height; ++y) {
+            for (int x = 0; x < f.width; ++x) {
+              const int v = scene == Scene::kStripes ? (x % 2 ? top : 0) : (x + 2 * y) * top / (f.width + 2 * f.height);
+              Set(fast, y, x, (scene == Scene::kSmooth && (x * 31 + y * 17) % 97 == 0) ? top - v : v);
+            }
+          }
+          test::CopyPixels(reference, fast);
+          mask->CorrectDefects(fast, f.offsetX, f.offsetY);
+          mask->CorrectDefectsReference(reference, f.offsetX, f.offsetY);
+          ASSERT_TRUE(test::SamePixels(fast, reference));
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

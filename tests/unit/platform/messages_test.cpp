@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -41,6 +42,30 @@ TEST(MessageQueue, WaiterWakesForAPostFromAnotherThreadOrForDestroy) {
   DestroyMessageQueue(queue);
   waiter.join();
   EXPECT_FALSE(got);
+}
+
+TEST(MessageQueue, HandleValuesAreNeverGivenOutAgain) {
+  // Freed queues' memory is reused by the allocator at once; their handle values must not be.
+  std::set<HWND> seen;
+  for (int i = 0; i < 1000; ++i) {
+    HWND queue = CreateMessageQueue();
+    ASSERT_NE(queue, nullptr);
+    ASSERT_TRUE(seen.insert(queue).second) << "handle value given out twice after " << i << " queues";
+    DestroyMessageQueue(queue);
+  }
+}
+
+TEST(MessageQueue, APostToADestroyedQueueNeverReachesALaterOne) {
+  HWND old = CreateMessageQueue();
+  DestroyMessageQueue(old);
+  HWND fresh = CreateMessageQueue();
+  EXPECT_FALSE(PostWindowMessage(old, 7, 0, 0));  // dropped
+  EXPECT_FALSE(GetQueuedMessage(fresh, nullptr, nullptr, nullptr, 0));
+  ASSERT_TRUE(PostWindowMessage(fresh, 8, 0, 0));
+  uint32_t message = 0;
+  EXPECT_TRUE(GetQueuedMessage(fresh, &message, nullptr, nullptr, 1000));
+  EXPECT_EQ(message, 8u);
+  DestroyMessageQueue(fresh);
 }
 
 }  // namespace

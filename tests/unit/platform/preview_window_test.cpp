@@ -27,5 +27,25 @@ TEST(PreviewSurface, FlippedBlitShowsMemoryRowZeroAtTheTop) {
   EXPECT_EQ(b, 8);
 }
 
+TEST(PreviewSurface, AWindowAskedLargerThanTheScreenIsLimitedAsARealOne) {
+  PreviewWindow window;
+  int dummy = 0;
+  PreviewPlacement placement;
+  placement.parent = reinterpret_cast<HWND>(&dummy);  // a child window: its size is the one asked for
+  placement.width = 65536;
+  placement.height = 65536;
+  ASSERT_TRUE(window.Create(&window, 0, placement));
+  int w = 0, h = 0;
+  ASSERT_TRUE(window.DrawableSize(&w, &h));
+  EXPECT_EQ(w, 7680);
+  EXPECT_EQ(h, 4320);
+  placement.width = 640;
+  placement.height = 480;
+  ASSERT_TRUE(window.Create(&window, 0, placement));
+  ASSERT_TRUE(window.DrawableSize(&w, &h));
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+}
+
 }  // namespace
 #endif

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "../special_files.h"
+
 namespace {
 
 std::filesystem::path TempFile(const std::string& name, const std::string& bytes) {
@@ -33,6 +35,33 @@ TEST(OrvaneConfigFile, EightByteEntriesAreReadAndTheRemainderIsIgnored) {
   std::filesystem::remove(path);
   std::filesystem::remove(empty);
 }
+
+#ifndef _WIN32
+TEST(OrvaneConfigFile, OnlyARegularFileWithinTheSizeLimitIsReadAndNothingElseBlocks) {
+  orvane::test::SpecialFiles files;
+  const std::string good = files.Sized("good", 16, std::string(16, '\x01'));
+  const struct {
+    const char* what;
+    std::string path;
+  } kRefused[] = {{"directory", files.Directory()},
+                  {"zero device", files.ZeroDevice()},
+                  {"fifo", files.Fifo()},
+                  {"larger than any configuration", files.Sized("huge", (16u << 20) + 8)}};
+  for (const auto& refused : kRefused) {
+    COrvane sdk;
+    ASSERT_EQ(sdk.LoadConfigFileA(good.c_str()), 1);
+    int result = -1;
+    EXPECT_TRUE(files.ReturnsWithoutBlocking([&] { result = sdk.LoadConfigFileA(refused.path.c_str()); }))
+        << refused.what;
+    EXPECT_EQ(result, 0) << refused.what;
+    EXPECT_EQ(sdk.ConfigTable().size(), 2u) << refused.what;  // the table of the last good load stays
+    EXPECT_EQ(sdk.GetLastError(), 0) << refused.what;        // refused as a file that cannot be opened
+  }
+  COrvane sdk;
+  EXPECT_EQ(sdk.LoadConfigFileA(files.Sized("limit", 16u << 20).c_str()), 1);  // exactly the limit
+  EXPECT_EQ(sdk.ConfigTable().size(), (16u << 20) / 8);
+}
+#endif
 
 TEST(OrvaneWideResult, FitsExactlyWithItsTerminatorOrIsError12AndWritesNothing) {
   COrvane sdk;
