@@ -4,6 +4,7 @@
 
 #include "output/avi_frame.h"
 #include "output/image_file_writer.h"
+#include "platform/log.h"
 #include "platform/time.h"
 #include "sdk/orvane.h"
 
@@ -56,6 +57,7 @@ int COrvane::Record(const char* fileName, int durationMs, int showWindow) {
     if (started) aviFrame_.resize(orvane::output::AviFrameBytes(output->Width(), output->Height()));
   }
   if (!started) {
+    ORVANE_LOG(kOutput, kError, "recording into %s could not start", fileName);
     Close();
     ReportError(ORVANE_ERR_CONVERSION);
     return 0;
@@ -65,6 +67,7 @@ int COrvane::Record(const char* fileName, int durationMs, int showWindow) {
     newFrame_ = 0;
   }
   SetRecording(1);
+  ORVANE_LOG(kOutput, kInfo, "recording %d ms into %s", durationMs, fileName);
   try {
     recordingThread_ = std::thread([this, durationMs] { RecordingLoop(durationMs); });
   } catch (const std::system_error&) {
@@ -114,6 +117,7 @@ void COrvane::RecordingLoop(int durationMs) {
     if (!converted) continue;  // the frame no longer has the recording's size
     if (!avi_.AddFrame(aviFrame_.data(), aviFrame_.size())) {
       // A write error (disk full) ends the recording; the file is finished as far as it can be.
+      ORVANE_LOG(kOutput, kError, "recording: writing frame %u failed, the recording ends", count + 1);
       uint32_t elapsed = orvane::platform::MultimediaTimeMs() - start;
       (void)avi_.Finish(elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0);
       SetRecording(0);
@@ -126,6 +130,7 @@ void COrvane::RecordingLoop(int durationMs) {
       uint32_t elapsed = now - start;
       uint32_t rate100 = elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0;
       if (!avi_.Finish(rate100)) ReportError(ORVANE_ERR_CONVERSION);
+      ORVANE_LOG(kOutput, kInfo, "recording finished: %u frames in %u ms", count, elapsed);
       SetRecording(0);
     }
   }
