@@ -118,11 +118,18 @@ bool OpenLogFile(const std::string& fileName) {
   return true;
 }
 
+void CloseLogFile() {
+  LogFile& f = File();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  if (f.file != nullptr) std::fclose(f.file);
+  f.file = nullptr;
+}
+
 }  // namespace
 
 // "LEVEL[:FILE]" (the file name is the whole rest, commas included), or comma-separated items
 // "LEVEL", "cat:LEVEL", "cat:LEVEL:FILE" applied left to right. A form naming no file keeps the
-// current one.
+// current one; "LEVEL:" with nothing after the colon closes it.
 bool Configure(const char* specification) {
   if (specification == nullptr) return false;
   const std::string spec(specification);
@@ -136,6 +143,7 @@ bool Configure(const char* specification) {
   if (colon != std::string::npos && ParseLevel(spec.substr(0, colon), &level)) {
     for (auto& t : thresholds) t = static_cast<uint8_t>(level);
     fileName = spec.substr(colon + 1);
+    if (fileName.empty()) CloseLogFile();
   } else {
     for (size_t start = 0; start <= spec.size();) {
       size_t end = spec.find(',', start);

@@ -5,7 +5,7 @@
 //
 // ORVANE_LOG=LEVEL[:FILE] switches every category to LEVEL (off, error, warn, info, debug); per-category
 // forms such as "usb:debug,image:warn" are read too, applied left to right ("warn,usb:debug"), and one
-// item may name the file: "warn,device:debug:/tmp/orvane.log". Unset, only the debug channel's sink sees
+// item may name the file: "warn,device:debug:/tmp/orvane.log"; "LEVEL:" closes the file. Unset, only the debug channel's sink sees
 // errors. A disabled level costs one relaxed load and one comparison, and nothing is formatted.
 #pragma once
 
@@ -31,8 +31,11 @@ inline bool Enabled(Category category, Level level) {
 
 // Formats and writes one line (printf conventions). Call through ORVANE_LOG so that a disabled level
 // formats nothing.
+// (mingw-w64's C++ runtime formats with its own ANSI stdio, so %zu and %llu are checked as GNU.)
 void Write(Category category, Level level, const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+    __attribute__((format(gnu_printf, 3, 4)))
+#elif defined(__GNUC__)
     __attribute__((format(printf, 3, 4)))
 #endif
     ;

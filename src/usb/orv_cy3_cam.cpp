@@ -234,7 +234,7 @@ bool COrvCy3Cam::DirectBulkTransfer(DeviceHandle* handle, void* data, size_t len
   }
 
   if (!done) {
-    ORVANE_LOG(kUsb, kDebug, "bulk transfer of %zu bytes on endpoint 0x%02x timed out after %u ms", length, endpoint, timeoutMs);
+    ORVANE_LOG(kUsb, kDebug, "bulk transfer of %u bytes on endpoint 0x%02x timed out after %u ms", static_cast<unsigned>(length), endpoint, timeoutMs);
     // The request is still in flight: cancel it and wait until the driver has released `data`, so
     // the caller may reuse or free it as soon as we return.
     AbortPipeOn(handle);
@@ -249,7 +249,7 @@ bool COrvCy3Cam::DirectBulkTransfer(DeviceHandle* handle, void* data, size_t len
   uint32_t error = 0;
   bool ok = start.io ? start.io->GetResult(&bytes, &error) : true;
   if (ok && RecordFailed(rec)) {
-    ORVANE_LOG(kUsb, kDebug, "bulk transfer of %zu bytes on endpoint 0x%02x: device status set", length, endpoint);
+    ORVANE_LOG(kUsb, kDebug, "bulk transfer of %u bytes on endpoint 0x%02x: device status set", static_cast<unsigned>(length), endpoint);
     SleepMs(1);
     ok = false;
   }
