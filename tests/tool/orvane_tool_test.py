@@ -58,7 +58,7 @@ class Usage(ToolTest):
                      "dot-filter", "mask-filter"]:
             self.assertIn("  " + name + " ", settings_help)
 
-    def test_usage_errors_exit_2_before_touching_a_camera(self):
+    def test_usage_errors_exit_2_with_the_reason(self):
         cases = [
             ([], "no command given"),
             (["frobnicate"], "unknown command 'frobnicate'"),
