@@ -84,20 +84,11 @@ int RunSnap(Session& session, const Arguments& args) {
   return kExitOk;
 }
 
-int RunStream(Session& session, const Arguments& args) {
-  const double seconds = ParseSeconds(args.operands[0]);
-  std::vector<unsigned char> buffer;
-  if (!PrepareBuffer(session, args, &buffer)) return kExitFailed;
-  const int h = session.handle();
-  Orvane_SetPreviewWindow(h, nullptr, 0, 0, 640, 480);
-  if (Orvane_CallBackPreview(h, session.pump().handle(), buffer.data(), static_cast<int>(buffer.size()), 1) != 1) {
-    return session.Fail("Orvane_CallBackPreview");
-  }
-  const Clock::time_point start = Clock::now();
+// Frame messages of a stream: delivered frames, failed ones (error code in lParam), error messages.
+struct StreamCounts {
   int delivered = 0, failed = 0, errors = 0, lastRate = 0;
-  Message message;
-  while (SecondsSince(start) < seconds) {
-    if (!session.pump().Next(&message, 100)) continue;
+
+  void Count(const Message& message) {
     if (message.id == ORVANE_WM_FRAME && message.wParam != 0) {
       ++delivered;
       lastRate = reinterpret_cast<const OrvaneFrameInfo*>(message.wParam)->frameRate;
@@ -107,11 +98,36 @@ int RunStream(Session& session, const Arguments& args) {
       ++errors;
     }
   }
+};
+
+// The measurement starts with the first frame message (start-up is not counted in the rate); the
+// first one may take a while on a slow machine, so it is waited for up to a generous limit.
+int RunStream(Session& session, const Arguments& args) {
+  constexpr double kFirstFrameLimitSeconds = 60;
+  const double seconds = ParseSeconds(args.operands[0]);
+  std::vector<unsigned char> buffer;
+  if (!PrepareBuffer(session, args, &buffer)) return kExitFailed;
+  const int h = session.handle();
+  Orvane_SetPreviewWindow(h, nullptr, 0, 0, 640, 480);
+  if (Orvane_CallBackPreview(h, session.pump().handle(), buffer.data(), static_cast<int>(buffer.size()), 1) != 1) {
+    return session.Fail("Orvane_CallBackPreview");
+  }
+  StreamCounts counts;
+  Message message;
+  const Clock::time_point requested = Clock::now();
+  while (counts.delivered + counts.failed == 0 && SecondsSince(requested) < kFirstFrameLimitSeconds) {
+    if (session.pump().Next(&message, 100)) counts.Count(message);
+  }
+  const Clock::time_point start = Clock::now();
+  while (counts.delivered + counts.failed > 0 && SecondsSince(start) < seconds) {
+    if (session.pump().Next(&message, 100)) counts.Count(message);
+  }
   const double elapsed = SecondsSince(start);
   Orvane_StopPreview(h);
   std::printf("%d frames delivered, %d failed, %d error messages in %.1f s: %.1f frames/s (camera %.1f)\n",
-              delivered, failed, errors, elapsed, delivered / elapsed, lastRate / 10.0);
-  if (delivered == 0) return session.Fail("stream (no frame delivered)");
+              counts.delivered, counts.failed, counts.errors, elapsed, counts.delivered / elapsed,
+              counts.lastRate / 10.0);
+  if (counts.delivered == 0) return session.Fail("stream (no frame delivered)");
   return kExitOk;
 }
 

@@ -88,8 +88,8 @@ const std::vector<Command>& Commands() {
       {"record", "FILE SECONDS [--mode BITS]", "an AVI clip of SECONDS",
        "Records SECONDS of the live stream into the AVI file FILE, with a progress line.", 2, 2, true, RunRecord},
       {"stream", "SECONDS [--mode BITS]", "streams SECONDS: frame rate, delivered and failed frames",
-       "Streams into the tool's own buffer for SECONDS and prints the frame rate and the delivered and\n"
-       "failed frames.",
+       "Streams into the tool's own buffer for SECONDS from the first frame and prints the frame rate and\n"
+       "the delivered and failed frames.",
        1, 1, true, RunStream},
       {"reg", "read fpga|sensor ADDRESS | write fpga|sensor ADDRESS VALUE", "reads or writes an FPGA or sensor register",
        "ADDRESS and VALUE in decimal or 0x hex. FPGA registers have 8-bit addresses and 16-bit values;\n"
