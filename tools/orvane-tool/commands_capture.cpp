@@ -1,4 +1,5 @@
 // snap, record and stream: the acquisition commands.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -91,7 +92,9 @@ struct StreamCounts {
   void Count(const Message& message) {
     if (message.id == ORVANE_WM_FRAME && message.wParam != 0) {
       ++delivered;
-      lastRate = reinterpret_cast<const OrvaneFrameInfo*>(message.wParam)->frameRate;
+      // The SDK rewrites the block in place for the next frame (with atomic stores): read it atomically.
+      auto* info = reinterpret_cast<OrvaneFrameInfo*>(message.wParam);
+      lastRate = std::atomic_ref<int32_t>(info->frameRate).load(std::memory_order_relaxed);
     } else if (message.id == ORVANE_WM_FRAME) {
       ++failed;
     } else if (message.id == ORVANE_WM_ERROR) {
