@@ -8,8 +8,10 @@ using orvane::api::WithObject;
 
 namespace {
 
+// The helpers take the ExportHandle so that the export calling them is the one named in the log.
+
 // Orvane_Fps and its aliases: post "not supported" without recording it.
-int NotSupportedNotifyOnly(int handle) {
+int NotSupportedNotifyOnly(orvane::api::ExportHandle handle) {
   return WithObject(handle, 0, [](COrvane& o) {
     o.NotifyError(ORVANE_ERR_NOT_SUPPORTED);
     return 0;
@@ -17,7 +19,7 @@ int NotSupportedNotifyOnly(int handle) {
 }
 
 // Orvane_GetSamplingRate and its alias: answer 0 through the pointer, record nothing.
-int ZeroValue(int handle, int* value) {
+int ZeroValue(orvane::api::ExportHandle handle, int* value) {
   return WithObject(handle, 0, [value](COrvane&) {
     if (value != nullptr) *value = 0;
     return 0;
@@ -25,7 +27,7 @@ int ZeroValue(int handle, int* value) {
 }
 
 // Orvane_SendText and its alias: record "not supported".
-int NotSupportedRecorded(int handle) {
+int NotSupportedRecorded(orvane::api::ExportHandle handle) {
   return WithObject(handle, 0, [](COrvane& o) {
     o.ReportError(ORVANE_ERR_NOT_SUPPORTED);
     return 0;
@@ -38,6 +40,7 @@ extern "C" {
 
 ORVANE_API int ORVANE_CALL Orvane_Initialize(HWND notifyWindow) {
   try {
+    const orvane::log::ExportScope scope("Orvane_Initialize");
     auto object = std::make_shared<COrvane>();
     int handle = CSdkChain::Library().Insert(object);
     // A failed setup still gives the handle: the application reads the reason with
@@ -51,6 +54,7 @@ ORVANE_API int ORVANE_CALL Orvane_Initialize(HWND notifyWindow) {
 
 ORVANE_API int ORVANE_CALL Orvane_Release(int handle) {
   try {
+    const orvane::log::ExportScope scope("Orvane_Release");
     std::shared_ptr<COrvane> object = CSdkChain::Library().Remove(handle);
     if (!object) return 0;
     // Stopped and its callback buffer forgotten before Release returns, even when another call still

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "device/frame_copy.h"
+#include "platform/log.h"
 #include "platform/thread.h"
 #include "platform/time.h"
 #include "sensor/sensor_imx226.h"
@@ -126,6 +127,7 @@ int COrvaneR3O5Base::InitializeDevice() {
   const uint16_t version = static_cast<uint16_t>(record[kInfoFirmwareVersionOffset] |
                                                  record[kInfoFirmwareVersionOffset + 1] << 8);
   const uint8_t gpio25Wired = record[kInfoGpio25FlagOffset];
+  ORVANE_LOG(kDevice, kDebug, "open: controller info %s, firmware 0x%04x, GPIO 25 wired %u", infoRead ? "read" : "unreadable", version, gpio25Wired);
   if (infoRead && gpio25Wired == 1 && version > kFirmwarePipeReset) {
     // The FPGA loads its configuration after power-up and raises GPIO 25 when it is ready.
     uint32_t pulseStart = Now();
@@ -142,8 +144,10 @@ int COrvaneR3O5Base::InitializeDevice() {
         pulseStart = Now();
       }
     }
+    ORVANE_LOG(kDevice, kDebug, "open: FPGA %s", ready ? "ready (GPIO 25 high)" : "never raised GPIO 25");
     if (!ready) return 0;
   }
+  ORVANE_LOG(kDevice, kDebug, "open: checking the sensor and applying its defaults");
   if (sensor_->IsReady() == 0) return 0;
   return sensor_->ApplyDefaults();
 }
@@ -209,6 +213,7 @@ int COrvaneR3O5Base::FindTableIndex(int32_t number) {
 
 int COrvaneR3O5Base::Open(int32_t number) {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
+  ORVANE_LOG(kDevice, kInfo, "open camera %d", static_cast<int>(number));
   if (!controller_ || cameraType_ == -1) return 0;
   if (controller_->EnumerateDevices() < 1 || IsDevicePresent(number) == 0) return 0;
   const int index = FindTableIndex(number);
@@ -224,7 +229,10 @@ int COrvaneR3O5Base::Open(int32_t number) {
   if (sleeper_) sensor_->SetSleeper(sleeper_);
   deviceNumber_ = number;
   reconfigureNeeded_ = true;
-  return InitializeDevice();
+  ORVANE_LOG(kDevice, kDebug, "open: camera %d is device table entry %d, sensor driver made", static_cast<int>(number), index);
+  const int initialised = InitializeDevice();
+  ORVANE_LOG(kDevice, kInfo, "open camera %d: %s", static_cast<int>(number), initialised != 0 ? "ready" : "initialisation failed");
+  return initialised;
 }
 
 int COrvaneR3O5Base::IsDevicePresent(int32_t number) {
@@ -484,6 +492,7 @@ void COrvaneR3O5Base::ThreadBody() {
 
 bool COrvaneR3O5Base::RecordFailedAttempt(int* attempts) {
   controller_->CloseDataChannel();
+  ORVANE_LOG(kDevice, kWarn, "frame transfer failed (attempt %d of %d)", *attempts + 1, kMaxFailedAttempts);
   if (++*attempts >= kMaxFailedAttempts) return true;
   if (sensor_) sensor_->RearmReadout();
   controller_->OpenDataChannel();
@@ -603,6 +612,7 @@ void COrvaneR3O5Base::TransferLoop() {
   }
   frameInTransfer_ = false;
   if (gaveUp) {
+    ORVANE_LOG(kDevice, kError, "frame transfer failed %d times in a row: the stream stops", kMaxFailedAttempts);
     transferFailed_ = true;
     SignalFrameEvent();
   }
@@ -699,6 +709,7 @@ int COrvaneR3O5Base::CopySlot(void* buffer, int32_t length, int32_t* counter, in
   const int slotIndex = firstSlot != 0 ? 0 : (writeIndex_ + ringSize_ - 1) % ringSize_;
   if (markRead) {
     readMark_ = writeIndex_;
+    if (framesStored_ - framesHandedOut_ > 1) ORVANE_LOG(kDevice, kDebug, "%llu frames skipped (taken slower than they came)", static_cast<unsigned long long>(framesStored_ - framesHandedOut_ - 1));
     framesHandedOut_ = framesStored_;
   }
   Slot& slot = slots_[slotIndex];

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/text.h"
 #include "platform/time.h"
@@ -62,6 +63,7 @@ void COrvane::SetDefaultImageSettings() {
 // ---- Errors --------------------------------------------------------------------------------
 
 void COrvane::ReportError(int code) {
+  ORVANE_LOG(kApi, kWarn, "error %d recorded by %s", code, orvane::log::CurrentExport());
   history_.Push(code);
   HWND window = notifyWindow_;
   if (window != nullptr) orvane::platform::PostWindowMessage(window, ORVANE_WM_ERROR, 0, code);

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "image/raw_conversion.h"
+#include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/time.h"
 #include "sdk/orvane.h"
@@ -329,6 +330,7 @@ void COrvane::AcquisitionLoop() {
     }
     int waited = device_->WaitFrame(kFrameWaitMs);
     if (waited == COrvaneR3O5Base::kWaitFailed) {
+      ORVANE_LOG(kSdk, kError, "the frame stream failed: acquisition stops");
       runState_ = 0;
       PostFrameMessage(callback, 0, ORVANE_ERR_STREAM);
       ReportError(ORVANE_ERR_STREAM);
@@ -338,6 +340,7 @@ void COrvane::AcquisitionLoop() {
     {
       std::lock_guard frame(frameLock_);
       if (!ReadRawFrame(mode)) {
+        ORVANE_LOG(kSdk, kWarn, "a frame could not be taken from the device: skipped");
         PostFrameMessage(callback, 0, ORVANE_ERR_TRANSFER);
         ReportError(ORVANE_ERR_TRANSFER);
         continue;

@@ -5,6 +5,7 @@
 
 #include "output/avi_frame.h"
 #include "output/image_file_writer.h"
+#include "platform/log.h"
 #include "platform/time.h"
 #include "sdk/orvane.h"
 
@@ -57,6 +58,7 @@ int COrvane::Record(const char* fileName, int durationMs, int showWindow) {
     if (started) aviFrame_.resize(orvane::output::AviFrameBytes(output->Width(), output->Height()));
   }
   if (!started) {
+    ORVANE_LOG(kOutput, kError, "recording into %s could not start", fileName);
     Close();
     ReportError(ORVANE_ERR_CONVERSION);
     return 0;
@@ -66,6 +68,7 @@ int COrvane::Record(const char* fileName, int durationMs, int showWindow) {
     newFrame_ = 0;
   }
   SetRecording(1);
+  ORVANE_LOG(kOutput, kInfo, "recording %d ms into %s", durationMs, fileName);
   try {
     recordingThread_ = std::thread([this, durationMs] { RecordingLoop(durationMs); });
   } catch (const std::system_error&) {
@@ -126,6 +129,7 @@ void COrvane::RecordingLoop(int durationMs) {
   const uint32_t elapsed = first ? 0 : orvane::platform::MultimediaTimeMs() - start;
   const uint32_t rate100 = elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0;
   if (!avi_.Finish(rate100) || failed) ReportError(ORVANE_ERR_CONVERSION);
+  ORVANE_LOG(kOutput, kInfo, "recording finished: %u frames in %u ms%s", count, elapsed, failed ? " (write error)" : "");
   SetRecording(0);
 }
 
@@ -140,6 +144,8 @@ bool COrvane::RecordFrame(bool* failed) {
   }
   if (!converted) return false;
   if (!avi_.AddFrame(aviFrame_.data(), aviFrame_.size())) {
+    // A write error (disk full) ends the recording; the file is finished as far as it can be.
+    ORVANE_LOG(kOutput, kError, "recording: writing frame %u failed, the recording ends", avi_.FrameCount() + 1);
     *failed = true;
     return false;
   }

@@ -2,6 +2,7 @@
 // at camera change and release, and the capture size presets.
 
 #include "output/settings_persistence.h"
+#include "platform/log.h"
 #include "platform/settings_store.h"
 #include "sdk/orvane.h"
 
@@ -57,6 +58,7 @@ void COrvane::LoadStreamSettings() {
 // Loads the analog, filter and gray settings of the selected camera into the caches. Absent values
 // take the device's current ones (analog) or the neutral defaults (filter, gray).
 void COrvane::LoadCameraSettings() {
+  ORVANE_LOG(kSettings, kInfo, "loading the settings of camera %d", SettingsCamera());
   AnalogSettings device;
   AnalogLimits limits;
   int32_t value = 0, low = 0, high = 0;
@@ -142,6 +144,7 @@ void COrvane::SaveCameraSettings() {
   SettingsSession session;
   SettingsPersistence store(session);
   store.SaveCamera(SettingsCamera(), settings);
+  ORVANE_LOG(kSettings, kInfo, "saving the settings of camera %d", SettingsCamera());
 }
 
 int COrvane::SetCaptureWindow(int width, int height) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/log.h"
 #include "platform/time.h"
 #include "usb/vendor_requests.h"
 
@@ -227,6 +228,7 @@ bool COrvCy3Cam::DirectBulkTransfer(DeviceHandle* handle, void* data, size_t len
   }
 
   if (!done) {
+    ORVANE_LOG(kUsb, kDebug, "bulk transfer of %u bytes on endpoint 0x%02x timed out after %u ms", static_cast<unsigned>(length), endpoint, timeoutMs);
     // The request is still in flight: cancel it and wait until the driver has released `data`, so
     // the caller may reuse or free it as soon as we return.
     AbortPipeOn(handle);
@@ -241,6 +243,7 @@ bool COrvCy3Cam::DirectBulkTransfer(DeviceHandle* handle, void* data, size_t len
   uint32_t error = 0;
   bool ok = start.io ? start.io->GetResult(&bytes, &error) : true;
   if (ok && RecordFailed(rec)) {
+    ORVANE_LOG(kUsb, kDebug, "bulk transfer of %u bytes on endpoint 0x%02x: device status set", static_cast<unsigned>(length), endpoint);
     SleepMs(1);
     ok = false;
   }
@@ -282,11 +285,13 @@ bool COrvCy3Cam::ReadFrameHeader(FrameTransferRequest* request) {
       request->headerWord32 = LoadU32(scratch + frame_header::kFrameCounter);
       return true;
     }
+    ORVANE_LOG(kUsb, kDebug, "frame header attempt %d of %d failed, retrying", attempt + 1, kHeaderAttempts);
     // Restart the FPGA's frame output before the next attempt.
     FpgaWriteByte(kFpgaRegFrameRestart, 1);
     FpgaWriteByte(kFpgaRegFrameRestart, 0);
     SleepMs(kHeaderRetryPauseMs);
   }
+  ORVANE_LOG(kUsb, kWarn, "frame header read failed (arming failed or %d attempts)", kHeaderAttempts);
   if (openedHere) {
     std::lock_guard<std::mutex> lock(streamMutex_);
     if (streamHandle_ == handle) streamHandle_.reset();
@@ -309,6 +314,7 @@ bool COrvCy3Cam::ReadFrameData(FrameTransferRequest* request, uint32_t timeoutMs
          count == piece;
     offset += piece;
   }
+  if (!ok) ORVANE_LOG(kUsb, kWarn, "frame payload of %u bytes failed", length);
   if (openedHere) {
     std::lock_guard<std::mutex> lock(streamMutex_);
     if (streamHandle_ == handle) streamHandle_.reset();

@@ -6,9 +6,14 @@
 
 namespace orvane::platform::detail {
 
-// The line is kept as UTF-8; the debugger gets it as UTF-16 so that it reads the same on every code page.
+// Only with a debugger attached: without one nobody reads the line, and the conversion would be
+// wasted. Plain ASCII lines go through OutputDebugStringA as they are; others are converted to
+// UTF-16 so that they read the same on every code page.
 void SystemDebugOutput(const char* utf8Line) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8Line, -1, nullptr, 0);
+  if (!IsDebuggerPresent()) return;
+  bool ascii = true;
+  for (const char* c = utf8Line; *c != '\0' && ascii; ++c) ascii = static_cast<unsigned char>(*c) < 0x80;
+  const int n = ascii ? 0 : MultiByteToWideChar(CP_UTF8, 0, utf8Line, -1, nullptr, 0);
   if (n <= 0) {
     OutputDebugStringA(utf8Line);
     return;

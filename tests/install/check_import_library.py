@@ -1,0 +1,71 @@
+#!/usr/bin/env python3
+"""Checks that import libraries name exactly the exports of the .def file.
+
+check_import_library.py --def orvane_sdk.def --msvc LLVM_NM X.lib --mingw MINGW_NM libX.dll.a
+
+MSVC .lib (short import format): every export has its __imp_ symbol and its code thunk, and the only
+other symbols are the import descriptor's three. mingw .dll.a: the __imp_ symbols are exactly the
+exports.
+"""
+import argparse
+import subprocess
+import sys
+
+
+def def_names(path):
+    names, in_exports = [], False
+    for line in open(path):
+        line = line.strip()
+        if not line or line.startswith(";"):
+            continue
+        if line.upper() == "EXPORTS":
+            in_exports = True
+        elif in_exports:
+            names.append(line.split()[0])
+    return names
+
+
+def symbols(nm, library):
+    out = subprocess.run([nm, library], check=True, capture_output=True, text=True).stdout
+    # "<value> <type> <name>" or "         U <name>"; member headers end with ':'. Section symbols
+    # (".idata$2" ...) of the import descriptor members are not names a program links against.
+    return {line.split()[-1] for line in out.splitlines() if line.strip() and not line.endswith(":")
+            and line.split()[-2] != "U" and not line.split()[-1].startswith(".")}
+
+
+def compare(kind, expected, found):
+    problems = []
+    if expected - found:
+        problems.append("%s lacks %s" % (kind, sorted(expected - found)[:10]))
+    if found - expected:
+        problems.append("%s has extra %s" % (kind, sorted(found - expected)[:10]))
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--def", dest="def_file", required=True)
+    parser.add_argument("--msvc", nargs=2, metavar=("NM", "LIB"), required=True)
+    parser.add_argument("--mingw", nargs=2, metavar=("NM", "DLL_A"), required=True)
+    args = parser.parse_args()
+    names = def_names(args.def_file)
+    if len(names) != 149 or len(set(names)) != 149:
+        print("FAIL the .def lists %d names (%d distinct), not 149" % (len(names), len(set(names))))
+        return 1
+    imports = {"__imp_" + n for n in names}
+    dll = "OrvaneSdk_KD7_USB3_R5"
+    descriptor = {"__IMPORT_DESCRIPTOR_" + dll, "__NULL_IMPORT_DESCRIPTOR", "\x7f" + dll + "_NULL_THUNK_DATA"}
+
+    msvc = symbols(*args.msvc)
+    problems = compare("MSVC .lib", imports | set(names) | descriptor, msvc)
+    mingw = {s for s in symbols(*args.mingw) if s.startswith("__imp_")}
+    problems += compare("mingw .dll.a", imports, mingw)
+    print("MSVC .lib: %d symbols, %d imports; mingw .dll.a: %d imports" %
+          (len(msvc), len([s for s in msvc if s.startswith("__imp_")]), len(mingw)))
+    for problem in problems:
+        print("FAIL " + problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
