@@ -40,8 +40,10 @@ class SdkOnLibusb : public ::testing::Test {
   void SetUp() override {
     UseFreshSettingsStore();
     bed_.Plug(2);
-    handle_ = Orvane_Initialize(window_.handle());  // opens the camera: it is the only one
+    handle_ = Orvane_Initialize(window_.handle());
     ASSERT_NE(handle_, 0);
+    // Other programs' cameras may hold the first numbers of the machine's table: choose ours.
+    ASSERT_EQ(Orvane_SetDeviceNumber(handle_, Number()), 1);
     ASSERT_EQ(Orvane_SetPreviewWindow(handle_, nullptr, 0, 0, 0, 0), 1);
     ASSERT_EQ(Orvane_SetSubSample(handle_, kReducedMode), 1);
     while (Orvane_GetLastError(handle_) != 0) {

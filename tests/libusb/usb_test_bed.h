@@ -27,8 +27,9 @@ typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 
 namespace orvane::test {
 
-// The bed's cameras: the pid.codes test vendor, this camera's product ID.
-inline constexpr uint16_t kBedVendorId = 0x1209;
+// The bed's cameras carry the camera's own IDs: the device core numbers cameras per product ID
+// without regard to the vendor, so a second vendor would share numbers with other programs' cameras.
+inline constexpr uint16_t kBedVendorId = 0x04B4;
 
 // What the next control requests of a camera answer instead of the camera.
 enum class ControlFault { kNone, kStall, kShort, kOversized };

@@ -15,13 +15,6 @@ constexpr uint16_t kCameraProductId = 0x31F0;
 // stop also interrupts it at once.
 constexpr int kEventSliceMs = 500;
 
-void LIBUSB_CALL ForwardLibusbLog(libusb_context*, enum libusb_log_level level, const char* text) {
-  const size_t n = std::strcspn(text, "\n");
-  if (level <= LIBUSB_LOG_LEVEL_WARNING) {
-    ORVANE_LOG(kUsb, kDebug, "libusb: %.*s", static_cast<int>(n), text);
-  }
-}
-
 }  // namespace
 
 std::vector<IdPair> ParseExtraIds(const char* text) {
@@ -76,8 +69,9 @@ LibusbDriver::LibusbDriver() : extraIds_(ParseExtraIds(std::getenv("ORVANE_USB_E
     ORVANE_LOG(kUsb, kWarn, "libusb cannot start (%s): no camera can be reached", libusb_error_name(rc));
     return;
   }
-  libusb_set_log_cb(context_, ForwardLibusbLog, LIBUSB_LOG_CB_CONTEXT);
-  libusb_set_option(context_, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_WARNING);
+  // libusb writes its own messages to stderr whatever handler a context has; the library reports
+  // every failure itself, in its log.
+  libusb_set_option(context_, LIBUSB_OPTION_LOG_LEVEL, LIBUSB_LOG_LEVEL_NONE);
   if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0) {
     const int hot = libusb_hotplug_register_callback(
         context_, static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
