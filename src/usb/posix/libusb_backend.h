@@ -16,6 +16,7 @@
 
 #include <libusb-1.0/libusb.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -60,6 +61,7 @@ class OpenDevice {
   OpenDevice& operator=(const OpenDevice&) = delete;
 
   libusb_device_handle* handle() const { return handle_; }
+  LibusbDriver& driver() const { return driver_; }
   // Transfers in flight, so that abort pipe can cancel them.
   void Track(libusb_transfer* transfer);
   void Untrack(libusb_transfer* transfer);
@@ -86,6 +88,11 @@ class LibusbDriver final : public DriverBackend {
 
   // Called by an OpenDevice once it has closed its descriptor.
   void Forget(const std::string& path);
+  // Ends the event thread and the hot-plug notifications (static destructors run: nothing may call
+  // into destroyed objects any more). The context stays for handles closed later.
+  void StopEvents();
+  // After StopEvents, a waiter handles libusb's events itself, briefly; before, it does nothing.
+  void HandleEventsIfStopped();
 
  private:
   bool Started();
@@ -102,6 +109,7 @@ class LibusbDriver final : public DriverBackend {
   libusb_context* context_ = nullptr;  // set once by the constructor; null when libusb cannot start
   libusb_hotplug_callback_handle hotplug_ = 0;
   std::jthread events_;  // runs libusb's event handling for transfers and hot-plug
+  std::atomic<bool> eventsStopped_{false};
 
   std::mutex openMutex_;
   std::condition_variable closed_;  // signalled when an entry of open_ is forgotten

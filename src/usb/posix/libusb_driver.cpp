@@ -89,11 +89,24 @@ LibusbDriver::LibusbDriver() : extraIds_(ParseExtraIds(std::getenv("ORVANE_USB_E
 
 LibusbDriver::~LibusbDriver() {
   if (context_ == nullptr) return;
+  StopEvents();
+  libusb_exit(context_);
+}
+
+void LibusbDriver::StopEvents() {
+  if (context_ == nullptr || !events_.joinable()) return;
   if (hotplug_ != 0) libusb_hotplug_deregister_callback(context_, hotplug_);
+  hotplug_ = 0;
   events_.request_stop();
   libusb_interrupt_event_handler(context_);
-  if (events_.joinable()) events_.join();
-  libusb_exit(context_);
+  events_.join();
+  eventsStopped_.store(true);
+}
+
+void LibusbDriver::HandleEventsIfStopped() {
+  if (!eventsStopped_.load()) return;
+  timeval slice{0, 10 * 1000};
+  libusb_handle_events_timeout_completed(context_, &slice, nullptr);
 }
 
 void LibusbDriver::EventLoop(std::stop_token stop) {
@@ -269,10 +282,16 @@ void OpenDevice::CancelEndpoint(uint8_t endpoint) {
 
 namespace orvane::usb {
 
-// The virtual cameras are chosen above this, in SystemDriver(); here the platform's own driver.
+// The virtual cameras are chosen above this, in SystemDriver(); here the platform's own driver. It
+// lives until the process ends: SDK objects that an application never released are destroyed by
+// static destructors too, in no order relative to this one, and still close their handles. Only its
+// event thread ends with the static destructors, so that no callback reaches a destroyed object.
 DriverBackend& PlatformDriver() {
-  static posix::LibusbDriver driver;
-  return driver;
+  static posix::LibusbDriver* const driver = new posix::LibusbDriver;
+  static const struct EventsStopper {
+    ~EventsStopper() { driver->StopEvents(); }
+  } stopper;
+  return *driver;
 }
 
 }  // namespace orvane::usb

@@ -49,12 +49,19 @@ class BulkIo final : public PendingIo {
   }
 
   bool Wait(uint32_t timeoutMs) override {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end =
+        timeoutMs == kInfinite ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> lock(mutex_);
-    if (timeoutMs == kInfinite) {
-      done_.wait(lock, [this] { return completed_; });
-      return true;
+    for (;;) {
+      // In slices, so that a wait outliving the event thread (process exit) handles events itself.
+      const Clock::time_point slice = std::min(end, Clock::now() + std::chrono::milliseconds(100));
+      if (done_.wait_until(lock, slice, [this] { return completed_; })) return true;
+      if (Clock::now() >= end) return false;
+      lock.unlock();
+      device_->driver().HandleEventsIfStopped();
+      lock.lock();
     }
-    return done_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return completed_; });
   }
 
   bool GetResult(uint32_t* bytes, uint32_t* error) override {
