@@ -42,6 +42,16 @@ std::string DescriptorHex(uint16_t vendor, uint16_t product) {
   return hex;
 }
 
+// Scatter-gather: a 512 KiB read is one URB.
+void AnswerCapabilities(UMockdevIoctlClient* client) {
+  UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(uint32_t), nullptr);
+  *reinterpret_cast<uint32_t*>(caps->data) = USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_BULK_CONTINUATION |
+                                              USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT |
+                                              USBDEVFS_CAP_ZERO_PACKET;
+  umockdev_ioctl_data_unref(caps);
+  umockdev_ioctl_client_complete(client, 0, 0);
+}
+
 void Check(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("test bed: ") + what + ": " + std::strerror(errno));
 }
@@ -267,15 +277,9 @@ bool UsbTestBed::Ioctl(Node& node, UMockdevIoctlClient* client) {
     return true;
   }
   switch (request) {
-    case USBDEVFS_GET_CAPABILITIES: {
-      UMockdevIoctlData* caps = umockdev_ioctl_data_resolve(arg, 0, sizeof(uint32_t), nullptr);
-      *reinterpret_cast<uint32_t*>(caps->data) = USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_BULK_CONTINUATION |
-                                                  USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT |
-                                                  USBDEVFS_CAP_ZERO_PACKET;
-      umockdev_ioctl_data_unref(caps);
-      umockdev_ioctl_client_complete(client, 0, 0);
+    case USBDEVFS_GET_CAPABILITIES:
+      AnswerCapabilities(client);
       return true;
-    }
     case USBDEVFS_GETDRIVER: {
       if (!bound) {
         umockdev_ioctl_client_complete(client, -1, ENODATA);
