@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -61,10 +62,12 @@ void Check(bool ok, const char* what) {
 struct UsbTestBed::Urb {
   ~Urb() {
     io.reset();
+    if (buffer != nullptr) umockdev_ioctl_data_unref(buffer);
     if (data != nullptr) umockdev_ioctl_data_unref(data);
   }
   usbdevfs_urb* urb() const { return reinterpret_cast<usbdevfs_urb*>(data->data); }
   UMockdevIoctlData* data = nullptr;  // the submitted URB, kept until reaped
+  UMockdevIoctlData* buffer = nullptr;  // a control URB's buffer, copied back when its submit completes
   uint8_t record[usb::kTransferRecordSize] = {};
   std::unique_ptr<usb::PendingIo> io;  // the camera's read; touched by the completer only
   bool discard = false;
@@ -350,7 +353,10 @@ void UsbTestBed::Submit(Node& node, UMockdevIoctlClient* client) {
 
 void UsbTestBed::AnswerControl(Node& node, std::unique_ptr<Urb> urb) {
   usbdevfs_urb* u = urb->urb();
-  auto* setup = static_cast<uint8_t*>(u->buffer);
+  // Through umockdev's copy, so that ThreadSanitizer sees the hand-over to libusb's thread.
+  urb->buffer = umockdev_ioctl_data_resolve(urb->data, offsetof(usbdevfs_urb, buffer),
+                                            static_cast<gsize>(std::max(u->buffer_length, 8)), nullptr);
+  auto* setup = static_cast<uint8_t*>(urb->buffer->data);
   const uint16_t wLength = usb::LoadU16(setup + 6);
   uint8_t rec[usb::kControlRequestSize];
   usb::BuildControlRecord(rec, setup[0], setup[1], usb::LoadU16(setup + 2), usb::LoadU16(setup + 4));
