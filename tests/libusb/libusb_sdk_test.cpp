@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -78,8 +79,9 @@ class SdkOnLibusb : public ::testing::Test {
       TakenMessage m;
       ASSERT_TRUE(Next(ORVANE_WM_FRAME, &m)) << "frame " << i;
       ASSERT_NE(m.wParam, 0u) << "frame " << i << " failed with " << m.lParam;
-      const auto* info = reinterpret_cast<const OrvaneFrameInfo*>(m.wParam);
-      EXPECT_EQ(info->buffer, buffer.data());
+      // The SDK publishes the record's fields atomically.
+      auto* info = reinterpret_cast<OrvaneFrameInfo*>(m.wParam);
+      EXPECT_EQ(std::atomic_ref<unsigned char*>(info->buffer).load(), buffer.data());
     }
     EXPECT_EQ(Orvane_StopPreview(handle_), 1);
     // The scene has bright patches: the frame is not left blank.

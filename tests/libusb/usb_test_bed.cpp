@@ -334,10 +334,13 @@ void UsbTestBed::Submit(Node& node, UMockdevIoctlClient* client) {
     umockdev_ioctl_client_complete(client, -1, EINVAL);
     return;
   }
-  // The handler shares the process with libusb: the camera reads and writes libusb's buffer itself.
+  // The camera fills umockdev's copy of libusb's buffer; the reap hands it back through umockdev's
+  // socket, a hand-over that ThreadSanitizer sees.
+  urb->buffer = umockdev_ioctl_data_resolve(urb->data, offsetof(usbdevfs_urb, buffer),
+                                            static_cast<gsize>(u->buffer_length), nullptr);
   urb->record[usb::record::kEndpoint] = u->endpoint;
   usb::IoStart start = node.camera->Io(node.generation, true, usb::IoCode::kDirectBulkTransfer, urb->record,
-                                       sizeof(urb->record), u->buffer, static_cast<uint32_t>(u->buffer_length));
+                                       sizeof(urb->record), urb->buffer->data, static_cast<uint32_t>(u->buffer_length));
   if (start.error != 0 && start.error != usb::kErrorIoPending) {
     umockdev_ioctl_client_complete(client, -1, start.error == usb::kErrorDeviceNotConnected ? ENODEV : EINVAL);
     return;
@@ -389,8 +392,10 @@ void UsbTestBed::ReadyLocked(Node& node, std::unique_ptr<Urb> urb, int status, i
 
 void UsbTestBed::Reap(Node& node, UMockdevIoctlClient* client) {
   std::unique_ptr<Urb> urb;
+  bool plugged;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    plugged = node.plugged;
     if (!node.ready.empty()) {
       urb = std::move(node.ready.front());
       node.ready.pop_front();
@@ -399,7 +404,7 @@ void UsbTestBed::Reap(Node& node, UMockdevIoctlClient* client) {
     }
   }
   if (!urb) {
-    umockdev_ioctl_client_complete(client, -1, node.plugged ? EAGAIN : ENODEV);
+    umockdev_ioctl_client_complete(client, -1, plugged ? EAGAIN : ENODEV);
     return;
   }
   UMockdevIoctlData* pointer =
