@@ -1,6 +1,9 @@
 // Registration of a window for device-interface arrival and removal notifications.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "OrvaneSdk.h"
 
 namespace orvane::platform {
@@ -17,8 +20,8 @@ struct Guid {
 inline constexpr Guid kCameraInterfaceGuid{0x328184C5, 0x93E6, 0x49B7, {0x94, 0xB8, 0x2A, 0xDA, 0x13, 0xAA, 0xBB, 0x39}};
 
 // Owns one registration (RegisterDeviceNotificationA with a device-interface filter, window
-// recipient); unregistered on destruction. On Linux there are no such notifications and the
-// registration always succeeds.
+// recipient); unregistered on destruction. On Linux the registration always succeeds and the window
+// (a message queue) receives what the USB backend reports through PostDeviceInterfaceChange.
 class DeviceNotification {
  public:
   DeviceNotification() = default;
@@ -35,5 +38,27 @@ class DeviceNotification {
   void Reset();
   void* handle_ = nullptr;
 };
+
+#ifndef _WIN32
+// WM_DEVICECHANGE and its two events, as Windows posts them to a registered window.
+inline constexpr uint32_t kWmDeviceChange = 0x0219;
+inline constexpr uintptr_t kDbtDeviceArrival = 0x8000;
+inline constexpr uintptr_t kDbtDeviceRemoveComplete = 0x8004;
+
+// What lParam points at: the DEV_BROADCAST_DEVICEINTERFACE_A layout (size, device type 5, reserved,
+// class GUID, zero-terminated path). One record per path lives as long as the process, so a posted
+// message never outlives the record it points at.
+struct DeviceInterfaceBroadcast {
+  uint32_t size;
+  uint32_t deviceType;
+  uint32_t reserved;
+  Guid classGuid;
+  char name[260];
+};
+
+// Posts WM_DEVICECHANGE (arrival or removal of the interface at `path`) to every registered window.
+// The Linux USB backend calls it from its hot-plug callback; it never blocks.
+void PostDeviceInterfaceChange(bool arrival, const std::string& path);
+#endif
 
 }  // namespace orvane::platform

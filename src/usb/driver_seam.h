@@ -6,8 +6,7 @@
 // request is waited for with a timeout and cancelled by the abort-pipe code. Everything above this
 // interface (transfer records, waits, abort-and-wait, retries) is shared code.
 //
-// Backends: the Win32 driver (win32/), the virtual camera (sim/) and, on Linux without virtual
-// cameras, a driver that sees no device (posix/).
+// Backends: the Win32 driver (win32/), the virtual camera (sim/) and, on Linux, libusb-1.0 (posix/).
 #pragma once
 
 #include <cstdint>
@@ -102,7 +101,7 @@ class DriverBackend {
 };
 
 // The process's driver: the virtual cameras when ORVANE_SIM_CAMERAS is 1..32, else the platform's
-// driver (Win32: the camera driver; Linux: no camera). Chosen once, on first use.
+// driver (Win32: the camera driver; Linux: libusb). Chosen once, on first use.
 DriverBackend& SystemDriver();
 
 // The platform backend (win32/ or posix/).
