@@ -130,25 +130,25 @@ void CloseLogFile() {
 // "LEVEL[:FILE]" (the file name is the whole rest, commas included), or comma-separated items
 // "LEVEL", "cat:LEVEL", "cat:LEVEL:FILE" applied left to right. A form naming no file keeps the
 // current one; "LEVEL:" with nothing after the colon closes it.
-bool Configure(const char* specification) {
-  if (specification == nullptr) return false;
-  const std::string spec(specification);
+bool Configure(const char* value) {
+  if (value == nullptr) return false;
+  const std::string text(value);
   uint8_t thresholds[static_cast<int>(Category::kCount)];
   for (int i = 0; i < static_cast<int>(Category::kCount); ++i) {
     thresholds[i] = detail::gThreshold[i].load(std::memory_order_relaxed);
   }
   std::string fileName;
   Level level;
-  const size_t colon = spec.find(':');
-  if (colon != std::string::npos && ParseLevel(spec.substr(0, colon), &level)) {
+  const size_t colon = text.find(':');
+  if (colon != std::string::npos && ParseLevel(text.substr(0, colon), &level)) {
     for (auto& t : thresholds) t = static_cast<uint8_t>(level);
-    fileName = spec.substr(colon + 1);
+    fileName = text.substr(colon + 1);
     if (fileName.empty()) CloseLogFile();
   } else {
-    for (size_t start = 0; start <= spec.size();) {
-      size_t end = spec.find(',', start);
-      if (end == std::string::npos) end = spec.size();
-      if (!ApplyItem(spec.substr(start, end - start), thresholds, &fileName)) return false;
+    for (size_t start = 0; start <= text.size();) {
+      size_t end = text.find(',', start);
+      if (end == std::string::npos) end = text.size();
+      if (!ApplyItem(text.substr(start, end - start), thresholds, &fileName)) return false;
       start = end + 1;
     }
   }

@@ -40,10 +40,10 @@ void Write(Category category, Level level, const char* format, ...)
 #endif
     ;
 
-// Sets the thresholds from a specification in the ORVANE_LOG form (tests; the library reads the
+// Sets the thresholds from a value in the ORVANE_LOG form (tests; the library reads the
 // variable itself when it loads). Returns false, leaving the thresholds as they were, when it
 // cannot be read.
-bool Configure(const char* specification);
+bool Configure(const char* value);
 
 // The short name of a category ("usb") or level ("debug").
 const char* Name(Category category);
