@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -54,10 +55,34 @@ int OpenPrivateFile(const std::string& path) {
 }
 
 // flock excludes open file descriptions, not threads, and tells ThreadSanitizer nothing; the process
-// mutex orders the threads of this process. One mutex serves every named lock: they are never nested.
-std::timed_mutex& ProcessLockMutex() {
-  static std::timed_mutex m;
-  return m;
+// gate orders the threads of this process. One gate serves every named lock: they are never nested.
+// A mutex with a condition variable rather than std::timed_mutex, whose timed wait ThreadSanitizer
+// does not see (it then reports the unlock as one of an unlocked mutex).
+class ProcessGate {
+ public:
+  [[nodiscard]] bool EnterBefore(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    if (!free_.wait_until(lock, deadline, [this] { return !held_; })) return false;
+    held_ = true;
+    return true;
+  }
+  void Leave() {
+    {
+      std::lock_guard lock(mutex_);
+      held_ = false;
+    }
+    free_.notify_one();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable free_;
+  bool held_ = false;  // guarded by mutex_
+};
+
+ProcessGate& LockGate() {
+  static ProcessGate gate;
+  return gate;
 }
 
 // flock has no timed form: a lock held elsewhere is asked again after pauses growing to this bound.
@@ -138,7 +163,7 @@ void NamedLock::Reset() {
 
 bool NamedLock::Lock(uint32_t timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  if (!ProcessLockMutex().try_lock_until(deadline)) return false;
+  if (!LockGate().EnterBefore(deadline)) return false;
   if (fd_ < 0) return true;
   int pauseMs = 1;
   for (;;) {
@@ -150,14 +175,14 @@ bool NamedLock::Lock(uint32_t timeoutMs) {
                                                                               deadline - now));
     pauseMs = std::min(pauseMs * 2, kLongestPauseMs);
   }
-  ProcessLockMutex().unlock();
+  LockGate().Leave();
   ORVANE_LOG(kUsb, kError, "shared objects: a named lock stayed held by another process for %u ms", timeoutMs);
   return false;
 }
 
 void NamedLock::Unlock() {
   if (fd_ >= 0) flock(fd_, LOCK_UN);
-  ProcessLockMutex().unlock();
+  LockGate().Leave();
 }
 
 }  // namespace orvane::platform
