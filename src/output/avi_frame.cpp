@@ -1,5 +1,6 @@
 #include "output/avi_frame.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace orvane::output {
@@ -50,6 +51,14 @@ bool ConvertToAviFrame(const image::DibImage& src, uint8_t* dst, size_t dstBytes
     std::memset(dst + static_cast<size_t>(y) * dstStride + rowBytes, 0, dstStride - rowBytes);
   }
   return true;
+}
+
+uint32_t RecordedRateTimes100(uint32_t frames, uint32_t firstCaptureMs, uint32_t lastCaptureMs) {
+  const uint32_t spanMs = lastCaptureMs - firstCaptureMs;  // modulo 2^32: the clock may wrap meanwhile
+  if (frames < 2 || spanMs == 0) return 0;
+  // At most a million frames a second, so that the microseconds per frame stay at least 1.
+  constexpr uint64_t kMaxRateTimes100 = 100'000'000;
+  return static_cast<uint32_t>(std::min<uint64_t>(uint64_t{frames - 1} * 100'000 / spanMs, kMaxRateTimes100));
 }
 
 }  // namespace orvane::output

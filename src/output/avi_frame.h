@@ -17,4 +17,11 @@ size_t AviFrameBytes(int width, int height);
 // unsupported bitmap or a buffer of another size.
 [[nodiscard]] bool ConvertToAviFrame(const image::DibImage& src, uint8_t* dst, size_t dstBytes);
 
+// The rate a recording declares, frames per second x 100: its frames over the time between the capture
+// of the first and of the last one (millisecond clock, wrapping), `frames` - 1 intervals. It follows from
+// the frames' capture times alone, not from when the recorder got to them, so a recorder that lags or
+// skips frames on a loaded machine still declares the pace of the frames it stored. 0 (keep the nominal
+// rate) for fewer than two frames or no time between them.
+uint32_t RecordedRateTimes100(uint32_t frames, uint32_t firstCaptureMs, uint32_t lastCaptureMs);
+
 }  // namespace orvane::output

@@ -293,6 +293,7 @@ class COrvane {
   orvane::image::DefectMask mask_;
   std::unique_ptr<orvane::image::ImagePipeline> pipeline_;
   OrvaneFrameInfo frameInfo_{};
+  uint32_t frameCaptureMs_ = 0;      // millisecond clock when the frame in the images was read (frameLock_)
   int frameCounter_ = 0;             // acquisition thread only
   uint32_t lastRateTime_ = 0;        // acquisition thread only
   std::atomic<int> frameRate_{0};    // frames per second x 10
@@ -302,7 +303,7 @@ class COrvane {
 
   // Recording: the thread and the writer are used by the recording thread while recording_ is set.
   void RecordingLoop(int durationMs);
-  bool RecordFrame(bool* failed);
+  bool RecordFrame(uint32_t* captureMs, bool* failed);
   void StopRecording();
   void SetRecording(int value);
   std::atomic<int> recording_{0};

@@ -349,6 +349,7 @@ void COrvane::AcquisitionLoop() {
       // stop waits for at most the stage in progress.
       if (runState_ != 1) continue;
       const DibImage& raw = UsesRaw16(mode) ? image16_ : image8_;
+      frameCaptureMs_ = orvane::platform::MultimediaTimeMs();
       UpdateFrameRate();
       // The block the frame message points at; the application reads it after the post.
       std::atomic_ref<int32_t>(frameInfo_.width).store(raw.Width());

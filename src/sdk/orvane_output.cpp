@@ -91,15 +91,17 @@ void COrvane::SetRecording(int value) {
 
 // The recording thread: appends each new processed frame, brings the file's header and index up to
 // date at least once a second (so a killed process leaves the frames up to then readable), and when the
-// duration (counted from the first frame) has passed, or the recording is stopped, finishes the file with
-// the measured frame rate. It wakes for every frame the acquisition thread converts, so as long as it
-// keeps up no frame is skipped; a frame that arrives while it is still writing the previous one replaces
-// the one before it. A write error ends the recording with error 12, the file finished as far as it can be.
+// duration (counted from the first frame's capture) has passed, or the recording is stopped, finishes the
+// file with the rate of the stored frames. It wakes for every frame the acquisition thread converts, so as
+// long as it keeps up no frame is skipped; a frame that arrives while it is still writing the previous one
+// replaces the one before it. Duration and rate follow the frames' capture times, not the moments the
+// recorder got to them, so a recorder that lags on a loaded machine still declares the pace of the frames
+// it stored. A write error ends the recording with error 12, the file finished as far as it can be.
 void COrvane::RecordingLoop(int durationMs) {
   using Clock = std::chrono::steady_clock;
   constexpr auto kUpdateInterval = std::chrono::milliseconds(500);
-  bool first = true, failed = false;
-  uint32_t start = 0, end = 0, count = 0;
+  bool failed = false;
+  uint32_t first = 0, last = 0, count = 0;
   auto nextUpdate = Clock::now() + kUpdateInterval;
   while (recording_ != 0 && !failed) {
     bool frameReady;
@@ -109,16 +111,11 @@ void COrvane::RecordingLoop(int durationMs) {
       if (recording_ == 0) break;
       if (frameReady) newFrame_ = 0;
     }
-    if (frameReady) {
-      const uint32_t now = orvane::platform::MultimediaTimeMs();
-      if (first) {
-        start = now;
-        end = start + static_cast<uint32_t>(durationMs);
-        first = false;
-      }
-      if (!RecordFrame(&failed)) continue;
-      ++count;
-      if (static_cast<int32_t>(end - orvane::platform::MultimediaTimeMs()) < 0) break;
+    uint32_t captured = 0;
+    if (frameReady && RecordFrame(&captured, &failed)) {
+      if (count++ == 0) first = captured;
+      last = captured;
+      if (static_cast<int32_t>(last - first - static_cast<uint32_t>(durationMs)) > 0) break;
     }
     if (Clock::now() >= nextUpdate) {
       failed = !avi_.Update();
@@ -126,21 +123,22 @@ void COrvane::RecordingLoop(int durationMs) {
     }
   }
   // The duration passed, the recording was stopped, or a write failed: the file is finished either way.
-  const uint32_t elapsed = first ? 0 : orvane::platform::MultimediaTimeMs() - start;
-  const uint32_t rate100 = elapsed > 0 ? static_cast<uint32_t>(uint64_t{count} * 100000 / elapsed) : 0;
-  if (!avi_.Finish(rate100) || failed) ReportError(ORVANE_ERR_CONVERSION);
-  ORVANE_LOG(kOutput, kInfo, "recording finished: %u frames in %u ms%s", count, elapsed, failed ? " (write error)" : "");
+  if (!avi_.Finish(orvane::output::RecordedRateTimes100(count, first, last)) || failed) {
+    ReportError(ORVANE_ERR_CONVERSION);
+  }
+  ORVANE_LOG(kOutput, kInfo, "recording finished: %u frames%s", count, failed ? " (write error)" : "");
   SetRecording(0);
 }
 
-// Converts the newest frame and appends it. False when nothing was appended: the frame no longer has
-// the recording's size, or the write failed (`failed` set).
-bool COrvane::RecordFrame(bool* failed) {
+// Converts the newest frame and appends it, with the time it was captured. False when nothing was
+// appended: the frame no longer has the recording's size, or the write failed (`failed` set).
+bool COrvane::RecordFrame(uint32_t* captureMs, bool* failed) {
   bool converted;
   {
     std::lock_guard frame(frameLock_);
     const orvane::image::DibImage* output = OutputImage();
     converted = output != nullptr && orvane::output::ConvertToAviFrame(*output, aviFrame_.data(), aviFrame_.size());
+    *captureMs = frameCaptureMs_;
   }
   if (!converted) return false;
   if (!avi_.AddFrame(aviFrame_.data(), aviFrame_.size())) {

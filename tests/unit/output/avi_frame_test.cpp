@@ -68,5 +68,24 @@ TEST(AviFrameTest, RefusesAWrongBufferOrAnEmptyBitmap) {
   EXPECT_EQ(AviFrameBytes(3, -1), 0u);
 }
 
+// The declared rate follows from the stored frames' capture times: frames - 1 intervals over the span.
+TEST(AviFrameTest, TheRecordedRateIsTheStoredFramesPace) {
+  struct Case {
+    uint32_t frames, firstMs, lastMs, rateTimes100;
+  } cases[] = {
+      {26, 1000, 2000, 2500},                // 25 intervals in a second: 25 frames per second
+      {25, 5000, 6000, 2400},                // not frames over the span (that would be 25)
+      {11, 0xFFFFFE0C, 0x000001F4, 1000},    // the millisecond clock wraps between them: 1000 ms
+      {3, 100, 103, 66666},                  // fast frames, truncated
+      {1, 100, 100, 0},                      // one frame: no rate, the nominal one stays
+      {0, 0, 0, 0},
+      {7, 500, 500, 0},                      // no time between them
+      {4000000000u, 0, 1, 100'000'000},      // limited to a million frames a second
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RecordedRateTimes100(c.frames, c.firstMs, c.lastMs), c.rateTimes100) << c.frames << " " << c.lastMs;
+  }
+}
+
 }  // namespace
 }  // namespace orvane::output
