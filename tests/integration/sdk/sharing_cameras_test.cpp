@@ -26,7 +26,11 @@ constexpr int kFrameBytes = 2048 * 1080;  // 8-bit gray, sub-sampled
 TEST(SharingCameras, EightHandlesOnFourCamerasStreamFourAndRefuseFour) {
   ASSERT_TRUE(kFourVirtualCameras);
   UseFreshSettingsStore();
+  // Released before its buffer and window go, also when an assertion ends the test early.
   struct Handle {
+    ~Handle() {
+      if (handle != 0) Orvane_Release(handle);
+    }
     TestWindow window;
     std::vector<unsigned char> buffer = std::vector<unsigned char>(kFrameBytes);
     int handle = 0;
@@ -67,7 +71,10 @@ TEST(SharingCameras, EightHandlesOnFourCamerasStreamFourAndRefuseFour) {
       }
     }
   }
-  for (auto& h : handles) EXPECT_EQ(Orvane_Release(h->handle), 1);
+  for (auto& h : handles) {
+    EXPECT_EQ(Orvane_Release(h->handle), 1);
+    h->handle = 0;
+  }
 }
 
 }  // namespace
