@@ -45,7 +45,7 @@ class LogTest : public ::testing::Test {
 };
 
 struct SpecCase {
-  const char* spec;
+  const char* setting;
   bool accepted;
   Level usb;  // the usb threshold afterwards (unchanged from "warn" when refused)
   Level image;
@@ -66,9 +66,9 @@ TEST_F(LogTest, SpecificationsSetEachCategoryOrAreRefusedWhole) {
       {"DEBUG", false, Level::kWarn, Level::kWarn},
   };
   for (const SpecCase& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.setting);
     ASSERT_TRUE(olog::Configure("warn"));
-    EXPECT_EQ(olog::Configure(c.spec), c.accepted);
+    EXPECT_EQ(olog::Configure(c.setting), c.accepted);
     for (Level level : {Level::kError, Level::kWarn, Level::kInfo, Level::kDebug}) {
       EXPECT_EQ(olog::Enabled(Category::kUsb, level), level <= c.usb) << olog::Name(level);
       EXPECT_EQ(olog::Enabled(Category::kImage, level), level <= c.image) << olog::Name(level);

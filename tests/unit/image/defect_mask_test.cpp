@@ -15,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "../special_files.h"
+#include "../unusual_files.h"
 #include "image_test_util.h"
 
 namespace orvane::image {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "../special_files.h"
+#include "../unusual_files.h"
 
 namespace {
 

@@ -21,7 +21,7 @@ class SpecialFiles {
  public:
   SpecialFiles() {
     dir_ = std::filesystem::temp_directory_path() /
-           ("orvane_special_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
+           ("orvane_unusual_" + std::to_string(::getpid()) + "_" + std::to_string(counter_++));
     std::filesystem::create_directories(dir_ / "a directory");
     ::mkfifo(Fifo().c_str(), 0600);
   }
