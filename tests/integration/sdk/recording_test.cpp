@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,9 +38,9 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
+// A folder of this test's own: the cases of this program run in parallel processes.
 std::filesystem::path TempDir() {
-  auto dir = std::filesystem::temp_directory_path() /
-             ("orvane_recording_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  auto dir = std::filesystem::temp_directory_path() / ("orvane_recording_" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
   return dir;
 }
