@@ -8,21 +8,13 @@ other symbols are the import descriptor's three. mingw .dll.a: the __imp_ symbol
 exports.
 """
 import argparse
+import os
 import subprocess
 import sys
 
-
-def def_names(path):
-    names, in_exports = [], False
-    for line in open(path):
-        line = line.strip()
-        if not line or line.startswith(";"):
-            continue
-        if line.upper() == "EXPORTS":
-            in_exports = True
-        elif in_exports:
-            names.append(line.split()[0])
-    return names
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from def_file import def_names  # noqa: E402
 
 
 def symbols(nm, library):

@@ -19,6 +19,7 @@
 #include "platform/device_notification.h"
 #include "platform/log.h"
 #include "platform/messages.h"
+#include "returns_within.h"
 #include "usb/orv_cy3_cam.h"
 #include "usb/posix/libusb_backend.h"
 #include "usb_test_bed.h"
@@ -60,12 +61,7 @@ orvane::usb::ControllerOptions PrivateTable() {
 // Runs `call` and fails the test if it has not returned within a generous limit: "does not hang".
 template <typename F>
 auto Returns(F call) {
-  auto result = std::async(std::launch::async, call);
-  if (result.wait_for(20s) != std::future_status::ready) {
-    ADD_FAILURE() << "call hung";
-    std::abort();
-  }
-  return result.get();
+  return ReturnsWithin(20s, call);
 }
 
 // Waits for `condition` with a generous limit.

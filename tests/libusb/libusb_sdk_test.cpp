@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "returns_within.h"
 #include "test_settings.h"
 #include "test_window.h"
 #include "usb_test_bed.h"
@@ -28,12 +29,7 @@ constexpr int kReducedMode = 17;  // 2048 x 1080: a frame is still several 512 K
 // trips it, and a hang still ends the test.
 template <typename F>
 int Returns(F call) {
-  auto result = std::async(std::launch::async, call);
-  if (result.wait_for(30s) != std::future_status::ready) {
-    ADD_FAILURE() << "export hung";
-    std::abort();
-  }
-  return result.get();
+  return ReturnsWithin(30s, call);
 }
 
 class SdkOnLibusb : public ::testing::Test {

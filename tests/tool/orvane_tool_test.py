@@ -183,23 +183,22 @@ class Failures(ToolTest):
 
 
 class Logging(ToolTest):
-    def test_debug_log_holds_the_open_sequence_and_recorded_errors_with_their_export(self):
-        log = self.path("orvane.log")
-        env = dict(self.env, ORVANE_LOG="debug:" + log)
-        self.expect(1, "set", "brightness", "300", env=env)
+    def log_of_a_refused_setting(self, name, levels):
+        """The log that ORVANE_LOG=<levels><file> writes for a run whose setting is refused."""
+        log = self.path(name)
+        self.expect(1, "set", "brightness", "300", env=dict(self.env, ORVANE_LOG=levels + log))
         with open(log) as f:
-            text = f.read()
+            return f.read()
+
+    def test_debug_log_holds_the_open_sequence_and_recorded_errors_with_their_export(self):
+        text = self.log_of_a_refused_setting("orvane.log", "debug:")
         for line in ["orvane info device", "open camera 0", "open: controller info read", "open camera 0: ready",
                      "loading the settings of camera 0", "error 9 recorded by Orvane_SetBrightness",
                      "saving the settings of camera 0"]:
             self.assertIn(line, text)
 
     def test_per_category_levels_leave_the_others_quiet(self):
-        log = self.path("device-only.log")
-        env = dict(self.env, ORVANE_LOG="off,device:debug:" + log)
-        self.expect(1, "set", "brightness", "300", env=env)
-        with open(log) as f:
-            text = f.read()
+        text = self.log_of_a_refused_setting("device-only.log", "off,device:debug:")
         self.assertIn("orvane debug device", text)
         self.assertIn("open: controller info read", text)
         for quiet in [" usb ", " api ", " settings "]:

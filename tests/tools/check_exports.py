@@ -11,27 +11,15 @@ import re
 import subprocess
 import sys
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+from def_file import def_names  # noqa: E402
+
 QUEUE_EXPORTS = {"Orvane_CreateMessageQueue", "Orvane_GetMessage", "Orvane_DestroyMessageQueue"}
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "comctl32.dll", "msvcrt.dll",
     "setupapi.dll", "winmm.dll", "msvfw32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll",
     "comdlg32.dll", "ws2_32.dll", "bcrypt.dll", "ntdll.dll", "uxtheme.dll",
 }
-
-
-def def_names(path):
-    names = []
-    in_exports = False
-    for line in open(path):
-        line = line.strip()
-        if not line or line.startswith(";"):
-            continue
-        if line.upper() == "EXPORTS":
-            in_exports = True
-            continue
-        if in_exports:
-            names.append(line.split()[0])
-    return names
 
 
 def header_names(path):

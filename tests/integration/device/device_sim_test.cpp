@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "../sim_device.h"
 #include "device/orvane_device.h"
 #include "platform/time.h"
 #include "sim/virtual_bus.h"
@@ -19,26 +19,7 @@ constexpr int kNothing = COrvaneR3O5Base::kWaitNoFrame;
 
 class DeviceSimTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    orvane::sim::BusOptions options;
-    options.pacing = orvane::sim::Pacing::kFast;
-    bus = std::make_unique<orvane::sim::VirtualBus>(1, options);
-    device = std::make_unique<COrvaneUSB3R5SimpleSdk>();
-    // A private shared section per test, so parallel test processes keep their own tables.
-    const std::string section = "OrvaneDeviceSimTest-" + std::to_string(std::random_device{}());
-    device->SetControllerFactory([this, section](const InterfaceClassGuid& guid) {
-      orvane::usb::ControllerOptions controllerOptions;
-      controllerOptions.guid = guid;
-      controllerOptions.driver = bus.get();
-      controllerOptions.sectionName = section;
-      return CreateCameraController(controllerOptions);
-    });
-    // Waits of the open sequence and the stop settle are shortened; the clock stays real.
-    device->SetTiming([](uint32_t ms) { orvane::platform::SleepMs(std::min<uint32_t>(ms, 20)); }, nullptr);
-    ASSERT_EQ(device->SetCameraType(COrvaneR3O5Base::kCameraTypeImx226), 1);
-    ASSERT_EQ(device->CreateController(nullptr, nullptr), 1);
-    ASSERT_EQ(device->Open(0), 1);
-  }
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(OpenSimDevice("OrvaneDeviceSimTest-", &bus, &device)); }
 
   void TearDown() override {
     device.reset();

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "../sim_device.h"
 #include "device/orvane_device.h"
 #include "platform/debug_output.h"
 #include "platform/log.h"
@@ -132,22 +133,9 @@ TEST_F(LogTest, ExportScopesNestAndEndOnTheirThread) {
 TEST_F(LogTest, DebugLogHoldsTheOpenSequenceAndForcedTransferFailures) {
   const std::filesystem::path path = TempLogPath("orvane-log-device");
   ASSERT_TRUE(olog::Configure(("debug:" + path.string()).c_str()));
-  orvane::sim::BusOptions options;
-  options.pacing = orvane::sim::Pacing::kFast;
-  auto bus = std::make_unique<orvane::sim::VirtualBus>(1, options);
-  auto device = std::make_unique<COrvaneUSB3R5SimpleSdk>();
-  const std::string section = "OrvaneLogTest-" + std::to_string(std::random_device{}());
-  device->SetControllerFactory([&bus, section](const InterfaceClassGuid& guid) {
-    orvane::usb::ControllerOptions controllerOptions;
-    controllerOptions.guid = guid;
-    controllerOptions.driver = bus.get();
-    controllerOptions.sectionName = section;
-    return CreateCameraController(controllerOptions);
-  });
-  device->SetTiming([](uint32_t ms) { orvane::platform::SleepMs(std::min<uint32_t>(ms, 20)); }, nullptr);
-  ASSERT_EQ(device->SetCameraType(COrvaneR3O5Base::kCameraTypeImx226), 1);
-  ASSERT_EQ(device->CreateController(nullptr, nullptr), 1);
-  ASSERT_EQ(device->Open(0), 1);
+  std::unique_ptr<orvane::sim::VirtualBus> bus;
+  std::unique_ptr<COrvaneUSB3R5SimpleSdk> device;
+  ASSERT_NO_FATAL_FAILURE(OpenSimDevice("OrvaneLogTest-", &bus, &device));
 
   // 20 failed headers: the controller's own attempts all fail once, the device layer re-arms.
   bus->Camera(0).FailHeaders(20);

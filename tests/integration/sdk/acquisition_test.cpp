@@ -13,47 +13,11 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
-#include "test_camera.h"
-#include "test_settings.h"
-#include "test_window.h"
+#include "one_camera.h"
 
 namespace {
 
-int32_t ReadShared(const int32_t& field) { return std::atomic_ref<const int32_t>(field).load(); }
-unsigned char* ReadShared(unsigned char* const& field) { return std::atomic_ref<unsigned char* const>(field).load(); }
-
-class Camera : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(kOneVirtualCamera);
-    UseFreshSettingsStore();
-    handle_ = Orvane_Initialize(window_.handle());
-    ASSERT_NE(handle_, 0);
-    // No window of the SDK's own: frames go to the application only.
-    ASSERT_EQ(Orvane_SetPreviewWindow(handle_, nullptr, 0, 0, 0, 0), 1);
-    while (Orvane_GetLastError(handle_) != 0) {
-    }
-    TakenMessage m;
-    while (window_.Take(&m, 0)) {
-    }
-  }
-  void TearDown() override { EXPECT_EQ(Orvane_Release(handle_), 1); }
-
-  // The next frame message; fails the test when none comes within a generous limit.
-  TakenMessage NextFrameMessage() {
-    TakenMessage m;
-    for (;;) {
-      if (!window_.Take(&m, 60000)) {
-        ADD_FAILURE() << "no frame message";
-        return {};
-      }
-      if (m.message == ORVANE_WM_FRAME) return m;
-    }
-  }
-
-  TestWindow window_;
-  int handle_ = 0;
-};
+class Camera : public OneCameraTest {};
 
 TEST_F(Camera, OneConnectedCameraIsListedAndOpened) {
   char names[10][256];
@@ -266,8 +230,7 @@ TEST_F(Camera, SavesTheNewestFrameInEveryFileForm) {
 
 // The recording itself is checked against other readers in the recording tests; here its refusals.
 TEST_F(Camera, RecordRefusesBadNamesAndASecondRecording) {
-  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
-  ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);  // 2048 x 1080 keeps the file small
+  ASSERT_NO_FATAL_FAILURE(UseSmallFrames(handle_, 8));  // keeps the file small
   EXPECT_EQ(Orvane_Record(handle_, "", 1000, 0), 0);
   EXPECT_EQ(Orvane_GetLastError(handle_), 9);
   std::string missing = TempPath("missing-folder") + "/clip.avi";

@@ -2,34 +2,24 @@
 // is set before the library first looks for cameras.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <vector>
 
 #include "OrvaneSdk.h"
 #include "fault_support.h"
-#include "test_settings.h"
-#include "test_window.h"
+#include "small_frames.h"
+#include "test_environment.h"
 
 namespace {
 
 TEST(FaultEnvironment, PayloadsFailingFromTheFourthFrameEndThePreviewWith13) {
-#ifdef _WIN32
-  _putenv_s("ORVANE_SIM_CAMERAS", "1");
-  _putenv_s("ORVANE_SIM_FAULTS", "cam1:payload-fail:5@frame:4");
-#else
-  setenv("ORVANE_SIM_CAMERAS", "1", 1);
-  setenv("ORVANE_SIM_FAULTS", "cam1:payload-fail:5@frame:4", 1);
-#endif
-  UseFreshSettingsStore();
+  ASSERT_TRUE(SetTestVariable("ORVANE_SIM_CAMERAS", "1"));
+  ASSERT_TRUE(SetTestVariable("ORVANE_SIM_FAULTS", "cam1:payload-fail:5@frame:4"));
   TestWindow window;
-  const int handle = Orvane_Initialize(window.handle());
-  ASSERT_NE(handle, 0);
-  ASSERT_EQ(Orvane_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0), 1);
-  ASSERT_EQ(Orvane_SetColorMode(handle, 8), 1);
-  ASSERT_EQ(Orvane_SetSubSample(handle, 17), 1);
+  int handle = 0;
+  ASSERT_NO_FATAL_FAILURE(OpenForTheApplication(window, &handle));
+  ASSERT_NO_FATAL_FAILURE(UseSmallFrames(handle, 8));
   DrainErrors(handle);
-  std::vector<unsigned char> buffer(2048 * 1080);
+  std::vector<unsigned char> buffer(SmallFrameBytes(8));
   ASSERT_EQ(Orvane_CallBackPreview(handle, window.handle(), buffer.data(), static_cast<int>(buffer.size()), 1), 1);
   // Of frames 1 to 3 the preview shows what its pace lets it take; then five failed payloads in a row
   // outlast the engine's retries.

@@ -13,17 +13,13 @@
 
 #include "OrvaneSdk.h"
 #include "fault_support.h"
+#include "one_camera.h"
 #include "sim/fault_injection.h"
-#include "test_camera.h"
-#include "test_settings.h"
-#include "test_window.h"
 
 namespace {
 
-// 2048 x 1080 at 8 bits: small frames keep the sanitised builds moving.
-constexpr int kWidth = 2048;
-constexpr int kHeight = 1080;
-constexpr int kFrameBytes = kWidth * kHeight;
+// Small frames at 8 bits keep the sanitised builds moving.
+constexpr int kFrameBytes = SmallFrameBytes(8);
 
 #define GUARDED(call) dog_.Call(#call, [&] { return (call); })
 
@@ -37,8 +33,7 @@ class FaultMatrix : public ::testing::Test {
     handle_ = GUARDED(Orvane_Initialize(window_.handle()));
     ASSERT_NE(handle_, 0);
     ASSERT_EQ(Orvane_SetPreviewWindow(handle_, nullptr, 0, 0, 0, 0), 1);
-    ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
-    ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
+    ASSERT_NO_FATAL_FAILURE(UseSmallFrames(handle_, 8));
     DrainErrors(handle_);
     TakenMessage m;
     while (window_.Take(&m, 0)) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,9 +26,7 @@
 #endif
 
 #include "OrvaneSdk.h"
-#include "test_camera.h"
-#include "test_settings.h"
-#include "test_window.h"
+#include "one_camera.h"
 
 namespace {
 
@@ -39,9 +38,9 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
+// A folder of this test's own: the cases of this program run in parallel processes.
 std::filesystem::path TempDir() {
-  auto dir = std::filesystem::temp_directory_path() /
-             ("orvane_recording_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  auto dir = std::filesystem::temp_directory_path() / ("orvane_recording_" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
   return dir;
 }
@@ -122,18 +121,14 @@ std::string ProbeCounts(const std::filesystem::path& path) {
 }
 #endif
 
-class Recording : public ::testing::Test {
+class Recording : public OneCameraTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(kOneVirtualCamera);
-    UseFreshSettingsStore();
-    handle_ = Orvane_Initialize(window_.handle());
-    ASSERT_NE(handle_, 0);
-    ASSERT_EQ(Orvane_SetPreviewWindow(handle_, nullptr, 0, 0, 0, 0), 1);
     dir_ = TempDir();
+    OneCameraTest::SetUp();
   }
   void TearDown() override {
-    EXPECT_EQ(Orvane_Release(handle_), 1);
+    OneCameraTest::TearDown();
     std::filesystem::remove_all(dir_);
   }
 
@@ -151,15 +146,12 @@ class Recording : public ::testing::Test {
     return ReadFile(path, headerBytes);
   }
 
-  TestWindow window_;
-  int handle_ = 0;
   std::filesystem::path dir_;
 };
 
 TEST_F(Recording, OneSecondAtTheCamerasRateIsIndexedChunkByChunk) {
   // 8-bit gray at 2048 x 1080: no demosaic, so sanitised builds keep the camera's pace too.
-  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
-  ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
+  ASSERT_NO_FATAL_FAILURE(UseSmallFrames(handle_, 8));
   auto path = dir_ / "second.avi";
   ASSERT_EQ(Orvane_Record(handle_, path.string().c_str(), 1000, 0), 1);
   auto avi = FinishRecording(path);
@@ -210,7 +202,7 @@ std::vector<unsigned char> ExpectedPixels(const std::vector<unsigned char>& fram
 
 TEST_F(Recording, ImageMagickReadsEveryFileFormAsTheFrameInEveryColourMode) {
   if (!std::filesystem::exists("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick is not installed";
-  ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
+  ASSERT_EQ(Orvane_SetSubSample(handle_, kSmallSubSample), 1);
   // BMP has no 16-bit gray and no 48/64-bit form that readers know: those are checked byte for
   // byte by the writer's own tests.
   const struct {
@@ -259,8 +251,7 @@ TEST_F(Recording, ImageMagickReadsEveryFileFormAsTheFrameInEveryColourMode) {
 // A write error during a recording (here the file size limit, as on a full disk) ends it with
 // error 12; the file keeps the frames written before, with their count in the header.
 TEST_F(Recording, AFullDiskEndsTheRecordingWithItsFramesKept) {
-  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
-  ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
+  ASSERT_NO_FATAL_FAILURE(UseSmallFrames(handle_, 8));
   const uint32_t chunk = 2048 * 3 * 1080;
   auto path = dir_ / "full.avi";
   const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -362,8 +353,7 @@ TEST_F(Recording, PastOneGibTheRecordingContinuesAsOpenDml) {
 // A recording ended before its length, by stopping the stream, closing or releasing the handle, is
 // finished: header, index and sizes as for one that ran its length.
 TEST_F(Recording, EndedBeforeItsLengthTheFileIsFinished) {
-  ASSERT_EQ(Orvane_SetColorMode(handle_, 8), 1);
-  ASSERT_EQ(Orvane_SetSubSample(handle_, 17), 1);
+  ASSERT_NO_FATAL_FAILURE(UseSmallFrames(handle_, 8));
   const uint32_t chunk = 2048 * 3 * 1080;
   const struct {
     const char* name;
@@ -406,13 +396,10 @@ TEST(RecordingChild, DISABLED_RecordsUntilKilled) {
   const char* file = std::getenv(kCrashFileVariable);
   if (file == nullptr) GTEST_SKIP() << "run by the crash test";
   ASSERT_TRUE(kOneVirtualCamera);
-  UseFreshSettingsStore();
   TestWindow window;
-  const int handle = Orvane_Initialize(window.handle());
-  ASSERT_NE(handle, 0);
-  ASSERT_EQ(Orvane_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0), 1);
-  ASSERT_EQ(Orvane_SetColorMode(handle, 8), 1);
-  ASSERT_EQ(Orvane_SetSubSample(handle, 17), 1);
+  int handle = 0;
+  ASSERT_NO_FATAL_FAILURE(OpenForTheApplication(window, &handle));
+  ASSERT_NO_FATAL_FAILURE(UseSmallFrames(handle, 8));
   ASSERT_EQ(Orvane_Record(handle, file, 600000, 0), 1);
   std::this_thread::sleep_for(std::chrono::seconds(300));  // the parent kills it long before
   ADD_FAILURE() << "not killed";

@@ -1,27 +1,19 @@
 // Eight SDK objects on four virtual cameras: each camera is open in one of them, which streams; the
 // other four are refused with error 2.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <memory>
 #include <vector>
 
 #include "OrvaneSdk.h"
-#include "test_settings.h"
-#include "test_window.h"
+#include "small_frames.h"
+#include "test_environment.h"
 
 namespace {
 
-const bool kFourVirtualCameras = [] {
-#ifdef _WIN32
-  _putenv_s("ORVANE_SIM_CAMERAS", "4");
-#else
-  setenv("ORVANE_SIM_CAMERAS", "4", 1);
-#endif
-  return true;
-}();
+const bool kFourVirtualCameras = SetTestVariable("ORVANE_SIM_CAMERAS", "4");
 
-constexpr int kFrameBytes = 2048 * 1080;  // 8-bit gray, sub-sampled
+constexpr int kFrameBytes = SmallFrameBytes(8);
 
 TEST(SharingCameras, EightHandlesOnFourCamerasStreamFourAndRefuseFour) {
   ASSERT_TRUE(kFourVirtualCameras);
@@ -50,8 +42,7 @@ TEST(SharingCameras, EightHandlesOnFourCamerasStreamFourAndRefuseFour) {
     EXPECT_EQ(Orvane_SetDeviceNumber(h.handle, i % 4), owner ? 1 : 0);
     // After the opening, which brings the camera's stored settings.
     ASSERT_EQ(Orvane_SetPreviewWindow(h.handle, nullptr, 0, 0, 0, 0), 1);
-    ASSERT_EQ(Orvane_SetColorMode(h.handle, 8), 1);
-    ASSERT_EQ(Orvane_SetSubSample(h.handle, 17), 1);
+    ASSERT_NO_FATAL_FAILURE(UseSmallFrames(h.handle, 8));
     EXPECT_EQ(Orvane_CallBackPreview(h.handle, h.window.handle(), h.buffer.data(), kFrameBytes, 1), owner ? 1 : 0);
     if (!owner) {
       EXPECT_EQ(Orvane_GetLastError(h.handle), ORVANE_ERR_TRANSFER);  // newest first

@@ -9,24 +9,23 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "small_frames.h"
 #include "test_camera.h"
-#include "test_settings.h"
-#include "test_window.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "lock_holding_child.h"
 extern char** environ;
 #endif
 
 namespace {
 
-constexpr int kWidth = 2048, kHeight = 1080;  // sub-sampled, so that sanitised runs keep up
-constexpr int kFrameBytes = kWidth * kHeight * 3;
+constexpr int kFrameBytes = SmallFrameBytes(24);
 
 // One SDK object previewing into its own buffer, with its own window.
 struct Viewer {
@@ -46,7 +45,7 @@ struct Viewer {
   void Configure() {
     Orvane_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0);
     Orvane_SetColorMode(handle, 24);
-    Orvane_SetSubSample(handle, 17);
+    Orvane_SetSubSample(handle, kSmallSubSample);
     Errors();
   }
   // Takes `count` frame messages; false at the first error message or a missing frame.
@@ -78,15 +77,8 @@ struct Viewer {
 // The virtual cameras of this program are claimed across processes as real cameras are, so that a
 // second process started from it sees the first one's claims (unless it was started with a value of
 // its own).
-const bool kClaimedAcrossProcesses = [] {
-  if (std::getenv("ORVANE_SIM_SHARED") != nullptr) return true;
-#ifdef _WIN32
-  _putenv_s("ORVANE_SIM_SHARED", "1");
-#else
-  setenv("ORVANE_SIM_SHARED", "1", 1);
-#endif
-  return true;
-}();
+const bool kClaimedAcrossProcesses =
+    std::getenv("ORVANE_SIM_SHARED") != nullptr || SetTestVariable("ORVANE_SIM_SHARED", "1");
 
 class Sharing : public ::testing::Test {
  protected:
@@ -261,30 +253,15 @@ TEST_F(Sharing, VirtualCamerasOfAnotherProcessAreItsOwn) {
 // bound with error 3 instead of hanging, and the handle lists no camera.
 TEST_F(Sharing, AStuckTableLockGivesError3WithinTheBound) {
   const std::string path = "/dev/shm/R3O5-MemMap-Lock-" + std::to_string(geteuid());
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0600);
-    const char answer = fd >= 0 && flock(fd, LOCK_EX) == 0 ? 'L' : 'F';
-    if (write(ready[1], &answer, 1) != 1) _exit(2);
-    for (;;) pause();
-  }
-  close(ready[1]);
-  char answer = 0;
-  ASSERT_EQ(read(ready[0], &answer, 1), 1);
-  ASSERT_EQ(answer, 'L');
+  LockHoldingChild holder([&] { return LockFileForever(path.c_str()); });
+  ASSERT_TRUE(holder.holds());
   const int handle = Orvane_Initialize(nullptr);
   ASSERT_NE(handle, 0);
   EXPECT_EQ(Orvane_GetLastError(handle), ORVANE_ERR_THREAD);
   char names[10][256];
   EXPECT_EQ(Orvane_EnumDevice(handle, names), 0);
   EXPECT_EQ(Orvane_Release(handle), 1);
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
-  close(ready[0]);
+  static_cast<void>(holder.Kill());
   const int fresh = Orvane_Initialize(nullptr);
   EXPECT_EQ(Orvane_GetLastError(fresh), 0) << "usable again once the holder is gone";
   EXPECT_EQ(Orvane_Release(fresh), 1);

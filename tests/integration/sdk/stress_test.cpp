@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
-#include "test_camera.h"
-#include "test_settings.h"
-#include "test_window.h"
+#include "one_camera.h"
 
 namespace {
 
@@ -24,14 +22,11 @@ int StressSeconds() {
 
 TEST(Stress, EightThreadsOnOneHandleDuringPreview) {
   ASSERT_TRUE(kOneVirtualCamera);
-  UseFreshSettingsStore();
   TestWindow window;
-  int handle = Orvane_Initialize(window.handle());
-  ASSERT_NE(handle, 0);
-  ASSERT_EQ(Orvane_SetPreviewWindow(handle, nullptr, 0, 0, 0, 0), 1);
-  ASSERT_EQ(Orvane_SetColorMode(handle, 24), 1);
-  ASSERT_EQ(Orvane_SetSubSample(handle, 17), 1);  // 2048 x 1080 keeps sanitised runs moving
-  const int frameBytes = 2048 * 3 * 1080;
+  int handle = 0;
+  ASSERT_NO_FATAL_FAILURE(OpenForTheApplication(window, &handle));
+  ASSERT_NO_FATAL_FAILURE(UseSmallFrames(handle, 24));
+  const int frameBytes = SmallFrameBytes(24);
   std::vector<unsigned char> previewBuffer(frameBytes);
   ASSERT_EQ(Orvane_CallBackPreview(handle, window.handle(), previewBuffer.data(), frameBytes, 1), 1);
 

@@ -11,9 +11,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "lock_holding_child.h"
 #endif
 
 namespace orvane::platform {
@@ -92,26 +90,14 @@ TEST(CameraClaim, AMutexOwnedElsewhereIsBusy) {
 // A child process takes the claim and is killed with SIGKILL: the camera is free again.
 TEST(CameraClaim, AKilledHolderLeavesTheCameraFree) {
   const std::string scope = FreshScope();
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::optional<CameraClaim> claim;
-    const char answer = Try(scope, "camera", &claim) == ClaimResult::kHeld ? 'H' : 'F';
-    if (write(ready[1], &answer, 1) != 1) _exit(2);
-    for (;;) pause();
-  }
-  close(ready[1]);
-  char answer = 0;
-  ASSERT_EQ(read(ready[0], &answer, 1), 1);
-  close(ready[0]);
-  EXPECT_EQ(answer, 'H');
+  // Only the child's copy of `held` gets the claim, and keeps it until the child dies.
+  std::optional<CameraClaim> held;
+  LockHoldingChild holder([&] { return Try(scope, "camera", &held) == ClaimResult::kHeld; });
+  ASSERT_TRUE(holder.reported());
+  EXPECT_TRUE(holder.holds());
   std::optional<CameraClaim> claim;
   EXPECT_EQ(Try(scope, "camera", &claim), ClaimResult::kBusy);
-  kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(holder.Kill());
   EXPECT_EQ(Try(scope, "camera", &claim), ClaimResult::kHeld);
 }
 #endif

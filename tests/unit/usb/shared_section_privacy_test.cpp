@@ -2,10 +2,7 @@
 // a lock another process holds and never lets go, makes the attach fail within a bounded wait instead
 // of hiding every camera or hanging.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +10,8 @@
 #include <future>
 #include <string>
 
+#include "lock_holding_child.h"
+#include "returns_within.h"
 #include "usb_test_support.h"
 
 namespace orvane::usb {
@@ -27,12 +26,7 @@ std::string LockPath(const std::string& section) { return "/dev/shm/" + section 
 // Runs `f` on another thread and fails the test (instead of hanging it) when it takes over 30 s.
 template <typename F>
 auto WithinWatchdog(F f) -> decltype(f()) {
-  auto result = std::async(std::launch::async, f);
-  if (result.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-    ADD_FAILURE() << "did not return";
-    std::abort();
-  }
-  return result.get();
+  return ReturnsWithin(std::chrono::seconds(30), f);
 }
 
 TEST(SharedSectionPrivacy, ObjectsAreCreatedForTheUserAlone) {
@@ -89,31 +83,15 @@ TEST(SharedSectionPrivacy, AnotherUsersObjectAtTheNameIsNotUsed) {
 TEST(SharedSectionPrivacy, ALockHeldByAnotherProcessFailsTheAttachWithinTheBound) {
   ScopedSectionName section;
   const std::string path = LockPath(section.name());
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Only calls that are safe after fork: the child takes the lock and keeps it.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0600);
-    const char answer = fd >= 0 && flock(fd, LOCK_EX) == 0 ? 'L' : 'F';
-    if (write(ready[1], &answer, 1) != 1) _exit(2);
-    for (;;) pause();
-  }
-  close(ready[1]);
-  char answer = 0;
-  ASSERT_EQ(read(ready[0], &answer, 1), 1);
-  close(ready[0]);
-  ASSERT_EQ(answer, 'L');
+  LockHoldingChild holder([&] { return LockFileForever(path.c_str()); });
+  ASSERT_TRUE(holder.holds());
   sim::VirtualBus bus(1);
   const auto start = std::chrono::steady_clock::now();
   const bool attached = WithinWatchdog([&] { return COrvCy3Cam(Options(bus, section.name())).IsAttached(); });
   const auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_FALSE(attached);
   EXPECT_GE(waited, std::chrono::milliseconds(kTableLockWaitMs)) << "gave up before the bound";
-  kill(child, SIGKILL);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(holder.Kill());
   EXPECT_TRUE(COrvCy3Cam(Options(bus, section.name())).IsAttached()) << "the dead holder's lock is gone";
 }
 
