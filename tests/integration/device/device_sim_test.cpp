@@ -118,14 +118,16 @@ TEST_F(DeviceSimTest, UnplugMidStreamEndsTheThreadAndStopReturns) {
   EXPECT_EQ(device->Close(), 1);
 }
 
-// A payload 5.5 s late: beyond the 5000 ms timeout of exposure 50000, within the 10000 ms of 50001.
+// The transfer timeout is 5000 ms up to exposure 50000 and 10000 ms above. A payload 8 s late outlasts
+// the short one; one 6.5 s late is beyond the short timeout and within the long one. Both keep seconds
+// of margin, since on a loaded machine the waiting thread may wake well after its timeout.
 TEST_F(DeviceSimTest, TransferTimeoutFollowsTheExposure) {
   ASSERT_EQ(device->SetWindow(0, 0, 256, 64, 0), 1);
   uint64_t cancelled = Camera().counters().requestsCancelled;
   for (const int exposure : {50000, 50001}) {
     SCOPED_TRACE(exposure);
     ASSERT_EQ(device->SetExposureTime(exposure), 1);
-    Camera().DelayPayloads(1, 5500);
+    Camera().DelayPayloads(1, exposure == 50000 ? 8000 : 6500);
     ASSERT_EQ(device->StartTransfer(1), 1);
     ASSERT_EQ(WaitForFrame(), kNew);
     device->StopTransfer(0);
