@@ -2,10 +2,13 @@
 
 #include <cstring>
 
+#include "platform/frame_copies.h"
+
 namespace orvane::device {
 
 void CopyOrientedFrame(uint8_t* dst, const uint8_t* src, int32_t frameSize, int32_t rows, int32_t rowBytes,
                        int32_t unit, int32_t orientation, int rowOrder) {
+  platform::CountFrameCopy();
   const bool reverse = orientation == 2 || orientation == 4;
   const bool storedOrder = rowOrder == ((orientation != 3 && orientation != 4) ? 1 : 0);
   if (storedOrder && !reverse) {

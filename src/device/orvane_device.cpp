@@ -5,6 +5,7 @@
 #include <new>
 
 #include "device/frame_copy.h"
+#include "platform/frame_copies.h"
 #include "platform/log.h"
 #include "platform/thread.h"
 #include "platform/time.h"
@@ -520,6 +521,7 @@ void COrvaneR3O5Base::StoreFrame(int slotIndex, int32_t counter, const std::arra
   std::lock_guard<std::mutex> slotLock(slot.lock);
   const size_t bytes = std::min({static_cast<size_t>(size), slot.data.size(), transferBuffer_.size()});
   std::memcpy(slot.data.data(), transferBuffer_.data(), bytes);
+  orvane::platform::CountFrameCopy();
   slot.counter = counter;
   if (status != nullptr) slot.status = *status;
 }

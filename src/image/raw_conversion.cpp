@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/frame_copies.h"
+
 namespace orvane::image {
 
 namespace {
@@ -22,6 +24,7 @@ bool RepairStride(DibImage& raw) {
   for (int y = raw.Height() - 1; y > 0; --y) {
     std::memmove(bits + static_cast<size_t>(y) * raw.Stride(), bits + static_cast<size_t>(y) * packed, packed);
   }
+  platform::CountFrameCopy();
   return true;
 }
 
@@ -30,6 +33,7 @@ bool MirrorRaw(DibImage& raw, bool horizontal, bool vertical, DibImage& scratch)
   if (!raw.Valid() || (raw.BitsPerPixel() != 8 && raw.BitsPerPixel() != 16)) return false;
   if (!EnsureFormat(scratch, raw.Width(), raw.Height(), raw.BitsPerPixel())) return false;
   std::memcpy(scratch.Bits(), raw.Bits(), raw.SizeBytes());
+  platform::CountFrameCopy();
   const int h = raw.Height();
   const int w = raw.Width();
   for (int y = 0; y < h; ++y) {
@@ -43,6 +47,7 @@ bool MirrorRaw(DibImage& raw, bool horizontal, bool vertical, DibImage& scratch)
       std::reverse_copy(s, s + w, reinterpret_cast<uint16_t*>(raw.Row(y)));
     }
   }
+  platform::CountFrameCopy();
   return true;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/frame_copies.h"
+
 namespace orvane::output {
 
 size_t AviFrameBytes(int width, int height) {
@@ -50,6 +52,7 @@ bool ConvertToAviFrame(const image::DibImage& src, uint8_t* dst, size_t dstBytes
     }
     std::memset(dst + static_cast<size_t>(y) * dstStride + rowBytes, 0, dstStride - rowBytes);
   }
+  platform::CountFrameCopy();
   return true;
 }
 

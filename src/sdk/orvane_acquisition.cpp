@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "image/raw_conversion.h"
+#include "platform/frame_copies.h"
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/time.h"
@@ -400,6 +401,7 @@ bool COrvane::CopyOutput(int mode, unsigned char* buffer, int size, int rowOrder
     int source = rowOrder != 0 ? y : height - 1 - y;
     std::memcpy(buffer + stride * static_cast<size_t>(y), output->Row(source), stride);
   }
+  orvane::platform::CountFrameCopy();
   return true;
 }
 
