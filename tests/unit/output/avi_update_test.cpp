@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "avi_test_reader.h"
 #include "output/avi_writer.h"
 #include "output_test_util.h"
 
@@ -18,15 +19,9 @@ namespace {
 
 using test::Fourcc;
 using test::Le32;
+using test::NumberedFrame;
 using test::ReadFileBytes;
 using test::TempDir;
-
-std::vector<uint8_t> NumberedFrame(size_t bytes, uint32_t number) {
-  std::vector<uint8_t> frame(bytes);
-  for (size_t i = 0; i < bytes; ++i) frame[i] = static_cast<uint8_t>(number * 13 + i * 5);
-  std::memcpy(frame.data(), &number, sizeof(number));
-  return frame;
-}
 
 // The frames a reader that trusts the header and the index plays from this file (as it is on disk, as a
 // killed process leaves it): walks RIFF → "movi" → the chunks after it to "idx1", and follows every index
