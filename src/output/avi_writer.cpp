@@ -16,10 +16,10 @@ constexpr uint32_t kHdrlListSize = 200;
 constexpr uint32_t kStrlListSize = 124;
 constexpr uint64_t kRiffSizePos = 4;
 constexpr uint64_t kMicroSecPerFramePos = 32;
+constexpr uint64_t kFlagsPos = 44;
 constexpr uint64_t kTotalFramesPos = 48;
 constexpr uint64_t kScalePos = 128;
 constexpr uint64_t kLengthPos = 140;
-constexpr uint64_t kMoviSizePos = 224;
 constexpr uint64_t kMoviFourccPos = 228;
 constexpr uint64_t kStrlEnd = 220;  // end of "strf": where the OpenDML header adds "indx" and "odml"
 
@@ -44,6 +44,10 @@ constexpr uint32_t kOdmlListBytes = 12 + 8 + kDmlhBytes;  // "LIST" size "odml" 
 constexpr uint8_t kIndexOfIndexes = 0;
 constexpr uint8_t kIndexOfChunks = 1;
 constexpr uint64_t kMaxRiffLimit = uint64_t{1} << 31;
+// The part of the OpenDML header written last, in one write: within one page, so a process that dies
+// leaves it whole or untouched. It holds the counts, the super index's entry count and first entries.
+constexpr uint64_t kHeaderPageBytes = 4096;
+constexpr uint64_t kSuperIndexEntriesPos = kStrlEnd + 8 + kSuperIndexHeader;
 
 // Little-endian builder of header bytes.
 class Bytes {
@@ -106,6 +110,17 @@ uint32_t StdIndexBytes(size_t entries) {
   return static_cast<uint32_t>(8 + kStdIndexHeader + kStdIndexEntryBytes * entries);
 }
 
+// An "ix00" chunk over the "00db" chunks at `chunks`, in the order given: its entries count from the
+// lowest of them, so the order may differ from the file's.
+Bytes StandardIndex(const std::vector<uint64_t>& chunks, uint32_t frameBytes) {
+  const uint64_t base = *std::min_element(chunks.begin(), chunks.end());
+  Bytes ix;
+  ix.Fourcc("ix00").U32(StdIndexBytes(chunks.size()) - 8).U16(2).U16(static_cast<uint16_t>(kIndexOfChunks << 8));
+  ix.U32(static_cast<uint32_t>(chunks.size())).Fourcc("00db").U64(base).U32(0);
+  for (uint64_t at : chunks) ix.U32(static_cast<uint32_t>(at + 8 - base)).U32(frameBytes);
+  return ix;
+}
+
 }  // namespace
 
 AviWriter::AviWriter(uint64_t riffLimit, uint32_t superIndexEntries)
@@ -118,8 +133,11 @@ void AviWriter::Close() {
   chunks_.clear();
   superIndex_.clear();
   openDml_ = false;
+  riffPos_ = 0;
   indexPos_ = 0;
   indexBytes_ = 0;
+  indexFrames_ = 0;
+  headerEntries_ = 0;
   countedFrames_ = 0;
 }
 
@@ -139,7 +157,7 @@ bool AviWriter::WritePlainHeader(uint64_t moviEnd, uint64_t riffEnd, uint32_t fr
   h.Fourcc("LIST").U32(static_cast<uint32_t>(moviEnd - kMoviFourccPos)).Fourcc("movi");
   h.Set32(kRiffSizePos, static_cast<uint32_t>(riffEnd - 8));
   h.Set32(kTotalFramesPos, frames).Set32(kLengthPos, frames);
-  if (provisional) h.Set32(44, kAvihFlags | kMustUseIndex);
+  if (provisional) h.Set32(kFlagsPos, kAvihFlags | kMustUseIndex);
   if (rate100 != 0) {
     h.Set32(kMicroSecPerFramePos, 100'000'000u / rate100).Set32(kScalePos, 1'000'000'000u / rate100);
   }
@@ -148,19 +166,23 @@ bool AviWriter::WritePlainHeader(uint64_t moviEnd, uint64_t riffEnd, uint32_t fr
   return ok;
 }
 
+// Room left after the frames for the next ones before a provisional index.
+uint64_t AviWriter::ReserveBytes() const {
+  const uint64_t chunk = uint64_t{frameBytes_} + 8;
+  const uint64_t pending = frameCount_ - countedFrames_;
+  return chunk * std::clamp<uint64_t>(2 * pending, 2, std::max<uint64_t>(2, kMaxReserveBytes / chunk));
+}
+
 // Writes an "idx1" over the frames so far at least `minimumGap` bytes past them (and past the index the
 // header refers to now), then the header that refers to it. Where the reserve cannot be written (a full
 // disk) the index goes right after the frames: the file stays whole, but the next frame overwrites it.
 bool AviWriter::PlaceProvisionalIndex(uint64_t minimumGap) {
-  const uint64_t chunk = uint64_t{frameBytes_} + 8;
-  const uint64_t pending = frameCount_ - countedFrames_;
-  const uint64_t reserve = std::clamp<uint64_t>(2 * pending, 2, std::max<uint64_t>(2, kMaxReserveBytes / chunk));
   Bytes idx;
   idx.Fourcc("idx1").U32(static_cast<uint32_t>(kIdx1EntryBytes * chunks_.size()));
   for (uint64_t at : chunks_) {
     idx.Fourcc("00db").U32(kIndexKeyFrame).U32(static_cast<uint32_t>(at - kMoviFourccPos)).U32(frameBytes_);
   }
-  uint64_t at = pos_ + std::max({reserve * chunk, uint64_t{idx.Size()}, minimumGap});
+  uint64_t at = pos_ + std::max({ReserveBytes(), uint64_t{idx.Size()}, minimumGap});
   if (indexPos_ != 0) at = std::max(at, indexPos_ + indexBytes_);
   if (at + idx.Size() > UINT32_MAX || !TryWriteAt(at, idx.Data(), idx.Size())) {
     at = pos_;
@@ -178,7 +200,8 @@ bool AviWriter::PlaceProvisionalIndex(uint64_t minimumGap) {
 
 bool AviWriter::Update() {
   if (!file_ || failed_) return false;
-  if (openDml_ || (indexPos_ != 0 && countedFrames_ == frameCount_)) return true;
+  if (openDml_) return countedFrames_ == frameCount_ || PlaceProvisionalStdIndex(0);
+  if (indexPos_ != 0 && countedFrames_ == frameCount_) return true;
   return PlaceProvisionalIndex(0);
 }
 
@@ -199,15 +222,6 @@ bool AviWriter::SeekTo(uint64_t at) {
   return true;
 }
 
-bool AviWriter::PatchU32(uint64_t at, uint32_t value) {
-  const uint8_t b[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-  if (!SeekTo(at)) return false;
-  const bool ok = std::fwrite(b, 1, 4, file_.get()) == 4;
-  if (!ok) failed_ = true;
-  return SeekTo(pos_) && ok;
-}
-
 bool AviWriter::Create(const char* fileName, int width, int height) {
   Close();
   failed_ = false;
@@ -218,9 +232,11 @@ bool AviWriter::Create(const char* fileName, int width, int height) {
   frameBytes_ = static_cast<uint32_t>(frameBytes);
   width_ = width;
   height_ = height;
-  // Room for the headers and a few frames in every RIFF.
+  // Room for the headers and a few frames in every RIFF, and in the first one for the frames that make
+  // room for the OpenDML header.
   const uint64_t chunk = uint64_t{frameBytes_} + 8;
-  const uint64_t minimum = kHeaderBytes + 4 * (chunk + kIdx1EntryBytes + kStdIndexEntryBytes) + 4096;
+  const uint64_t minimum =
+      kHeaderBytes + (FramesToMove() + 4) * (chunk + kIdx1EntryBytes + kStdIndexEntryBytes) + 4096;
   riffLimit_ = std::min(std::max(requestedLimit_, minimum), std::max(kMaxRiffLimit, minimum));
   if (riffLimit_ > UINT32_MAX) return false;
 
@@ -246,15 +262,18 @@ bool AviWriter::AddFrame(const uint8_t* frame, size_t bytes) {
   if (!openDml_) {
     const uint64_t withIndex = pos_ + chunk + 8 + kIdx1EntryBytes * (chunks_.size() + 1);
     if (withIndex > riffLimit_ && (superIndex_.size() + 2 > superIndexCapacity_ || !StartOpenDml())) return false;
-    // The frame would reach the index the header refers to: move that on first.
-    if (!openDml_ && indexPos_ != 0 && pos_ + chunk > indexPos_ && !PlaceProvisionalIndex(chunk)) return false;
   } else {
     const uint64_t riffEnd = pos_ + chunk + StdIndexBytes(chunks_.size() + 1);
     if (riffEnd - riffPos_ > riffLimit_) {
       // Room for this RIFF's entry and the next one's.
       if (superIndex_.size() + 2 > superIndexCapacity_) return false;
-      if (!CloseExtendedRiff() || !BeginExtendedRiff()) return false;
+      if (!CloseExtendedRiff(true) || !BeginExtendedRiff()) return false;
     }
+  }
+  // The frame would reach the index the header refers to: move that on first.
+  if (indexPos_ != 0 && pos_ + chunk > indexPos_ &&
+      !(openDml_ ? PlaceProvisionalStdIndex(chunk) : PlaceProvisionalIndex(chunk))) {
+    return false;
   }
   const uint64_t start = pos_;
   const uint8_t head[8] = {'0', '0', 'd', 'b',
@@ -281,16 +300,11 @@ bool AviWriter::WriteIdx1(const std::vector<uint64_t>& chunks, uint64_t moviFour
   return Put(idx.Data(), idx.Size());
 }
 
-// An "ix00" chunk over `chunks` (ascending), with a super index entry for it.
+// The final "ix00" over `chunks` at the write position, with a super index entry for it.
 bool AviWriter::WriteStandardIndex(const std::vector<uint64_t>& chunks) {
   if (chunks.empty()) return true;
-  const uint64_t base = chunks.front();
-  const uint32_t size = StdIndexBytes(chunks.size());
-  Bytes ix;
-  ix.Fourcc("ix00").U32(size - 8).U16(2).U16(static_cast<uint16_t>(kIndexOfChunks << 8));
-  ix.U32(static_cast<uint32_t>(chunks.size())).Fourcc("00db").U64(base).U32(0);
-  for (uint64_t at : chunks) ix.U32(static_cast<uint32_t>(at + 8 - base)).U32(frameBytes_);
-  superIndex_.push_back({pos_, size, static_cast<uint32_t>(chunks.size())});
+  const Bytes ix = StandardIndex(chunks, frameBytes_);
+  superIndex_.push_back({pos_, static_cast<uint32_t>(ix.Size()), static_cast<uint32_t>(chunks.size())});
   return Put(ix.Data(), ix.Size());
 }
 
@@ -298,91 +312,174 @@ uint32_t AviWriter::HeaderGrowth() const {
   return 8 + kSuperIndexHeader + kSuperIndexEntryBytes * superIndexCapacity_ + kOdmlListBytes;
 }
 
+// The first frames whose chunks make room for the header growth and a "JUNK" chunk header.
+size_t AviWriter::FramesToMove() const {
+  const uint64_t chunk = uint64_t{frameBytes_} + 8;
+  return static_cast<size_t>((HeaderGrowth() + 8 + chunk - 1) / chunk);
+}
+
+// Turns the file OpenDML (see the header comment): the first frames are copied behind the last one, the
+// first RIFF's "ix00" and "idx1" follow, and the grown header takes the place of the first frames.
 bool AviWriter::StartOpenDml() {
-  // The first RIFF's "movi" list (from its "LIST" at kStrlEnd to the last frame) will move forward by the
-  // header growth when the file is finished: its "ix00" and "idx1" are written where they will then be.
-  // "idx1" offsets count from "movi" and do not change with the move.
-  const uint32_t growth = HeaderGrowth();
-  const uint64_t firstIndexEnd = pos_ + growth + StdIndexBytes(chunks_.size()) + 8 + kIdx1EntryBytes * chunks_.size();
-  // The index the header refers to stays clear of what is written here until the header is switched.
-  if (indexPos_ != 0 && indexPos_ < firstIndexEnd && !PlaceProvisionalIndex(firstIndexEnd - pos_)) return false;
-  firstRiffDataEnd_ = pos_;
-  pos_ += growth;
-  if (!SeekTo(pos_)) return false;
-  std::vector<uint64_t> moved(chunks_);
-  for (uint64_t& at : moved) at += growth;
-  if (!WriteStandardIndex(moved)) return false;
-  firstRiffMoviSize_ = static_cast<uint32_t>(pos_ - (kMoviFourccPos + growth));
-  const uint64_t idx1Pos = pos_;
-  if (!WriteIdx1(chunks_, kMoviFourccPos)) return false;
+  const size_t moved = FramesToMove();
+  const size_t frames = chunks_.size();
+  if (frames < moved) return false;  // the limit is raised in Create so that this does not happen
+  const uint64_t chunk = uint64_t{frameBytes_} + 8;
+  const uint64_t dataEnd = pos_;
+  const uint64_t firstMovi = kMoviFourccPos + moved * chunk;
+  const uint64_t end = dataEnd + moved * chunk + StdIndexBytes(frames) + 8 + kIdx1EntryBytes * frames;
+  // The index the header refers to stays clear of what is written up to `end` until the header moves on.
+  if (indexPos_ < end && !PlaceProvisionalIndex(end - pos_)) return false;
+  if (!MoveFirstFrames(moved)) return false;
+  for (size_t i = 0; i < moved; ++i) chunks_[i] = dataEnd + i * chunk;
+  if (!WriteStandardIndex(chunks_)) return false;
+  const uint32_t moviSize = static_cast<uint32_t>(pos_ - firstMovi);
+  if (!WriteIdx1(chunks_, firstMovi)) return false;
   firstRiffSize_ = static_cast<uint32_t>(pos_ - 8);
-  firstRiffFrames_ = static_cast<uint32_t>(chunks_.size());
-  // Until the file is finished the header describes the first RIFF as an AVI 1.0 file up to its "idx1".
-  if (!WritePlainHeader(idx1Pos, pos_, firstRiffFrames_, true, 0)) return false;
-  indexPos_ = idx1Pos;
-  indexBytes_ = pos_ - idx1Pos;
-  countedFrames_ = firstRiffFrames_;
+  firstRiffFrames_ = static_cast<uint32_t>(frames);
+  // An AVI 1.0 state that plays the copies, before the frames they replace are overwritten.
+  if (!PlaceProvisionalIndex(0) || !WriteFirstRiffPadding(moviSize)) return false;
   openDml_ = true;
+  indexPos_ = 0;
+  indexBytes_ = 0;
+  headerEntries_ = 0;
+  if (!WriteOpenDmlHeader(true, 0)) return false;
   return BeginExtendedRiff();
 }
 
-// Moves the first RIFF's "movi" list forward by the header growth (last block first, the ranges overlap)
-// and writes the OpenDML header in front of it.
-bool AviWriter::RewriteFirstRiffHeader() {
-  const uint32_t growth = HeaderGrowth();
-  constexpr size_t kBlock = size_t{4} << 20;
-  std::vector<uint8_t> block(kBlock);
-  for (uint64_t end = firstRiffDataEnd_; end > kStrlEnd;) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, end - kStrlEnd));
-    const uint64_t from = end - n;
-    if (!SeekTo(from) || std::fread(block.data(), 1, n, file_.get()) != n) {
+// Appends copies of the first `count` frame chunks.
+bool AviWriter::MoveFirstFrames(size_t count) {
+  std::vector<uint8_t> chunk(size_t{frameBytes_} + 8);
+  for (size_t i = 0; i < count; ++i) {
+    if (!SeekTo(chunks_[i]) || std::fread(chunk.data(), 1, chunk.size(), file_.get()) != chunk.size()) {
       failed_ = true;
       return false;
     }
-    if (!SeekTo(from + growth) || std::fwrite(block.data(), 1, n, file_.get()) != n) {
-      failed_ = true;
-      return false;
-    }
-    end = from;
+    if (!SeekTo(pos_) || !Put(chunk.data(), chunk.size())) return false;
   }
+  return true;
+}
+
+// Between the grown header and the first frame left in place: a "JUNK" chunk of zeros and the "movi"
+// list's header.
+bool AviWriter::WriteFirstRiffPadding(uint32_t moviSize) {
+  const uint64_t junkPos = kStrlEnd + HeaderGrowth();
+  const uint64_t moviListPos = kMoviFourccPos - 8 + FramesToMove() * (uint64_t{frameBytes_} + 8);
+  Bytes junk;
+  junk.Fourcc("JUNK").U32(static_cast<uint32_t>(moviListPos - junkPos - 8));
+  bool ok = TryWriteAt(junkPos, junk.Data(), junk.Size());
+  const std::vector<uint8_t> zeros(std::min<uint64_t>(moviListPos - junkPos, uint64_t{1} << 20), 0);
+  for (uint64_t at = junkPos + 8; ok && at < moviListPos; at += zeros.size()) {
+    ok = TryWriteAt(at, zeros.data(), static_cast<size_t>(std::min<uint64_t>(zeros.size(), moviListPos - at)));
+  }
+  Bytes list;
+  list.Fourcc("LIST").U32(moviSize).Fourcc("movi");
+  ok = ok && TryWriteAt(moviListPos, list.Data(), list.Size()) && SeekTo(pos_);
+  if (!ok) failed_ = true;
+  return ok;
+}
+
+// The OpenDML header up to the "JUNK" chunk after it: the super index lists the closed RIFFs' final
+// "ix00" chunks and the current RIFF's provisional one; the main header counts the first RIFF's frames,
+// the stream header and "dmlh" every frame the index lists. The "must use index" flag stays set in the
+// finished file too: the first frames lie behind the others.
+bool AviWriter::WriteOpenDmlHeader(bool whole, uint32_t rate100) {
+  std::vector<SuperIndexEntry> entries(superIndex_);
+  if (indexPos_ != 0) entries.push_back({indexPos_, static_cast<uint32_t>(indexBytes_), indexFrames_});
+  uint32_t frames = 0;
+  for (const SuperIndexEntry& e : entries) frames += e.duration;
+  const uint32_t growth = HeaderGrowth();
   const uint32_t indxBytes = 8 + kSuperIndexHeader + kSuperIndexEntryBytes * superIndexCapacity_;
-  Bytes header = StreamHeaders(width_, height_, frameBytes_, kHdrlListSize + growth, kStrlListSize + indxBytes);
-  header.Fourcc("indx").U32(indxBytes - 8).U16(4).U16(kIndexOfIndexes << 8);
-  header.U32(static_cast<uint32_t>(superIndex_.size())).Fourcc("00db").Zero(12);
-  for (const SuperIndexEntry& e : superIndex_) header.U64(e.offset).U32(e.size).U32(e.duration);
-  header.Zero(size_t{kSuperIndexEntryBytes} * (superIndexCapacity_ - superIndex_.size()));
-  header.Fourcc("LIST").U32(kOdmlListBytes - 8).Fourcc("odml").Fourcc("dmlh").U32(kDmlhBytes);
-  header.U32(frameCount_).Zero(kDmlhBytes - 4);
-  if (header.Size() != kStrlEnd + growth || !SeekTo(0) ||
-      std::fwrite(header.Data(), 1, header.Size(), file_.get()) != header.Size()) {
+  Bytes h = StreamHeaders(width_, height_, frameBytes_, kHdrlListSize + growth, kStrlListSize + indxBytes);
+  h.Fourcc("indx").U32(indxBytes - 8).U16(4).U16(kIndexOfIndexes << 8);
+  h.U32(static_cast<uint32_t>(entries.size())).Fourcc("00db").Zero(12);
+  for (const SuperIndexEntry& e : entries) h.U64(e.offset).U32(e.size).U32(e.duration);
+  h.Zero(size_t{kSuperIndexEntryBytes} * (superIndexCapacity_ - entries.size()));
+  h.Fourcc("LIST").U32(kOdmlListBytes - 8).Fourcc("odml").Fourcc("dmlh").U32(kDmlhBytes);
+  const size_t dmlhCountPos = h.Size();
+  h.U32(frames).Zero(kDmlhBytes - 4);
+  h.Set32(kRiffSizePos, firstRiffSize_).Set32(kTotalFramesPos, firstRiffFrames_).Set32(kLengthPos, frames);
+  h.Set32(kFlagsPos, kAvihFlags | kMustUseIndex);
+  if (rate100 != 0) {
+    h.Set32(kMicroSecPerFramePos, 100'000'000u / rate100).Set32(kScalePos, 1'000'000'000u / rate100);
+  }
+  const size_t page = static_cast<size_t>(std::min<uint64_t>(kHeaderPageBytes, h.Size()));
+  // Beyond the first page: all of it, or what an update changes (the entries from the last one in use).
+  size_t from = page, to = h.Size();
+  if (!whole) {
+    const size_t last = headerEntries_ == 0 ? 0 : headerEntries_ - 1;
+    from = std::max<size_t>(page, kSuperIndexEntriesPos + kSuperIndexEntryBytes * last);
+    to = std::max<size_t>(from, kSuperIndexEntriesPos + kSuperIndexEntryBytes * entries.size());
+  }
+  bool ok = from >= to || TryWriteAt(from, h.Data() + from, to - from);
+  if (!whole && dmlhCountPos >= page) ok = ok && TryWriteAt(dmlhCountPos, h.Data() + dmlhCountPos, 4);
+  ok = ok && TryWriteAt(0, h.Data(), page) && SeekTo(pos_);
+  if (!ok) {
     failed_ = true;
     return false;
   }
-  return SeekTo(pos_) && PatchU32(kRiffSizePos, firstRiffSize_) &&
-         PatchU32(kMoviSizePos + growth, firstRiffMoviSize_);
+  headerEntries_ = static_cast<uint32_t>(entries.size());
+  countedFrames_ = frames;
+  return true;
+}
+
+// The current RIFF's provisional "ix00" past a reserve (and past the one the header refers to now), the
+// RIFF's sizes over it, then the header that refers to it.
+bool AviWriter::PlaceProvisionalStdIndex(uint64_t minimumGap) {
+  if (chunks_.empty()) return WriteOpenDmlHeader(false, 0);
+  const Bytes ix = StandardIndex(chunks_, frameBytes_);
+  uint64_t at = pos_ + std::max({ReserveBytes(), uint64_t{ix.Size()}, minimumGap});
+  if (indexPos_ != 0) at = std::max(at, indexPos_ + indexBytes_);
+  if (at + ix.Size() - riffPos_ > UINT32_MAX || !TryWriteAt(at, ix.Data(), ix.Size())) {
+    at = pos_;
+    if (!TryWriteAt(at, ix.Data(), ix.Size())) {
+      failed_ = true;
+      return false;
+    }
+  }
+  if (!PatchRiffSizes(at + ix.Size())) return false;
+  indexPos_ = at;
+  indexBytes_ = ix.Size();
+  indexFrames_ = static_cast<uint32_t>(chunks_.size());
+  return WriteOpenDmlHeader(false, 0);
+}
+
+// The current extended RIFF's size and its "movi" list's, in one write (none begun: nothing to do).
+bool AviWriter::PatchRiffSizes(uint64_t riffEnd) {
+  if (riffPos_ == 0) return true;
+  Bytes b;
+  b.U32(static_cast<uint32_t>(riffEnd - riffPos_ - 8)).Fourcc("AVIX").Fourcc("LIST");
+  b.U32(static_cast<uint32_t>(riffEnd - moviFourccPos_));
+  const bool ok = TryWriteAt(riffPos_ + 4, b.Data(), b.Size()) && SeekTo(pos_);
+  if (!ok) failed_ = true;
+  return ok;
 }
 
 bool AviWriter::BeginExtendedRiff() {
   riffPos_ = pos_;
   moviFourccPos_ = pos_ + 20;
   chunks_.clear();
-  Bytes head;
-  head.Fourcc("RIFF").U32(0).Fourcc("AVIX").Fourcc("LIST").U32(0).Fourcc("movi");
+  Bytes head;  // an empty RIFF until its frames are counted
+  head.Fourcc("RIFF").U32(16).Fourcc("AVIX").Fourcc("LIST").U32(4).Fourcc("movi");
   return Put(head.Data(), head.Size());
 }
 
-bool AviWriter::CloseExtendedRiff() {
-  const bool indexed = WriteStandardIndex(chunks_);
+// Writes the RIFF's final "ix00" right after its frames, switches the header to it where the header
+// referred to the provisional one (`switchHeader`; Finish writes the final header itself) and sets the
+// RIFF's sizes.
+bool AviWriter::CloseExtendedRiff(bool switchHeader) {
+  bool ok = true;
+  const uint64_t bytes = chunks_.empty() ? 0 : StdIndexBytes(chunks_.size());
+  // The final index must not overwrite the provisional one while the header refers to it.
+  if (indexPos_ != 0 && !failed_ && pos_ + bytes > indexPos_) ok = PlaceProvisionalStdIndex(bytes);
+  ok = SeekTo(pos_) && WriteStandardIndex(chunks_) && ok;
   chunks_.clear();
-  const bool moviPatched = PatchU32(moviFourccPos_ - 4, static_cast<uint32_t>(pos_ - moviFourccPos_));
-  const bool riffPatched = PatchU32(riffPos_ + 4, static_cast<uint32_t>(pos_ - riffPos_ - 8));
-  return indexed && moviPatched && riffPatched;
-}
-
-bool AviWriter::PatchRates(uint32_t measuredRateTimes100) {
-  if (measuredRateTimes100 == 0) return true;
-  return PatchU32(kMicroSecPerFramePos, 100'000'000u / measuredRateTimes100) &&
-         PatchU32(kScalePos, 1'000'000'000u / measuredRateTimes100);
+  const bool referred = indexPos_ != 0;
+  indexPos_ = 0;
+  indexBytes_ = 0;
+  indexFrames_ = 0;
+  if (switchHeader && referred) ok = ok && WriteOpenDmlHeader(false, 0);
+  return PatchRiffSizes(pos_) && ok;
 }
 
 bool AviWriter::Finish(uint32_t measuredRateTimes100) {
@@ -400,12 +497,8 @@ bool AviWriter::Finish(uint32_t measuredRateTimes100) {
     ok = SeekTo(pos_) && WriteIdx1(chunks_, kMoviFourccPos) && ok;
     ok = WritePlainHeader(idx1Pos, pos_, frameCount_, false, measuredRateTimes100) && ok;
   } else {
-    ok = CloseExtendedRiff() && ok;
-    ok = RewriteFirstRiffHeader() && ok;
-    // The main header counts the first RIFF's frames; the stream header and "dmlh" the whole recording.
-    ok = PatchU32(kTotalFramesPos, firstRiffFrames_) && ok;
-    ok = PatchU32(kLengthPos, frameCount_) && ok;
-    ok = PatchRates(measuredRateTimes100) && ok;
+    ok = CloseExtendedRiff(false) && ok;
+    ok = WriteOpenDmlHeader(true, measuredRateTimes100) && ok;
   }
   // Past the index: the reserve of the last provisional state.
   ok = platform::FileTruncate64(file_.get(), static_cast<int64_t>(pos_)) && ok;

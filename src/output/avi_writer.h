@@ -6,27 +6,40 @@
 //
 // Past the limit the recording continues as an OpenDML (AVI 2.0) file: further RIFFs ("AVIX"), each
 // "movi" list ending with a standard index chunk "ix00", a super index "indx" in the stream list and the
-// extended header "odml"/"dmlh" with the total frame count. The first RIFF's header has no room for "indx"
-// and "odml", and none may be reserved without changing the layout of every short file. So when the first
-// RIFF is about to pass the limit, the writer leaves a gap of the header growth after its frames and writes
-// its "ix00" and "idx1" behind the gap; when the recording is finished it moves the first RIFF's "movi"
-// list forward into the gap (one copy of about 1 GiB, once, after the recording time) and writes the grown
-// header in front. File order, index order and recording order then agree, so readers that follow the
-// index and readers that scan chunks both play every frame in order, and an AVI 1.0 reader still plays
-// the first RIFF through "idx1". The first RIFF turns OpenDML exactly when its AVI 1.0 form would pass the
-// limit, so it ends up larger than the limit by the header growth and its "ix00" (under 100 KiB by
-// default); each further RIFF is closed before it passes the limit.
+// extended header "odml"/"dmlh" with the total frame count. The first RIFF's 232-byte header has no room
+// for "indx" and "odml", and none may be reserved without changing the layout of every short file. So
+// when the first RIFF is about to pass the limit, its first frames (as many whole chunks as the header
+// growth and a "JUNK" chunk header need) are copied behind its last frame, and the grown header, a
+// "JUNK" chunk and the "movi" list header take their place in front of the frames that stay. The "ix00"
+// and "idx1" of the first RIFF follow the copies and list every frame in recording order, and the main
+// header's "must use index" flag stays set in the finished file, so readers play by the index, in
+// recording order; only a reader that scans the chunks against the flag sees the first frames at the end
+// of the first RIFF. An AVI 1.0 reader still plays the first RIFF through "idx1". Nothing else is ever
+// moved: a few frames once, not the gigabyte before them. The first RIFF turns OpenDML exactly when its
+// AVI 1.0 form would pass the limit, so it ends up larger than the limit by the copied frames and its
+// "ix00" (under a frame plus 100 KiB by default); each further RIFF is closed before it passes the limit.
 //
 // Crash safety: Update (called at least once a second while recording) leaves the file in a provisional
-// but complete state that counts every frame added so far: an "idx1" over those frames is written past a
-// reserve of room for the next frames (the "movi" list's size covers the reserve), and then the 232-byte
-// header with the counts, sizes and the "must use index" flag is rewritten in a single write. The header
-// always refers to an index that is whole, so a process killed at any moment leaves a file that readers
-// play up to the last update; frames written after it lie in the reserve, outside the index, and are not
-// shown. A frame that would reach the index first moves it on by another update. Finish writes the final
-// index right after the last frame, the final header (as written by a recording never updated) and cuts
-// the reserve off, so a finished file is the same whether or not it was updated. Once the file has turned
-// OpenDML the provisional state stays that of the first RIFF (its frames and its "idx1").
+// but complete state that counts every frame added so far. Below the limit an "idx1" over those frames is
+// written past a reserve of room for the next frames (the "movi" list's size covers the reserve), and then
+// the 232-byte header with the counts, sizes and the "must use index" flag is rewritten in a single
+// write. The header always refers to an index that is whole, so a process killed at any moment leaves a
+// file that readers play up to the last update; frames written after it lie in the reserve, outside the
+// index, and are not shown. A frame that would reach the index first moves it on by another update.
+// Once OpenDML, an update writes the current RIFF's "ix00" past such a reserve (the RIFF's and its
+// "movi" list's sizes then cover it), then the header: the changed super index entries beyond the first
+// 4 KiB and the "dmlh" count, and last, in one write, the first 4 KiB (or the whole header, if shorter)
+// with the stream length, the "must use index" flag, the super index's entry count and its first 240
+// entries. A write within one page is never seen half done after the process died, so the index and
+// the stream length switch together. "dmlh" (and past the first 240 RIFFs the current entry), written
+// just before, leads them by one update for the moment between the writes; the entry of every 256th RIFF
+// from the 241st straddles a page boundary, so a kill within that very write could leave it torn. The
+// move at the turn is made safe the same way: the copies, the first RIFF's indexes and an AVI 1.0 "idx1"
+// over the copies are written and referred to before the frames they replace are overwritten, and the
+// header's first page comes last. A RIFF is closed by writing its final "ix00" where no index in use lies and switching
+// the header to it. Finish writes the final index right after the last frame, the final header (as
+// written by a recording never updated) and cuts the reserve off, so a finished file is the same whether
+// or not it was updated.
 //
 // Not thread-safe: one recording thread owns the writer.
 #pragma once
@@ -92,17 +105,21 @@ class AviWriter {
   bool Put(const void* data, size_t bytes);
   bool TryWriteAt(uint64_t at, const void* data, size_t bytes);
   bool WritePlainHeader(uint64_t moviEnd, uint64_t riffEnd, uint32_t frames, bool provisional, uint32_t rate100);
+  uint64_t ReserveBytes() const;
   bool PlaceProvisionalIndex(uint64_t minimumGap);
-  bool PatchU32(uint64_t at, uint32_t value);
   bool SeekTo(uint64_t at);
   bool WriteStandardIndex(const std::vector<uint64_t>& chunks);
   bool WriteIdx1(const std::vector<uint64_t>& chunks, uint64_t moviFourcc);
   uint32_t HeaderGrowth() const;
+  size_t FramesToMove() const;
   bool StartOpenDml();
-  bool RewriteFirstRiffHeader();
+  bool MoveFirstFrames(size_t count);
+  bool WriteFirstRiffPadding(uint32_t moviSize);
+  bool WriteOpenDmlHeader(bool whole, uint32_t rate100);
+  bool PlaceProvisionalStdIndex(uint64_t minimumGap);
+  bool PatchRiffSizes(uint64_t riffEnd);
   bool BeginExtendedRiff();
-  bool CloseExtendedRiff();
-  bool PatchRates(uint32_t measuredRateTimes100);
+  bool CloseExtendedRiff(bool switchHeader);
 
   const uint64_t requestedLimit_;
   const uint32_t superIndexCapacity_;
@@ -116,17 +133,18 @@ class AviWriter {
   uint32_t frameCount_ = 0;
   std::vector<uint64_t> chunks_;  // positions of the frame chunks of the current RIFF's "movi" list
   bool openDml_ = false;
-  // The first RIFF once the file is OpenDML: where its frames end before the move, its final sizes.
+  // The first RIFF once the file is OpenDML: its frames and its final size.
   uint32_t firstRiffFrames_ = 0;
-  uint64_t firstRiffDataEnd_ = 0;
   uint32_t firstRiffSize_ = 0;
-  uint32_t firstRiffMoviSize_ = 0;
   uint64_t riffPos_ = 0;        // "RIFF" of the current extended RIFF
   uint64_t moviFourccPos_ = 0;  // "movi" of the current extended RIFF
-  std::vector<SuperIndexEntry> superIndex_;
-  // The provisional state the header refers to: its "idx1" (position 0: none yet) and the frames counted.
+  std::vector<SuperIndexEntry> superIndex_;  // the final "ix00" of every closed RIFF
+  // The provisional state the header refers to: below the limit its "idx1" (position 0: none yet), once
+  // OpenDML the current RIFF's "ix00" (position 0: none, the super index ends with the closed RIFFs).
   uint64_t indexPos_ = 0;
   uint64_t indexBytes_ = 0;
+  uint32_t indexFrames_ = 0;     // frames the current RIFF's provisional "ix00" lists
+  uint32_t headerEntries_ = 0;   // super index entries in use in the header on disk
   uint32_t countedFrames_ = 0;
 };
 
