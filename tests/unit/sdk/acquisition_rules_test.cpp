@@ -15,7 +15,7 @@ using orvane::sdk::AcquisitionState;
 using S = AcquisitionState;
 using R = AcquisitionRequest;
 
-class AcquisitionRules : public SdkOnFakeDevice {
+class FakeCameraRules : public SdkOnFakeDevice {
  protected:
   void TearDown() override {
     sdk_.reset();
@@ -107,7 +107,7 @@ const Rule kRules[] = {
     {S::kCapture, R::kStop, 1, {}, S::kIdle},
 };
 
-TEST_F(AcquisitionRules, EachRequestInEachStateGivesItsResultCodesAndNextState) {
+TEST_F(FakeCameraRules, EachRequestInEachStateGivesItsResultCodesAndNextState) {
   for (const Rule& rule : kRules) {
     SCOPED_TRACE(std::string(orvane::sdk::StateName(rule.from)) + " + " + RequestName(rule.request));
     TearDown();
@@ -124,7 +124,7 @@ TEST_F(AcquisitionRules, EachRequestInEachStateGivesItsResultCodesAndNextState) 
   }
 }
 
-TEST_F(AcquisitionRules, CloseFromEveryStateEndsIdleWithNothingStreaming) {
+TEST_F(FakeCameraRules, CloseFromEveryStateEndsIdleWithNothingStreaming) {
   for (S from : {S::kIdle, S::kPreview, S::kStreamLost, S::kRecording, S::kCapture}) {
     SCOPED_TRACE(orvane::sdk::StateName(from));
     TearDown();
@@ -137,7 +137,7 @@ TEST_F(AcquisitionRules, CloseFromEveryStateEndsIdleWithNothingStreaming) {
   }
 }
 
-TEST(AcquisitionRule, TheTransientStatesAllowOnlyAStop) {
+TEST(AcquisitionDecision, TheTransientStatesAllowOnlyAStop) {
   for (S state : {S::kSnapshot, S::kStopping}) {
     for (R request : {R::kStartPreview, R::kCapture, R::kSnapShot, R::kRecord}) {
       orvane::sdk::Decision decision = orvane::sdk::Decide(state, request);
@@ -148,7 +148,7 @@ TEST(AcquisitionRule, TheTransientStatesAllowOnlyAStop) {
   }
 }
 
-TEST(AcquisitionRule, WithoutADeviceObjectEveryStartIsError1) {
+TEST(AcquisitionDecision, WithoutADeviceObjectEveryStartIsError1) {
   UseFreshSettingsStore();
   COrvane sdk([] { return std::unique_ptr<COrvaneR3O5Base>(); });
   ASSERT_FALSE(sdk.Setup(nullptr));

@@ -12,14 +12,14 @@ namespace {
 
 using orvane::sdk::AcquisitionState;
 
-class Acquisition : public SdkOnFakeDevice {
+class FakeCameraAcquisition : public SdkOnFakeDevice {
  protected:
   static bool AllBytesAre(const std::vector<unsigned char>& bytes, unsigned char value) {
     return std::all_of(bytes.begin(), bytes.end(), [value](unsigned char b) { return b == value; });
   }
 };
 
-TEST_F(Acquisition, ASnapshotDeliversOneSingleFrameTransferAndStopsIt) {
+TEST_F(FakeCameraAcquisition, ASnapshotDeliversOneSingleFrameTransferAndStopsIt) {
   fake_->SetFill(0x5A);
   std::vector<unsigned char> buffer(kFrameBytes, 0);
   ASSERT_EQ(sdk_->SnapShot(buffer.data(), kFrameBytes, 1), 1);
@@ -31,7 +31,7 @@ TEST_F(Acquisition, ASnapshotDeliversOneSingleFrameTransferAndStopsIt) {
   EXPECT_EQ(Errors(), std::vector<int>{});
 }
 
-TEST_F(Acquisition, SnapshotsInCaptureModeLeaveTheStreamToTheStop) {
+TEST_F(FakeCameraAcquisition, SnapshotsInCaptureModeLeaveTheStreamToTheStop) {
   ASSERT_EQ(sdk_->Capture(), 1);
   std::vector<unsigned char> buffer(kFrameBytes);
   for (unsigned char fill : {0x11, 0x22}) {
@@ -44,7 +44,7 @@ TEST_F(Acquisition, SnapshotsInCaptureModeLeaveTheStreamToTheStop) {
   EXPECT_FALSE(fake_->Streaming());
 }
 
-TEST_F(Acquisition, ASnapshotWhoseTransferFailsIsError8AndStopsTheStream) {
+TEST_F(FakeCameraAcquisition, ASnapshotWhoseTransferFailsIsError8AndStopsTheStream) {
   fake_->FailTransfers(true);
   std::vector<unsigned char> buffer(kFrameBytes);
   EXPECT_EQ(sdk_->SnapShot(buffer.data(), kFrameBytes, 1), 0);
@@ -53,7 +53,7 @@ TEST_F(Acquisition, ASnapshotWhoseTransferFailsIsError8AndStopsTheStream) {
   EXPECT_EQ(State(), AcquisitionState::kIdle);
 }
 
-TEST_F(Acquisition, ASnapshotIntoABufferOneByteTooSmallIsError5Twice) {
+TEST_F(FakeCameraAcquisition, ASnapshotIntoABufferOneByteTooSmallIsError5Twice) {
   std::vector<unsigned char> buffer(kFrameBytes - 1, 0x77);
   EXPECT_EQ(sdk_->SnapShot(buffer.data(), kFrameBytes - 1, 1), 0);
   EXPECT_EQ(Errors(), (std::vector<int>{ORVANE_ERR_MEMORY, ORVANE_ERR_MEMORY}));
@@ -61,7 +61,7 @@ TEST_F(Acquisition, ASnapshotIntoABufferOneByteTooSmallIsError5Twice) {
   EXPECT_FALSE(fake_->Streaming());
 }
 
-TEST_F(Acquisition, APreviewWhoseStreamCannotStartIsError6AndStaysIdle) {
+TEST_F(FakeCameraAcquisition, APreviewWhoseStreamCannotStartIsError6AndStaysIdle) {
   fake_->FailStart(true);
   EXPECT_EQ(sdk_->StartPreview(), 0);
   EXPECT_EQ(Errors(), std::vector<int>{ORVANE_ERR_DEVICE_IO});
@@ -72,7 +72,7 @@ TEST_F(Acquisition, APreviewWhoseStreamCannotStartIsError6AndStaysIdle) {
   EXPECT_EQ(State(), AcquisitionState::kIdle);
 }
 
-TEST_F(Acquisition, ACallbackPreviewFillsTheApplicationBufferWithEachFrame) {
+TEST_F(FakeCameraAcquisition, ACallbackPreviewFillsTheApplicationBufferWithEachFrame) {
   fake_->SetFill(0x33);
   std::vector<unsigned char> buffer(kFrameBytes, 0);
   ASSERT_EQ(sdk_->CallBackPreview(nullptr, buffer.data(), kFrameBytes, 1), 1);
@@ -87,7 +87,7 @@ TEST_F(Acquisition, ACallbackPreviewFillsTheApplicationBufferWithEachFrame) {
   EXPECT_EQ(copy, buffer);
 }
 
-TEST_F(Acquisition, FailedTransfersDuringPreviewAreError8PerFrameAndThePreviewGoesOn) {
+TEST_F(FakeCameraAcquisition, FailedTransfersDuringPreviewAreError8PerFrameAndThePreviewGoesOn) {
   fake_->FailTransfers(true);
   ASSERT_EQ(sdk_->StartPreview(), 1);
   ASSERT_TRUE(fake_->WaitForFailedTakes(2));
@@ -101,7 +101,7 @@ TEST_F(Acquisition, FailedTransfersDuringPreviewAreError8PerFrameAndThePreviewGo
   EXPECT_TRUE(std::all_of(errors.begin(), errors.end(), [](int code) { return code == ORVANE_ERR_TRANSFER; }));
 }
 
-TEST_F(Acquisition, AnUnpluggedCameraEndsThePreviewWithError13UntilStopped) {
+TEST_F(FakeCameraAcquisition, AnUnpluggedCameraEndsThePreviewWithError13UntilStopped) {
   ASSERT_EQ(sdk_->StartPreview(), 1);
   ASSERT_TRUE(fake_->WaitForFrames(1));
   fake_->Unplug();
@@ -120,7 +120,7 @@ TEST_F(Acquisition, AnUnpluggedCameraEndsThePreviewWithError13UntilStopped) {
   EXPECT_EQ(Errors(), std::vector<int>{ORVANE_ERR_NO_CAMERA});
 }
 
-TEST_F(Acquisition, AnInvalidGeometryRefusesEveryPreparationWithError7) {
+TEST_F(FakeCameraAcquisition, AnInvalidGeometryRefusesEveryPreparationWithError7) {
   ASSERT_EQ(sdk_->SetCaptureWindowEx(kWidth, 3990, kWidth, kHeight, 0, kHeight), 0);
   ASSERT_EQ(Errors(), std::vector<int>{ORVANE_ERR_GEOMETRY});
   std::vector<unsigned char> buffer(kFrameBytes);
@@ -132,7 +132,7 @@ TEST_F(Acquisition, AnInvalidGeometryRefusesEveryPreparationWithError7) {
   EXPECT_EQ(fake_->Starts(), 0);
 }
 
-TEST_F(Acquisition, ARecordingEndsByItselfAfterItsDurationAndThePreviewGoesOn) {
+TEST_F(FakeCameraAcquisition, ARecordingEndsByItselfAfterItsDurationAndThePreviewGoesOn) {
   const std::string path = RecordingPath();
   // 1 ms: the recording ends at the second frame, captured one loop pass after the first.
   ASSERT_EQ(sdk_->Record(path.c_str(), 1, 0), 1);
