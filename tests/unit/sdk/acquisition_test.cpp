@@ -138,10 +138,12 @@ TEST_F(FakeCameraAcquisition, ARecordingEndsByItselfAfterItsDurationAndThePrevie
   ASSERT_EQ(sdk_->Record(path.c_str(), 1, 0), 1);
   ASSERT_TRUE(WaitForState(AcquisitionState::kPreview));
   // The finished file counts its frames in the main header (the fifth word after "avih").
-  std::ifstream file(path, std::ios::binary);
   unsigned char totalFrames[4] = {};
-  file.seekg(48).read(reinterpret_cast<char*>(totalFrames), 4);
-  ASSERT_TRUE(file.good());
+  {
+    std::ifstream file(path, std::ios::binary);  // closed before the file is removed (Windows)
+    file.seekg(48).read(reinterpret_cast<char*>(totalFrames), 4);
+    ASSERT_TRUE(file.good());
+  }
   EXPECT_GE(totalFrames[0] | totalFrames[1] << 8 | totalFrames[2] << 16 | totalFrames[3] << 24, 2);
   // The next recording joins the running preview; a stop ends both.
   const int starts = fake_->Starts();
