@@ -3,13 +3,20 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/text.h"
 #include "platform/time.h"
 
-COrvane::COrvane() : pipeline_(std::make_unique<orvane::image::ImagePipeline>()) {
+COrvane::COrvane() : COrvane([] { return std::make_unique<COrvaneUSB3R5SimpleSdk>(); }) {}
+
+COrvane::COrvane(DeviceFactory deviceFactory)
+    : pipeline_(std::make_unique<orvane::image::ImagePipeline>()),
+      recorder_([this](uint8_t* out, size_t size, uint32_t* captureMs) { return TakeRecordingFrame(out, size, captureMs); },
+                [this](int code) { ReportError(code); }),
+      deviceFactory_(std::move(deviceFactory)) {
   lastRateTime_ = orvane::platform::MultimediaTimeMs();
 }
 
@@ -26,7 +33,8 @@ COrvane::~COrvane() {
 
 bool COrvane::Setup(HWND notifyWindow) {
   device_.reset();
-  device_ = std::make_unique<COrvaneUSB3R5SimpleSdk>();
+  if (deviceFactory_) device_ = deviceFactory_();
+  if (!device_) return false;  // every later operation records error 1
   notifyWindow_ = notifyWindow;
   if (notifyWindow != nullptr &&
       !deviceNotification_.Register(notifyWindow, orvane::platform::kCameraInterfaceGuid)) {
@@ -169,7 +177,7 @@ int COrvane::GetDeviceNameW(int deviceNumber, ORVANE_WCHAR* name, int length) {
 
 int COrvane::SetDeviceNumber(int deviceNumber) {
   if (!RequireDevice()) return 0;
-  std::lock_guard control(controlMutex_);
+  orvane::platform::MutexLock control(controlMutex_);
   if (cameraSelected_) SaveCameraSettings();
   cameraSelected_ = true;
   if (!Dev()->IsDevicePresent(deviceNumber)) {
@@ -236,7 +244,7 @@ void COrvane::ApplyCameraSettings() {
 
 int COrvane::SetPreviewWindow(HWND parent, int x, int y, int width, int height) {
   if (!RequireDevice()) return 0;
-  std::lock_guard lock(windowMutex_);
+  orvane::platform::MutexLock lock(windowMutex_);
   previewParent_ = parent;
   previewX_ = x;
   previewY_ = y;

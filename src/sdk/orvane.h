@@ -3,17 +3,27 @@
 // which every exported call reports why it failed. Each public operation is the body of one export
 // (same name without the "Orvane_" prefix); the export layer looks the handle up and calls it.
 //
-// Threads: application threads call the operations; the acquisition thread runs the preview loop.
-// The frame lock (recursive) guards the image buffers, the pipeline and the application-buffer copy;
-// settings are atomics read once per frame; the window lock guards the preview configuration.
+// Threads: application threads call the operations; the acquisition thread runs the preview loop and the
+// recorder's thread writes the recording. Settings are atomics read once per frame.
+//
+// Lock order (a thread holding one of these takes only locks further down the list):
+//   controlMutex_   serialises start, stop, snapshot, record and close; guards the acquisition thread
+//   frameLock_      the images, the pipeline, the mask, FrameInfo and the application-buffer copy
+//   deviceMutex_    held by Dev() for one device call
+//   windowMutex_    the preview window's configuration and the frame target
+//   the recorder's lock, waitMutex_, the preview window's own lock, the error history's lock
+// The acquisition thread never takes controlMutex_, so a stop that holds it may join the thread; the
+// recording thread takes frameLock_ (inside the recorder's frame source) and nothing above it.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -23,10 +33,12 @@
 #include "image/defect_mask.h"
 #include "image/dib_image.h"
 #include "image/image_pipeline.h"
-#include "output/avi_writer.h"
 #include "platform/device_notification.h"
 #include "platform/preview_window.h"
+#include "platform/thread_annotations.h"
+#include "sdk/acquisition_state.h"
 #include "sdk/error_history.h"
+#include "sdk/recorder.h"
 #include "ui/dialogs.h"
 
 class COrvane {
@@ -40,7 +52,12 @@ class COrvane {
   static constexpr int kSensorWidth = 4000;
   static constexpr int kSensorHeight = 3000;
 
+  // Makes the device object at Setup. The library passes none and gets the camera device; unit tests
+  // pass a factory of a fake camera that implements the device's operations.
+  using DeviceFactory = std::function<std::unique_ptr<COrvaneR3O5Base>()>;
+
   COrvane();
+  explicit COrvane(DeviceFactory deviceFactory);
   virtual ~COrvane();
   COrvane(const COrvane&) = delete;
   COrvane& operator=(const COrvane&) = delete;
@@ -159,7 +176,8 @@ class COrvane {
 
   // ---- For tests of this build ----
   const orvane::platform::PreviewWindow& PreviewSurface() const { return previewWindow_; }
-  COrvaneUSB3R5SimpleSdk* Device() { return device_.get(); }
+  COrvaneR3O5Base* Device() { return device_.get(); }
+  orvane::sdk::AcquisitionState AcquisitionStateNow() const { return CurrentState(); }
 
  private:
   class DeviceExposure;
@@ -170,13 +188,13 @@ class COrvane {
   // the frame consumers (WaitFrame, GetFrame) reach the device without it, as the device allows.
   class DeviceAccess {
    public:
-    DeviceAccess(COrvaneUSB3R5SimpleSdk* device, std::recursive_mutex& mutex) : lock_(mutex), device_(device) {}
-    COrvaneUSB3R5SimpleSdk* operator->() const { return device_; }
-    COrvaneUSB3R5SimpleSdk* get() const { return device_; }
+    DeviceAccess(COrvaneR3O5Base* device, std::recursive_mutex& mutex) : lock_(mutex), device_(device) {}
+    COrvaneR3O5Base* operator->() const { return device_; }
+    COrvaneR3O5Base* get() const { return device_; }
 
    private:
     std::unique_lock<std::recursive_mutex> lock_;
-    COrvaneUSB3R5SimpleSdk* device_;
+    COrvaneR3O5Base* device_;
   };
   DeviceAccess Dev() { return DeviceAccess(device_.get(), deviceMutex_); }
 
@@ -187,15 +205,39 @@ class COrvane {
   bool HoldCamera();
   bool HasDevice() const { return device_ != nullptr; }
 
-  // Acquisition (orvane_acquisition.cpp).
+  // Acquisition state (orvane_acquisition.cpp). The stored state is written under controlMutex_ (and by
+  // the acquisition thread, preview to stream lost); a running recording shows as the recording state.
+  orvane::sdk::AcquisitionState CurrentState() const;
+  // Asks the state rule about `request`: records the refusal's code and answers its verdict.
+  [[nodiscard]] orvane::sdk::Verdict Ask(orvane::sdk::AcquisitionRequest request);
+  [[nodiscard]] bool StartPreviewLocked() ORVANE_REQUIRES(controlMutex_);
+  void StopLocked() ORVANE_REQUIRES(controlMutex_);
+  void CloseLocked() ORVANE_REQUIRES(controlMutex_);
+  // Ends the acquisition thread: asks it to stop, stops the stream (when `stopStream`) so that a wait
+  // for a frame ends, and joins it.
+  void EndAcquisitionThread(bool stopStream) ORVANE_REQUIRES(controlMutex_);
+  [[nodiscard]] bool TakeSnapshot(unsigned char* buffer, int size, int rowOrder, bool inCapture)
+      ORVANE_REQUIRES(controlMutex_);
+  // The frame target of the application (window for frame messages, buffer, size, row order).
+  struct FrameTarget {
+    HWND window = nullptr;
+    unsigned char* buffer = nullptr;
+    int size = 0;
+    int rowOrder = 0;
+  };
+  FrameTarget Target();
+  void SetTarget(const FrameTarget& target);
+  // One pass of the preview loop for a frame the device has ready; false when the frame was not
+  // delivered to the application (no frame message).
+  bool DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop);
+  // The recorder's frame source: the newest output image as one AVI frame (takes frameLock_).
+  bool TakeRecordingFrame(uint8_t* out, size_t size, uint32_t* captureMs);
   bool GeometryValid() const;
   void OutputSize(int* width, int* height) const;
   bool Prepare();
   void PushCachedSettings();
   bool CreatePreviewWindow();
-  void AcquisitionLoop();
-  // Clears the run state and wakes the acquisition thread from its wait.
-  void StopRunning();
+  void AcquisitionLoop(const std::stop_token& stop);
   // Reads the newest raw frame into the raw image of colour mode `mode` (frame lock held); false when
   // no frame could be had.
   bool ReadRawFrame(int mode);
@@ -230,19 +272,20 @@ class COrvane {
   orvane::sdk::ErrorHistory history_;
   std::atomic<HWND> notifyWindow_{nullptr};
   orvane::platform::DeviceNotification deviceNotification_;
-  std::unique_ptr<COrvaneUSB3R5SimpleSdk> device_;
+  std::unique_ptr<COrvaneR3O5Base> device_;  // made by deviceFactory_ at Setup
   std::recursive_mutex deviceMutex_;  // held by Dev() around each settings call into device_
 
   // Capture geometry: total size, image size and start, and the seventh value of a size preset.
   std::atomic<int> th_{4000}, tv_{3000}, eh_{4000}, ev_{3000}, ehs_{0}, evs_{0}, buf_{4};
 
-  // Preview window configuration and the application's callback target.
-  mutable std::mutex windowMutex_;
-  HWND previewParent_ = nullptr;   // guarded by windowMutex_
-  int previewX_ = 0, previewY_ = 0, previewWidth_ = 4000, previewHeight_ = 3000;  // guarded by windowMutex_
-  HWND callbackWindow_ = nullptr;  // guarded by windowMutex_
-  unsigned char* appBuffer_ = nullptr;  // guarded by windowMutex_
-  int appBufferSize_ = 0, appRowOrder_ = 0;  // guarded by windowMutex_
+  // Preview window configuration and the application's frame target.
+  mutable orvane::platform::Mutex windowMutex_;
+  HWND previewParent_ ORVANE_GUARDED_BY(windowMutex_) = nullptr;
+  int previewX_ ORVANE_GUARDED_BY(windowMutex_) = 0;
+  int previewY_ ORVANE_GUARDED_BY(windowMutex_) = 0;
+  int previewWidth_ ORVANE_GUARDED_BY(windowMutex_) = 4000;
+  int previewHeight_ ORVANE_GUARDED_BY(windowMutex_) = 3000;
+  FrameTarget target_ ORVANE_GUARDED_BY(windowMutex_);
   orvane::platform::PreviewWindow previewWindow_;  // locks itself
 
   std::atomic<int> waitTime_{10};      // ms slept before each pass of the acquisition loop
@@ -251,12 +294,13 @@ class COrvane {
   // are sized for, kept by a running stream until it is prepared again. Written by Prepare under
   // controlMutex_ and frameLock_.
   std::atomic<int> streamMode_{0};
+  // The stored acquisition state (never kRecording, which CurrentState derives from the recorder).
+  // Written under controlMutex_; the acquisition thread alone moves it from preview to stream lost.
+  std::atomic<orvane::sdk::AcquisitionState> state_{orvane::sdk::AcquisitionState::kIdle};
   std::atomic<int> subSample_{0};      // 0 or 17
   std::atomic<int> clock_{0};
-  std::atomic<int> acquisitionMode_{0};  // 0 idle, 1 preview, 2 capture
-  std::atomic<int> runState_{0};
-  std::mutex runMutex_;                    // pairs with runChanged_ for the loop's wait
-  std::condition_variable runChanged_;     // notified when the run state drops to 0
+  orvane::platform::Mutex waitMutex_;      // pairs with stopWait_ for the loop's pause between frames
+  std::condition_variable_any stopWait_;   // ended early by the acquisition thread's stop token
   std::atomic<int> currentCamera_{-1};
   std::atomic<bool> cameraSelected_{false};  // a camera was opened at least once
   std::atomic<int> lastCamera_{-1};          // the camera whose settings the store keeps (-1: none yet)
@@ -297,22 +341,13 @@ class COrvane {
   int frameCounter_ = 0;             // acquisition thread only
   uint32_t lastRateTime_ = 0;        // acquisition thread only
   std::atomic<int> frameRate_{0};    // frames per second x 10
-  std::atomic<int> newFrame_{0};     // set per converted frame for the recorder (under newFrameMutex_)
-  std::mutex newFrameMutex_;         // pairs with newFrameReady_; guards the changes of newFrame_ and recording_
-  std::condition_variable newFrameReady_;  // wakes the recorder for a new frame or its end
 
-  // Recording: the thread and the writer are used by the recording thread while recording_ is set.
-  void RecordingLoop(int durationMs);
-  bool RecordFrame(uint32_t* captureMs, bool* failed);
-  void StopRecording();
-  void SetRecording(int value);
-  std::atomic<int> recording_{0};
-  std::thread recordingThread_;      // started and joined under controlMutex_
-  orvane::output::AviWriter avi_;
-  std::vector<uint8_t> aviFrame_;
+  // Its own thread and lock; started and stopped under controlMutex_.
+  orvane::sdk::Recorder recorder_;
 
-  std::thread acquisitionThread_;    // started and joined by the controlling call (under controlMutex_)
-  std::recursive_mutex controlMutex_;  // serialises start, stop and close of acquisition
+  DeviceFactory deviceFactory_;
+  orvane::platform::Mutex controlMutex_;  // serialises start, stop, snapshot, record and close
+  std::jthread acquisitionThread_ ORVANE_GUARDED_BY(controlMutex_);
 
   mutable std::mutex configMutex_;
   std::vector<std::pair<int32_t, int32_t>> configTable_;  // guarded by configMutex_

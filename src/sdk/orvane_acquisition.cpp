@@ -1,5 +1,5 @@
-// Acquisition: preparation, the preview loop on the acquisition thread, snapshots, image copies and
-// the preview window.
+// Acquisition: the state rule applied by the exports that start, stop, snap and record, preparation,
+// and the preview window. The frame path (acquisition thread, snapshots, copies) is in orvane_frames.cpp.
 
 #include <chrono>
 #include <cstdlib>
@@ -7,18 +7,19 @@
 #include <system_error>
 
 #include "image/raw_conversion.h"
-#include "platform/frame_copies.h"
 #include "platform/log.h"
 #include "platform/messages.h"
 #include "platform/time.h"
 #include "sdk/orvane.h"
 
+using orvane::platform::MutexLock;
+using orvane::sdk::AcquisitionRequest;
+using orvane::sdk::AcquisitionState;
+using orvane::sdk::Verdict;
+
 using orvane::image::DibImage;
 
 namespace {
-
-constexpr int kBitsPerMode[] = {8, 16, 24, 32, 48, 64};
-constexpr int kFrameWaitMs = 3000;
 
 bool UsesRaw16(int colorMode) { return colorMode == 1 || colorMode >= 4; }
 
@@ -67,7 +68,9 @@ void COrvane::OutputSize(int* width, int* height) const {
   }
 }
 
-int COrvane::ActiveMode() const { return acquisitionMode_ != 0 ? streamMode_.load() : colorMode_.load(); }
+int COrvane::ActiveMode() const {
+  return orvane::sdk::HoldsPreparedStream(CurrentState()) ? streamMode_.load() : colorMode_.load();
+}
 
 DibImage* COrvane::OutputImage(int mode) {
   switch (mode) {
@@ -148,12 +151,40 @@ void COrvane::PushCachedSettings() {
   Dev()->PreparePreview();
 }
 
+// ---- State --------------------------------------------------------------------------------------
+
+AcquisitionState COrvane::CurrentState() const {
+  AcquisitionState state = state_.load();
+  if (orvane::sdk::PreviewIsUp(state) && recorder_.Active()) return AcquisitionState::kRecording;
+  return state;
+}
+
+Verdict COrvane::Ask(AcquisitionRequest request) {
+  AcquisitionState state = CurrentState();
+  orvane::sdk::Decision decision = orvane::sdk::Decide(state, request);
+  if (decision.verdict == Verdict::kRefuse) {
+    ORVANE_LOG(kSdk, kDebug, "refused in the %s state", orvane::sdk::StateName(state));
+    ReportError(decision.error);
+  }
+  return decision.verdict;
+}
+
+COrvane::FrameTarget COrvane::Target() {
+  MutexLock lock(windowMutex_);
+  return target_;
+}
+
+void COrvane::SetTarget(const FrameTarget& target) {
+  MutexLock lock(windowMutex_);
+  target_ = target;
+}
+
 // ---- Preview -------------------------------------------------------------------------------------
 
 bool COrvane::CreatePreviewWindow() {
   orvane::platform::PreviewPlacement placement;
   {
-    std::lock_guard lock(windowMutex_);
+    MutexLock lock(windowMutex_);
     if (previewParent_ == nullptr && previewX_ == 0 && previewY_ == 0 && previewWidth_ == 0 && previewHeight_ == 0) {
       return true;  // no window configured: the preview runs without one
     }
@@ -182,17 +213,11 @@ int COrvane::CallBackPreview(HWND callbackWindow, unsigned char* buffer, int siz
     return 0;
   }
   if (!RequireDevice()) return 0;
-  std::lock_guard control(controlMutex_);
-  {
-    std::lock_guard lock(windowMutex_);
-    callbackWindow_ = callbackWindow;
-    appBuffer_ = buffer;
-    appBufferSize_ = size;
-    appRowOrder_ = rowOrder;
-  }
-  if (acquisitionMode_ != 1 && !CreatePreviewWindow()) return 0;
-  if (!StartPreview()) {
-    Close();
+  MutexLock control(controlMutex_);
+  SetTarget({callbackWindow, buffer, size, rowOrder});
+  if (!orvane::sdk::PreviewIsUp(CurrentState()) && !CreatePreviewWindow()) return 0;
+  if (!StartPreviewLocked()) {
+    CloseLocked();
     ReportError(ORVANE_ERR_TRANSFER);
     return 0;
   }
@@ -201,301 +226,92 @@ int COrvane::CallBackPreview(HWND callbackWindow, unsigned char* buffer, int siz
 
 int COrvane::StartPreview() {
   if (!RequireDevice()) return 0;
-  std::lock_guard control(controlMutex_);
-  if (acquisitionMode_ == 1) return 1;
-  if (acquisitionMode_ == 2) {
-    ReportError(ORVANE_ERR_NOT_NOW);
-    return 0;
+  MutexLock control(controlMutex_);
+  return StartPreviewLocked() ? 1 : 0;
+}
+
+bool COrvane::StartPreviewLocked() {
+  switch (Ask(AcquisitionRequest::kStartPreview)) {
+    case Verdict::kAlready: return true;
+    case Verdict::kRefuse: return false;
+    case Verdict::kProceed: break;
   }
-  if (!Prepare()) return 0;
+  if (!Prepare()) return false;
   if (!Dev()->StartTransfer(0)) {
-    StopPreview();
+    StopLocked();
     ReportError(ORVANE_ERR_DEVICE_IO);
-    return 0;
+    return false;
   }
-  acquisitionMode_ = 1;
-  runState_ = 1;
+  state_ = AcquisitionState::kPreview;
   try {
-    acquisitionThread_ = std::thread([this] { AcquisitionLoop(); });
+    acquisitionThread_ = std::jthread([this](std::stop_token stop) { AcquisitionLoop(stop); });
   } catch (const std::system_error&) {
-    StopPreview();
+    StopLocked();
     ReportError(ORVANE_ERR_THREAD);
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }
 
 int COrvane::StopPreview() {
-  std::lock_guard control(controlMutex_);
-  StopRunning();
-  if (acquisitionMode_ != 0) {
-    acquisitionMode_ = 0;
-    if (device_) Dev()->StopTransfer(0);
-  }
-  if (acquisitionThread_.joinable()) acquisitionThread_.join();
-  StopRecording();
+  MutexLock control(controlMutex_);
+  StopLocked();
   if (!RequireDevice()) return 0;
   return 1;
+}
+
+void COrvane::EndAcquisitionThread(bool stopStream) {
+  // The stop token ends the thread's pause at once; stopping the stream ends a wait for a frame.
+  acquisitionThread_.request_stop();
+  if (stopStream && device_) Dev()->StopTransfer(0);
+  if (acquisitionThread_.joinable()) acquisitionThread_.join();
+}
+
+void COrvane::StopLocked() {
+  // A prepared capture or a preview (running or lost) has a stream to stop; idle has none.
+  AcquisitionState state = state_.exchange(AcquisitionState::kStopping);
+  EndAcquisitionThread(state != AcquisitionState::kIdle);
+  recorder_.Stop();
+  state_ = AcquisitionState::kIdle;
 }
 
 int COrvane::Capture() {
   if (!RequireDevice()) return 0;
-  std::lock_guard control(controlMutex_);
-  if (acquisitionMode_ == 1) {
-    ReportError(ORVANE_ERR_NOT_NOW);
-    return 0;
+  MutexLock control(controlMutex_);
+  switch (Ask(AcquisitionRequest::kCapture)) {
+    case Verdict::kAlready: return 1;
+    case Verdict::kRefuse: return 0;
+    case Verdict::kProceed: break;
   }
-  if (acquisitionMode_ == 2) return 1;
   if (!Prepare()) return 0;
-  acquisitionMode_ = 2;
+  state_ = AcquisitionState::kCapture;
   return 1;
 }
 
 int COrvane::Close() {
-  std::lock_guard control(controlMutex_);
+  MutexLock control(controlMutex_);
+  CloseLocked();
+  return 1;
+}
+
+void COrvane::CloseLocked() {
   previewWindow_.Destroy();
-  StopRunning();
-  if (acquisitionMode_ != 0) acquisitionMode_ = 0;
-  if (device_) Dev()->StopTransfer(0);
-  if (acquisitionThread_.joinable()) acquisitionThread_.join();
-  StopRecording();
+  state_ = AcquisitionState::kStopping;
+  // The stream is stopped whatever the state: a snapshot's single frame may still be pending.
+  EndAcquisitionThread(true);
+  recorder_.Stop();
+  state_ = AcquisitionState::kIdle;
   imageValid_ = 0;
   // Another SDK object may open the camera now; the next preparation opens it here again.
   if (device_) Dev()->ReleaseCamera();
   // The application may free its buffer once Close (or Release) returns: a later start must not
   // write into it. The callback window stays, so frame messages still come, naming no buffer.
   {
-    std::lock_guard lock(windowMutex_);
-    appBuffer_ = nullptr;
-    appBufferSize_ = 0;
+    MutexLock lock(windowMutex_);
+    target_.buffer = nullptr;
+    target_.size = 0;
   }
   std::atomic_ref<unsigned char*>(frameInfo_.buffer).store(nullptr);
-  return 1;
-}
-
-void COrvane::StopRunning() {
-  {
-    std::lock_guard lock(runMutex_);
-    runState_ = 0;
-  }
-  runChanged_.notify_all();
-}
-
-void COrvane::PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam) {
-  if (window != nullptr) orvane::platform::PostWindowMessage(window, ORVANE_WM_FRAME, wParam, lParam);
-}
-
-void COrvane::UpdateFrameRate() {
-  ++frameCounter_;
-  uint32_t now = orvane::platform::MultimediaTimeMs();
-  uint32_t elapsed = now - lastRateTime_;
-  if (elapsed > 1000) {
-    frameRate_ = static_cast<int>(static_cast<int64_t>(frameCounter_) * 10000 / elapsed);
-    frameCounter_ = 0;
-    lastRateTime_ = now;
-  }
-}
-
-bool COrvane::ReadRawFrame(int mode) {
-  DibImage& raw = UsesRaw16(mode) ? image16_ : image8_;
-  if (!raw.Valid()) return false;
-  if (device_->GetFrame(raw.Bits(), static_cast<int32_t>(raw.SizeBytes()), 1) != 0) return false;
-  orvane::image::RepairStride(raw);
-  return true;
-}
-
-void COrvane::AcquisitionLoop() {
-  // The rate is measured over this run's frames only: a window reaching back into the idle time
-  // before a restart would report a fraction of the real rate.
-  frameCounter_ = 0;
-  lastRateTime_ = orvane::platform::MultimediaTimeMs();
-  // The mode this stream was prepared for: the device delivers raw data of its depth and only its
-  // images are sized, whatever SetColorMode stores meanwhile.
-  const int mode = streamMode_;
-  while (runState_ != 0) {
-    // The wait time is the application's (any non-negative value): a stop ends the wait at once.
-    {
-      std::unique_lock lock(runMutex_);
-      runChanged_.wait_for(lock, std::chrono::milliseconds(waitTime_.load()), [this] { return runState_ == 0; });
-    }
-    if (runState_ != 1) continue;
-    HWND callback;
-    unsigned char* buffer;
-    int size, rowOrder;
-    {
-      std::lock_guard lock(windowMutex_);
-      callback = callbackWindow_;
-      buffer = appBuffer_;
-      size = appBufferSize_;
-      rowOrder = appRowOrder_;
-    }
-    int waited = device_->WaitFrame(kFrameWaitMs);
-    if (waited == COrvaneR3O5Base::kWaitFailed) {
-      ORVANE_LOG(kSdk, kError, "the frame stream failed: acquisition stops");
-      runState_ = 0;
-      PostFrameMessage(callback, 0, ORVANE_ERR_STREAM);
-      ReportError(ORVANE_ERR_STREAM);
-      break;
-    }
-    if (waited != COrvaneR3O5Base::kWaitNewFrame) continue;
-    {
-      std::lock_guard frame(frameLock_);
-      if (!ReadRawFrame(mode)) {
-        ORVANE_LOG(kSdk, kWarn, "a frame could not be taken from the device: skipped");
-        PostFrameMessage(callback, 0, ORVANE_ERR_TRANSFER);
-        ReportError(ORVANE_ERR_TRANSFER);
-        continue;
-      }
-      // A stop that came while the frame was fetched is not kept waiting for its conversion: the
-      // stop waits for at most the stage in progress.
-      if (runState_ != 1) continue;
-      const DibImage& raw = UsesRaw16(mode) ? image16_ : image8_;
-      frameCaptureMs_ = orvane::platform::MultimediaTimeMs();
-      UpdateFrameRate();
-      // The block the frame message points at; the application reads it after the post.
-      std::atomic_ref<int32_t>(frameInfo_.width).store(raw.Width());
-      std::atomic_ref<int32_t>(frameInfo_.height).store(raw.Height());
-      std::atomic_ref<int32_t>(frameInfo_.bitsPerPixel).store(kBitsPerMode[mode]);
-      std::atomic_ref<int32_t>(frameInfo_.frameRate).store(frameRate_);
-      std::atomic_ref<unsigned char*>(frameInfo_.buffer).store(buffer);
-      ConvertFrame(mode);
-      {
-        std::lock_guard lock(newFrameMutex_);
-        newFrame_ = 1;
-      }
-      newFrameReady_.notify_all();
-      imageValid_ = 1;
-      DrawPreview(mode);
-      if (buffer != nullptr && size != 0 && !CopyOutput(mode, buffer, size, rowOrder, callback)) continue;
-    }
-    if (runState_ == 1 && callback != nullptr) {
-      PostFrameMessage(callback, reinterpret_cast<uintptr_t>(&frameInfo_), 0);
-    }
-  }
-}
-
-void COrvane::DrawPreview(int mode) {
-  int clientWidth, clientHeight;
-  if (!previewWindow_.DrawableSize(&clientWidth, &clientHeight)) return;
-  DibImage* output = OutputImage(mode);
-  if (output == nullptr || !output->Valid()) return;
-  orvane::image::DisplayFrame shown =
-      orvane::image::PrepareDisplay(*output, mode, clientWidth, clientHeight, reduced_, display_);
-  if (shown.image == nullptr) return;
-  orvane::platform::SurfaceImage surface{shown.image->DeviceContext(), shown.image->Bits(), shown.image->Width(),
-                                         shown.image->Height(), shown.image->Stride(), shown.image->BitsPerPixel()};
-  previewWindow_.Draw(surface, shown.flipOnBlit);
-}
-
-bool COrvane::CopyOutput(int mode, unsigned char* buffer, int size, int rowOrder, HWND callbackWindow) {
-  DibImage* output = OutputImage(mode);
-  if (output == nullptr || !output->Valid() || buffer == nullptr || size < 0 ||
-      static_cast<size_t>(size) < output->SizeBytes()) {
-    PostFrameMessage(callbackWindow, 0, ORVANE_ERR_MEMORY);
-    ReportError(ORVANE_ERR_MEMORY);
-    return false;
-  }
-  int height = output->Height();
-  size_t stride = static_cast<size_t>(output->Stride());
-  for (int y = 0; y < height; ++y) {
-    int source = rowOrder != 0 ? y : height - 1 - y;
-    std::memcpy(buffer + stride * static_cast<size_t>(y), output->Row(source), stride);
-  }
-  orvane::platform::CountFrameCopy();
-  return true;
-}
-
-// ---- Snapshots and copies ------------------------------------------------------------------------
-
-int COrvane::SnapShot(unsigned char* buffer, int size, int rowOrder) {
-  if (size < 0 || (buffer == nullptr && size > 0)) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  if (!RequireDevice()) return 0;
-  std::lock_guard control(controlMutex_);
-  int mode = acquisitionMode_;
-  if (mode == 1) {
-    ReportError(ORVANE_ERR_NOT_NOW);
-    return 0;
-  }
-  if (mode != 2 && !Prepare()) return 0;
-  HWND callback;
-  {
-    std::lock_guard lock(windowMutex_);
-    callback = callbackWindow_;
-  }
-  std::lock_guard frame(frameLock_);
-  auto fail = [&](int code) {
-    if (mode != 2) Dev()->StopTransfer(0);
-    ReportError(code);
-    return 0;
-  };
-  bool started = Dev()->StartTransfer(1) != 0;  // the settings lock is not held while waiting
-  if (!started || WaitSnapshotFrame() != COrvaneR3O5Base::kWaitNewFrame) return fail(ORVANE_ERR_TRANSFER);
-  // Capture mode keeps the mode of its preparation; otherwise Prepare has just set it.
-  const int prepared = streamMode_;
-  if (!ReadRawFrame(prepared)) {
-    PostFrameMessage(callback, 0, ORVANE_ERR_TRANSFER);
-    return fail(ORVANE_ERR_TRANSFER);
-  }
-  ConvertFrame(prepared);
-  if (buffer != nullptr && size != 0 && !CopyOutput(prepared, buffer, size, rowOrder, callback)) {
-    return fail(ORVANE_ERR_MEMORY);
-  }
-  if (mode != 2) Dev()->StopTransfer(0);
-  imageValid_ = 1;
-  return 1;
-}
-
-// The snapshot timeout bounds how long the camera may take to start sending the frame. A frame
-// whose header has arrived is being delivered: on a loaded machine its copies through the driver
-// may outlast the timeout, and giving up then would fail a snapshot the camera answered. Such a
-// frame is waited for until it is stored or its transfer fails, which the streaming thread bounds
-// by its own transfer timeout and attempt limit.
-int COrvane::WaitSnapshotFrame() {
-  int waited = device_->WaitFrame(snapshotTimeout_);
-  while (waited == COrvaneR3O5Base::kWaitNoFrame && device_->IsFrameInTransfer()) {
-    waited = device_->WaitFrame(snapshotTimeout_);
-  }
-  return waited;
-}
-
-int COrvane::GetImage(unsigned char* buffer, int size, int rowOrder) {
-  if (!RequireDevice()) return 0;
-  std::lock_guard frame(frameLock_);
-  const int mode = ActiveMode();
-  DibImage* output = OutputImage(mode);
-  if (output == nullptr) {
-    ReportError(ORVANE_ERR_NOT_NOW);
-    return 0;
-  }
-  if (!output->Valid() || buffer == nullptr || size < 0) {
-    ReportError(ORVANE_ERR_MEMORY);
-    return 0;
-  }
-  HWND callback;
-  {
-    std::lock_guard lock(windowMutex_);
-    callback = callbackWindow_;
-  }
-  if (!CopyOutput(mode, buffer, size, rowOrder, callback)) {
-    ReportError(ORVANE_ERR_MEMORY);
-    return 0;
-  }
-  return 1;
-}
-
-// ---- Recording ----------------------------------------------------------------------------------
-
-int COrvane::RecordW(const ORVANE_WCHAR* fileName, int durationMs, int showWindow) {
-  if (fileName == nullptr) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  std::array<char, kTextBufferSize> narrow;
-  if (!ConvertArgument(fileName, narrow)) return 0;
-  return Record(narrow.data(), durationMs, showWindow);
 }
 
 int COrvane::SetWaitTime(int milliseconds) {
