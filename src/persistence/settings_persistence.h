@@ -12,7 +12,8 @@
 //
 // Every value is a 32-bit signed REG_DWORD except "ExposureEx", eight bytes of REG_BINARY holding a
 // little-endian IEEE double (seconds). Every value read is checked against the range of its setting
-// (the filter table of settings/filter_table.h and the tables below); a value outside it, of the wrong type or missing is replaced by the setting's
+// (the filter table of settings/filter_table.h for "Filter" and "Gray", the tables below for the
+// rest); a value outside it, of the wrong type or missing is replaced by the setting's
 // default, so a hand-edited or stale registry can never push an impossible setting into the SDK.
 //
 // The functions work on plain structs and one open SettingsSession; they know nothing of the SDK

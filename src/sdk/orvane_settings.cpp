@@ -82,7 +82,7 @@ int COrvane::SetFilterValue(int filterId, int value) {
   if (!RequireDevice()) return 0;
   const orvane::settings::FilterRow* row = orvane::settings::FindFilter(filterId);
   if (row == nullptr) return Finish(SettingStatus::kArgument);
-  if (orvane::settings::IsImageKind(row->kind) || row->kind == orvane::settings::FilterKind::kPackedRgb) {
+  if (orvane::settings::AnsweredByImageSettings(row->kind)) {
     if ((filterId == ORVANE_FILTER_DOT || filterId == ORVANE_FILTER_MASK) && value == 1) {
       // The references and maps are taken when a correction is first switched on.
       std::lock_guard frame(frameLock_);
@@ -106,7 +106,7 @@ int COrvane::GetFilterValue(int filterId, int* ok) {
   const orvane::settings::FilterRow* row = orvane::settings::FindFilter(filterId);
   int32_t value = 0;
   SettingStatus status = SettingStatus::kArgument;
-  if (row != nullptr && (orvane::settings::IsImageKind(row->kind) || row->kind == orvane::settings::FilterKind::kPackedRgb)) {
+  if (row != nullptr && orvane::settings::AnsweredByImageSettings(row->kind)) {
     status = imageSettings_.Get(filterId, &value);
   } else if (row != nullptr) {
     DeviceAccess device = Dev();

@@ -72,7 +72,7 @@ void DeviceSettings::Announce(const Changes& changes) const {
 
 SettingStatus DeviceSettings::Set(Device& device, int id, int32_t value) {
   const FilterRow* row = FindFilter(id);
-  if (row == nullptr || IsImageKind(row->kind) || row->kind == FilterKind::kPackedRgb) return SettingStatus::kArgument;
+  if (row == nullptr || AnsweredByImageSettings(row->kind)) return SettingStatus::kArgument;
   Changes changes;
   SettingStatus status;
   {

@@ -59,10 +59,16 @@ constexpr bool IsImageKind(FilterKind kind) {
   return kind == FilterKind::kStored || kind == FilterKind::kStoredSetOnly || kind == FilterKind::kSwitch;
 }
 
+// True for the ids the image settings answer (their values and the packed Bayer gains); the device
+// settings answer the others.
+constexpr bool AnsweredByImageSettings(FilterKind kind) { return IsImageKind(kind) || kind == FilterKind::kPackedRgb; }
+
 namespace detail {
 using image::PipelineSettings;
 constexpr Range kNoRange{0, 0};
-constexpr FilterRow Device(int id, FilterKind kind) { return {id, kind, kNoRange, 0, StoredKey::kNone, nullptr, nullptr}; }
+constexpr FilterRow Device(int id, FilterKind kind) {
+  return {id, kind, kNoRange, 0, StoredKey::kNone, nullptr, nullptr};
+}
 }  // namespace detail
 
 // Sorted by id. Gray gains and offsets are 128 when nothing is stored (unity gain; the offset's 128 is

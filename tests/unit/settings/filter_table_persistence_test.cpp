@@ -69,7 +69,9 @@ TEST_F(FilterTablePersistenceTest, AStoredValueJustOutsideItsRangeLoadsAsTheDefa
 
 TEST_F(FilterTablePersistenceTest, AMissingSubkeyGivesEveryRowItsDefaultAndNoOtherRowIsTouched) {
   settings::ImageValues values;
-  for (const FilterRow& row : kFilters) values.Set(row.id, row.range.max == row.defaultValue ? row.range.min : row.range.max);
+  for (const FilterRow& row : kFilters) {
+    values.Set(row.id, row.range.max == row.defaultValue ? row.range.min : row.range.max);
+  }
   const settings::ImageValues before = values;
   EXPECT_FALSE(Persistence().LoadFilter(3, values));
   EXPECT_FALSE(Persistence().LoadGray(3, values));
