@@ -56,17 +56,7 @@ bool COrvane::Setup(HWND notifyWindow) {
 }
 
 // The image settings when none are stored: neutral filters, unity gains, the sensor's Bayer phase.
-void COrvane::SetDefaultImageSettings() {
-  brightness_ = contrast_ = hue_ = saturation_ = sharpness_ = 0;
-  bayerGainRed_ = bayerGainGreen_ = bayerGainBlue_ = 100;
-  bayerGainAuto_ = 0;
-  whiteBalanceOnce_[0] = whiteBalanceOnce_[1] = 0;
-  gamma_ = 100;
-  bayerMode_ = 2;
-  grayMode_ = 0;
-  for (auto& gain : grayGain_) gain = 128;
-  for (auto& offset : grayOffset_) offset = 128;
-}
+void COrvane::SetDefaultImageSettings() { imageSettings_.ResetToDefaults(); }
 
 // ---- Errors --------------------------------------------------------------------------------
 
@@ -208,36 +198,10 @@ bool COrvane::HoldCamera() {
   return true;
 }
 
-// The cached global and colour gains and the exposure (as a time where the device takes one), in
-// the order the device expects them.
-void COrvane::PushGainsAndExposure() {
-  Dev()->SetGlobalGain(globalGain_);
-  Dev()->SetColorGainGreen1(colorGainG1_);
-  Dev()->SetColorGainRed(colorGainR_);
-  Dev()->SetColorGainBlue(colorGainB_);
-  Dev()->SetColorGainGreen2(colorGainG2_);
-  if (Dev()->HasExposureTimeEx()) {
-    Dev()->SetExposureTimeEx(exposureSeconds_);
-  } else {
-    Dev()->SetExposureTime(exposure_ & 0xFFFF);  // accepted values lie below 65536
-  }
-}
-
 // Pushes the cached analog settings to a newly opened camera.
 void COrvane::ApplyCameraSettings() {
-  PushGainsAndExposure();
-  Dev()->SetMirrorV(mirrorV_);
-  Dev()->SetMirrorH(mirrorH_);
-  if (Dev()->HasBlackLevel()) Dev()->SetBlackLevel(blackLevel_);
-  if (Dev()->HasPeltier()) {
-    Dev()->SetPeltier(1);
-    peltier_ = 1;
-  }
-  if (Dev()->HasShortExposureMode()) {
-    Dev()->SetShortExposureMode(0);
-    shortExposure_ = 0;
-  }
-  if (Dev()->HasGainMode()) Dev()->SetGainMode(gainMode_);
+  DeviceAccess device = Dev();
+  deviceSettings_.ApplyToCamera(*device.get());
 }
 
 // ---- Geometry and windows ----------------------------------------------------------------------

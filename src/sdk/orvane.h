@@ -4,16 +4,20 @@
 // (same name without the "Orvane_" prefix); the export layer looks the handle up and calls it.
 //
 // Threads: application threads call the operations; the acquisition thread runs the preview loop and the
-// recorder's thread writes the recording. Settings are atomics read once per frame.
+// recorder's thread writes the recording. The image and device settings parts lock themselves; the
+// pipeline takes one copy of the image settings per frame.
 //
 // Lock order (a thread holding one of these takes only locks further down the list):
 //   controlMutex_   serialises start, stop, snapshot, record and close; guards the acquisition thread
 //   frameLock_      the images, the pipeline, the mask, FrameInfo and the application-buffer copy
 //   deviceMutex_    held by Dev() for one device call
+//   the device settings' lock (gains, exposure, mirrors applied to the device as one unit)
 //   windowMutex_    the preview window's configuration and the frame target
-//   the recorder's lock, waitMutex_, the preview window's own lock, the error history's lock
+//   the image settings' lock, the recorder's lock, waitMutex_, the preview window's own lock, the error
+//   history's lock
 // The acquisition thread never takes controlMutex_, so a stop that holds it may join the thread; the
-// recording thread takes frameLock_ (inside the recorder's frame source) and nothing above it.
+// recording thread takes frameLock_ (inside the recorder's frame source) and nothing above it. Settings
+// change notifications are called with no settings lock held.
 #pragma once
 
 #include <array>
@@ -39,6 +43,9 @@
 #include "sdk/acquisition_state.h"
 #include "sdk/error_history.h"
 #include "sdk/recorder.h"
+#include "settings/device_settings.h"
+#include "settings/image_settings.h"
+#include "settings/settings_notifier.h"
 #include "ui/dialogs.h"
 
 class COrvane {
@@ -174,6 +181,9 @@ class COrvane {
   // The camera, analog and image settings dialogs (modal).
   int OpenDialog(orvane::ui::Dialog dialog, HWND parent);
 
+  // Change notifications of the image and device settings (for a settings dialog).
+  orvane::settings::SettingsNotifier& SettingsNotifications() { return settingsNotifier_; }
+
   // ---- For tests of this build ----
   const orvane::platform::PreviewWindow& PreviewSurface() const { return previewWindow_; }
   COrvaneR3O5Base* Device() { return device_.get(); }
@@ -259,7 +269,9 @@ class COrvane {
   void PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam);
   void UpdateFrameRate();
   void ApplyCameraSettings();
-  void PushGainsAndExposure();
+  // The one translation of a settings outcome into an export's result and error code: 1 on success
+  // (recording 0 for kOkRecorded), else 0 with the outcome's code recorded.
+  int Finish(orvane::settings::SettingStatus status);
   // Settings store (orvane_persistence.cpp).
   int SettingsCamera() const;
   void LoadSizeSettings();
@@ -304,31 +316,13 @@ class COrvane {
   std::atomic<int> currentCamera_{-1};
   std::atomic<bool> cameraSelected_{false};  // a camera was opened at least once
   std::atomic<int> lastCamera_{-1};          // the camera whose settings the store keeps (-1: none yet)
-  std::atomic<int> hardwareMirrorV_{0}, hardwareMirrorH_{0};  // the device mirrors these itself
   std::atomic<int> imageValid_{0};
   std::atomic<int> snapshotTimeout_{3000};
 
-  // Image settings of the pipeline (filter ids 1-12, 19-28, 102, 103, auto iris).
-  std::atomic<int> brightness_{0}, contrast_{0}, hue_{0}, saturation_{0}, sharpness_{0};
-  std::atomic<int> bayerGainRed_{0}, bayerGainGreen_{0}, bayerGainBlue_{0}, bayerGainAuto_{0};
-  std::atomic<int> whiteBalanceOnce_[2] = {0, 0};
-  std::atomic<int> gamma_{0}, bayerMode_{0};
-  std::atomic<int> grayMode_{0};
-  std::atomic<int> grayGain_[4] = {0, 0, 0, 0};    // R, G1, G2, B
-  std::atomic<int> grayOffset_[4] = {0, 0, 0, 0};
-  std::atomic<int> autoGrayBalance_{0};  // filter 28
-  std::atomic<int> dotFilter_{0}, maskFilter_{0};
-  std::atomic<int> autoIris_{0};       // 0 off, 1 exposure, 2 gain
-
-  // Device settings cache, re-applied at every preparation and camera change.
-  std::atomic<int> globalGain_{0};
-  std::atomic<int> colorGainG1_{0}, colorGainR_{0}, colorGainB_{0}, colorGainG2_{0};
-  std::atomic<int> exposure_{0};       // device unit: 100 us
-  std::atomic<int> mirrorV_{0}, mirrorH_{0};
-  std::atomic<int> blackLevel_{0}, peltier_{0}, shortExposure_{0}, gainMode_{0};
-  std::atomic<double> exposureSeconds_{0.0};
-  std::atomic<int> realExposureRequest_{1};  // microseconds / 100
-  std::atomic<int> realExposureCache_{0};    // exposure value x 100
+  // The settings parts (they lock themselves); the notifier is made first and outlives them.
+  orvane::settings::SettingsNotifier settingsNotifier_;
+  orvane::settings::ImageSettings imageSettings_{settingsNotifier_};
+  orvane::settings::DeviceSettings deviceSettings_{settingsNotifier_};
 
   // Frames. frameLock_ guards the images, the pipeline, the mask and frameInfo_'s writes.
   std::recursive_mutex frameLock_;

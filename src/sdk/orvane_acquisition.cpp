@@ -137,18 +137,9 @@ bool COrvane::Prepare() {
 }
 
 void COrvane::PushCachedSettings() {
-  Dev()->SetMirrorV(mirrorV_);
-  Dev()->SetMirrorH(mirrorH_);
-  Dev()->SetTriggerMode(0, 1);
-  PushGainsAndExposure();
-  realExposureCache_ = exposure_ * 100;
-  if (Dev()->HasPreviewResetSetting()) Dev()->SetPreviewResetSetting(0);
-  Dev()->SetGainMode(0);
-  if (Dev()->HasGainMode()) Dev()->SetGainMode(gainMode_);
-  if (Dev()->HasBlackLevel()) Dev()->SetBlackLevel(blackLevel_);
-  hardwareMirrorV_ = Dev()->HasMirrorV();
-  hardwareMirrorH_ = Dev()->HasMirrorH();
-  Dev()->PreparePreview();
+  DeviceAccess device = Dev();
+  deviceSettings_.PushForPreparation(*device.get());
+  device->PreparePreview();
 }
 
 // ---- State --------------------------------------------------------------------------------------

@@ -1,67 +1,50 @@
-// Settings: the filter table and its wrappers, exposure in its three units, mirrors, device options,
-// registers, EEPROM, the I/O port, the defect mask and the per-frame pipeline hand-over.
+// Settings: the filter exports and their wrappers, exposure in its three units, mirrors, device
+// options, registers, EEPROM, the I/O port, the defect mask and the per-frame pipeline hand-over. The
+// filter values themselves live in the image and device settings parts (src/settings/); this file
+// forwards to them and turns their outcomes into the exports' results.
 
-#include <cmath>
-#include <cstring>
-
-#include "platform/time.h"
 #include "sdk/orvane.h"
 
 using orvane::image::DibImage;
+
+using orvane::settings::SettingStatus;
 
 namespace {
 
 constexpr int kBitsPerMode[] = {8, 16, 24, 32, 48, 64};
 
-// The plain stored image settings of the filter table: inclusive range and where the value lives.
-struct StoredFilter {
-  int id;
-  int min, max;
-};
-constexpr StoredFilter kStoredFilters[] = {
-    {ORVANE_FILTER_BRIGHTNESS, -255, 255},   {ORVANE_FILTER_CONTRAST, -127, 127},
-    {ORVANE_FILTER_HUE, -360, 360},          {ORVANE_FILTER_SATURATION, -255, 255},
-    {ORVANE_FILTER_SHARPNESS, 0, 30},        {ORVANE_FILTER_BAYER_GAIN_RED, 0, 400},
-    {ORVANE_FILTER_BAYER_GAIN_GREEN, 0, 400}, {ORVANE_FILTER_BAYER_GAIN_BLUE, 0, 400},
-    {ORVANE_FILTER_GAMMA, 0, 200},           {ORVANE_FILTER_BAYER_MODE, 0, 3},
-    {ORVANE_FILTER_GRAY_MODE, 0, 2},         {ORVANE_FILTER_GRAY_GAIN_R, 0, 255},
-    {ORVANE_FILTER_GRAY_GAIN_G1, 0, 255},    {ORVANE_FILTER_GRAY_GAIN_G2, 0, 255},
-    {ORVANE_FILTER_GRAY_GAIN_B, 0, 255},     {ORVANE_FILTER_GRAY_OFFSET_R, -255, 255},
-    {ORVANE_FILTER_GRAY_OFFSET_G1, -255, 255}, {ORVANE_FILTER_GRAY_OFFSET_G2, -255, 255},
-    {ORVANE_FILTER_GRAY_OFFSET_B, -255, 255}, {ORVANE_FILTER_28, 0, 1},
-    {ORVANE_FILTER_DOT, 0, 1},               {ORVANE_FILTER_MASK, 0, 1},
-};
-
-const StoredFilter* FindStored(int id) {
-  for (const StoredFilter& filter : kStoredFilters) {
-    if (filter.id == id) return &filter;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
-// The automatic exposure's view of the device: every change also lands in the settings cache.
+int COrvane::Finish(SettingStatus status) {
+  switch (status) {
+    case SettingStatus::kOk: return 1;
+    case SettingStatus::kOkRecorded: ReportError(ORVANE_ERR_NONE); return 1;
+    case SettingStatus::kDeviceRefused: return 0;
+    case SettingStatus::kArgument: ReportError(ORVANE_ERR_ARGUMENT); return 0;
+    case SettingStatus::kNotSupported: ReportError(ORVANE_ERR_NOT_SUPPORTED); return 0;
+    case SettingStatus::kDeviceIo: ReportError(ORVANE_ERR_DEVICE_IO); return 0;
+  }
+  return 0;
+}
+
+// The automatic exposure's view of the device: every step goes through the device settings, which
+// cache it and announce it.
 class COrvane::DeviceExposure : public orvane::image::ExposureControl {
  public:
   explicit DeviceExposure(COrvane& sdk) : sdk_(sdk) {}
-  int GetGlobalGain() override { return sdk_.globalGain_; }
+  int GetGlobalGain() override { return sdk_.deviceSettings_.GlobalGain(); }
   int GetGlobalGainMin() override { return Query(&COrvaneR3O5Base::GetGlobalGainMin); }
   int GetGlobalGainMax() override { return Query(&COrvaneR3O5Base::GetGlobalGainMax); }
   bool SetGlobalGain(int gain) override {
-    if (!sdk_.Dev()->SetGlobalGain(gain)) return false;
-    sdk_.globalGain_ = sdk_.colorGainG1_ = sdk_.colorGainR_ = sdk_.colorGainB_ = sdk_.colorGainG2_ = gain;
-    return true;
+    DeviceAccess device = sdk_.Dev();
+    return sdk_.deviceSettings_.ApplyAutomaticGain(*device.get(), gain);
   }
-  int GetExposure() override { return sdk_.exposure_; }
+  int GetExposure() override { return sdk_.deviceSettings_.Exposure(); }
   int GetExposureMin() override { return Query(&COrvaneR3O5Base::GetExposureTimeMin); }
   int GetExposureMax() override { return Query(&COrvaneR3O5Base::GetExposureTimeMax); }
   bool SetExposure(int value) override {
-    if (!sdk_.Dev()->SetExposureTime(value)) return false;
-    sdk_.exposure_ = value;
-    double seconds = 0;
-    if (sdk_.Dev()->HasExposureTimeEx() && sdk_.Dev()->GetExposureTimeEx(&seconds)) sdk_.exposureSeconds_ = seconds;
-    return true;
+    DeviceAccess device = sdk_.Dev();
+    return sdk_.deviceSettings_.ApplyAutomaticExposure(*device.get(), value);
   }
 
  private:
@@ -76,32 +59,8 @@ class COrvane::DeviceExposure : public orvane::image::ExposureControl {
 orvane::image::PipelineSettings COrvane::SnapshotSettings() const {
   orvane::image::PipelineSettings s;
   s.colorMode = colorMode_;
-  s.brightness = brightness_;
-  s.contrast = contrast_;
-  s.hue = hue_;
-  s.saturation = saturation_;
-  s.sharpness = sharpness_;
-  s.gamma = gamma_;
-  s.bayerPhase = bayerMode_;
-  s.bayerGainRed = bayerGainRed_;
-  s.bayerGainGreen = bayerGainGreen_;
-  s.bayerGainBlue = bayerGainBlue_;
-  s.autoWhiteBalance = bayerGainAuto_;
-  s.whiteBalanceOnce[0] = whiteBalanceOnce_[0];
-  s.whiteBalanceOnce[1] = whiteBalanceOnce_[1];
-  s.grayMode = grayMode_;
-  for (int i = 0; i < 4; ++i) {
-    s.grayGain[i] = grayGain_[i];
-    s.grayOffset[i] = grayOffset_[i];
-  }
-  s.autoGrayBalance = autoGrayBalance_;
-  s.mirrorV = mirrorV_;
-  s.mirrorH = mirrorH_;
-  s.hardwareMirrorV = hardwareMirrorV_;
-  s.hardwareMirrorH = hardwareMirrorH_;
-  s.maskFilter = maskFilter_;
-  s.dotFilter = dotFilter_;
-  s.autoIris = autoIris_;
+  imageSettings_.Snapshot(s);
+  deviceSettings_.SnapshotMirrors(s);
   s.offsetX = ehs_;
   s.offsetY = evs_;
   return s;
@@ -114,63 +73,16 @@ void COrvane::ConvertFrame(int mode) {
   orvane::image::PipelineUpdates updates;
   DeviceExposure exposure(*this);
   pipeline_->Run(settings, images, &mask_, settings.autoIris != 0 ? &exposure : nullptr, &updates);
-  if (updates.whiteBalanceMeasured) {
-    bayerGainRed_ = updates.bayerGainRed;
-    bayerGainGreen_ = updates.bayerGainGreen;
-    bayerGainBlue_ = updates.bayerGainBlue;
-  }
-  if (updates.whiteBalanceFinished) {
-    bayerGainAuto_ = 0;
-    whiteBalanceOnce_[0] = whiteBalanceOnce_[1] = 0;
-  }
-  if (updates.grayBalanceMeasured) {
-    for (int i = 0; i < 4; ++i) grayGain_[i] = updates.grayGain[i];
-    autoGrayBalance_ = 0;
-  }
+  imageSettings_.StoreFrameUpdates(updates);
 }
 
 // ---- Filter values -------------------------------------------------------------------------------
 
-namespace {
-std::atomic<int>* StoredField(int id, std::atomic<int>* brightness, std::atomic<int>* contrast, std::atomic<int>* hue,
-                              std::atomic<int>* saturation, std::atomic<int>* sharpness) {
-  switch (id) {
-    case ORVANE_FILTER_BRIGHTNESS: return brightness;
-    case ORVANE_FILTER_CONTRAST: return contrast;
-    case ORVANE_FILTER_HUE: return hue;
-    case ORVANE_FILTER_SATURATION: return saturation;
-    case ORVANE_FILTER_SHARPNESS: return sharpness;
-    default: return nullptr;
-  }
-}
-}  // namespace
-
 int COrvane::SetFilterValue(int filterId, int value) {
   if (!RequireDevice()) return 0;
-  auto refuse = [this] {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  };
-  if (const StoredFilter* stored = FindStored(filterId)) {
-    if (value < stored->min || value > stored->max) return refuse();
-    std::atomic<int>* field = StoredField(filterId, &brightness_, &contrast_, &hue_, &saturation_, &sharpness_);
-    switch (filterId) {
-      case ORVANE_FILTER_BAYER_GAIN_RED: field = &bayerGainRed_; break;
-      case ORVANE_FILTER_BAYER_GAIN_GREEN: field = &bayerGainGreen_; break;
-      case ORVANE_FILTER_BAYER_GAIN_BLUE: field = &bayerGainBlue_; break;
-      case ORVANE_FILTER_GAMMA: field = &gamma_; break;
-      case ORVANE_FILTER_BAYER_MODE: field = &bayerMode_; break;
-      case ORVANE_FILTER_GRAY_MODE: field = &grayMode_; break;
-      case ORVANE_FILTER_28: field = &autoGrayBalance_; break;
-      case ORVANE_FILTER_DOT: field = &dotFilter_; break;
-      case ORVANE_FILTER_MASK: field = &maskFilter_; break;
-      default:
-        if (filterId >= ORVANE_FILTER_GRAY_GAIN_R && filterId <= ORVANE_FILTER_GRAY_GAIN_B) {
-          field = &grayGain_[filterId - ORVANE_FILTER_GRAY_GAIN_R];
-        } else if (filterId >= ORVANE_FILTER_GRAY_OFFSET_R && filterId <= ORVANE_FILTER_GRAY_OFFSET_B) {
-          field = &grayOffset_[filterId - ORVANE_FILTER_GRAY_OFFSET_R];
-        }
-    }
+  const orvane::settings::FilterRow* row = orvane::settings::FindFilter(filterId);
+  if (row == nullptr) return Finish(SettingStatus::kArgument);
+  if (orvane::settings::AnsweredByImageSettings(row->kind)) {
     if ((filterId == ORVANE_FILTER_DOT || filterId == ORVANE_FILTER_MASK) && value == 1) {
       // The references and maps are taken when a correction is first switched on.
       std::lock_guard frame(frameLock_);
@@ -179,87 +91,10 @@ int COrvane::SetFilterValue(int filterId, int value) {
         return 0;
       }
     }
-    *field = value;
-    return 1;
+    return Finish(imageSettings_.Set(filterId, value));
   }
-  int32_t limit = 0;
-  switch (filterId) {
-    case ORVANE_FILTER_BAYER_GAIN_RGB:
-      bayerGainRed_ = value & 0xFF;
-      bayerGainGreen_ = (value >> 8) & 0xFF;
-      bayerGainBlue_ = (value >> 16) & 0xFF;
-      return 1;
-    case ORVANE_FILTER_BAYER_GAIN_AUTO:
-      bayerGainAuto_ = value != 0 ? 1 : 0;
-      return 1;
-    case ORVANE_FILTER_GLOBAL_GAIN:
-      if (!Dev()->GetGlobalGainMin(&limit) || value < limit) return refuse();
-      if (!Dev()->GetGlobalGainMax(&limit) || value > limit) return refuse();
-      globalGain_ = colorGainG1_ = colorGainR_ = colorGainB_ = colorGainG2_ = value;
-      return Dev()->SetGlobalGain(value);
-    case ORVANE_FILTER_COLOR_GAIN_RED:
-    case ORVANE_FILTER_COLOR_GAIN_GREEN1:
-    case ORVANE_FILTER_COLOR_GAIN_GREEN2:
-    case ORVANE_FILTER_COLOR_GAIN_BLUE: {
-      if (!Dev()->GetColorGainMin(&limit) || value < limit) return refuse();
-      if (!Dev()->GetColorGainMax(&limit) || value > limit) return refuse();
-      if (filterId == ORVANE_FILTER_COLOR_GAIN_RED) {
-        colorGainR_ = value;
-        return Dev()->SetColorGainRed(value);
-      }
-      if (filterId == ORVANE_FILTER_COLOR_GAIN_GREEN1) {
-        colorGainG1_ = value;
-        return Dev()->SetColorGainGreen1(value);
-      }
-      if (filterId == ORVANE_FILTER_COLOR_GAIN_GREEN2) {
-        colorGainG2_ = value;
-        return Dev()->SetColorGainGreen2(value);
-      }
-      colorGainB_ = value;
-      return Dev()->SetColorGainBlue(value);
-    }
-    case ORVANE_FILTER_EXPOSURE_TIME: {
-      if (!Dev()->GetExposureTimeMin(&limit) || value < limit) return refuse();
-      if (!Dev()->GetExposureTimeMax(&limit) || value > limit) return refuse();
-      exposure_ = value;
-      int result = Dev()->SetExposureTime(value);
-      double seconds = 0;
-      if (Dev()->HasExposureTimeEx() && Dev()->GetExposureTimeEx(&seconds)) exposureSeconds_ = seconds;
-      return result;
-    }
-    case ORVANE_FILTER_PELTIER:
-      if (!Dev()->HasPeltier()) {
-        ReportError(ORVANE_ERR_NOT_SUPPORTED);
-        return 0;
-      }
-      return Dev()->SetPeltier(value);
-    case ORVANE_FILTER_GAIN_MODE:
-      return Dev()->SetGainMode(value);
-    case ORVANE_FILTER_SHORT_EXPOSURE:
-      if (!Dev()->HasShortExposureMode()) {
-        ReportError(ORVANE_ERR_NOT_SUPPORTED);
-        return 0;
-      }
-      if (!Dev()->SetShortExposureMode(value > 0 ? 1 : 0)) {
-        ReportError(ORVANE_ERR_DEVICE_IO);
-        return 0;
-      }
-      return 1;
-    case ORVANE_FILTER_BLACK_LEVEL:
-      if (!Dev()->HasBlackLevel()) {
-        ReportError(ORVANE_ERR_NOT_SUPPORTED);
-        return 0;
-      }
-      if (!Dev()->SetBlackLevel(value)) {
-        ReportError(ORVANE_ERR_DEVICE_IO);
-        return 0;
-      }
-      blackLevel_ = value;
-      ReportError(ORVANE_ERR_NONE);
-      return 1;
-    default:
-      return refuse();
-  }
+  DeviceAccess device = Dev();
+  return Finish(deviceSettings_.Set(*device.get(), filterId, value));
 }
 
 int COrvane::GetFilterValue(int filterId, int* ok) {
@@ -268,81 +103,18 @@ int COrvane::GetFilterValue(int filterId, int* ok) {
     ReportError(ORVANE_ERR_NOT_NOW);
     return 0;
   }
-  if (ok) *ok = 1;
-  auto refuse = [&] {
-    if (ok) *ok = 0;
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  };
-  if (filterId == ORVANE_FILTER_28) return refuse();  // set only
-  if (FindStored(filterId) != nullptr) {
-    std::atomic<int>* field = StoredField(filterId, &brightness_, &contrast_, &hue_, &saturation_, &sharpness_);
-    if (field) return *field;
-    switch (filterId) {
-      case ORVANE_FILTER_BAYER_GAIN_RED: return bayerGainRed_;
-      case ORVANE_FILTER_BAYER_GAIN_GREEN: return bayerGainGreen_;
-      case ORVANE_FILTER_BAYER_GAIN_BLUE: return bayerGainBlue_;
-      case ORVANE_FILTER_GAMMA: return gamma_;
-      case ORVANE_FILTER_BAYER_MODE: return bayerMode_;
-      case ORVANE_FILTER_GRAY_MODE: return grayMode_;
-      case ORVANE_FILTER_DOT: return dotFilter_;
-      case ORVANE_FILTER_MASK: return maskFilter_;
-      default:
-        if (filterId >= ORVANE_FILTER_GRAY_GAIN_R && filterId <= ORVANE_FILTER_GRAY_GAIN_B)
-          return grayGain_[filterId - ORVANE_FILTER_GRAY_GAIN_R];
-        return grayOffset_[filterId - ORVANE_FILTER_GRAY_OFFSET_R];
-    }
-  }
+  const orvane::settings::FilterRow* row = orvane::settings::FindFilter(filterId);
   int32_t value = 0;
-  switch (filterId) {
-    case ORVANE_FILTER_BAYER_GAIN_RGB:
-      return (bayerGainRed_ & 0xFF) + (bayerGainGreen_ & 0xFF) * 256 + (bayerGainBlue_ & 0xFF) * 65536;
-    case ORVANE_FILTER_BAYER_GAIN_AUTO: return bayerGainAuto_;
-    case ORVANE_FILTER_GLOBAL_GAIN: Dev()->GetGlobalGain(&value); return value;
-    case ORVANE_FILTER_COLOR_GAIN_RED: Dev()->GetColorGainRed(&value); return value;
-    case ORVANE_FILTER_COLOR_GAIN_GREEN1: Dev()->GetColorGainGreen1(&value); return value;
-    case ORVANE_FILTER_COLOR_GAIN_GREEN2: Dev()->GetColorGainGreen2(&value); return value;
-    case ORVANE_FILTER_COLOR_GAIN_BLUE: Dev()->GetColorGainBlue(&value); return value;
-    case ORVANE_FILTER_EXPOSURE_TIME: Dev()->GetExposureTime(&value); return value;
-    case ORVANE_FILTER_PELTIER:
-      if (!Dev()->HasPeltier()) {
-        if (ok) *ok = 0;
-        ReportError(ORVANE_ERR_NOT_SUPPORTED);
-        return -1;
-      }
-      Dev()->GetPeltier(&value);
-      return value;
-    case ORVANE_FILTER_TEMPERATURE:
-      if (ok) *ok = 0;
-      ReportError(ORVANE_ERR_NOT_SUPPORTED);
-      return -1;
-    case ORVANE_FILTER_GAIN_MODE: return Dev()->GetGainMode();
-    case ORVANE_FILTER_SHORT_EXPOSURE:
-      if (!Dev()->HasShortExposureMode()) {
-        if (ok) *ok = 0;
-        ReportError(ORVANE_ERR_NOT_SUPPORTED);
-        return 0;
-      }
-      if (!Dev()->GetShortExposureMode(&value)) {
-        if (ok) *ok = 0;
-        ReportError(ORVANE_ERR_DEVICE_IO);
-        return 0;
-      }
-      ReportError(ORVANE_ERR_NONE);
-      return value != 0 ? 1 : 0;
-    case ORVANE_FILTER_BLACK_LEVEL:
-      if (!Dev()->HasBlackLevel()) {
-        if (ok) *ok = 0;
-        ReportError(ORVANE_ERR_NOT_SUPPORTED);
-        return 0;
-      }
-      Dev()->GetBlackLevel(&value);
-      blackLevel_ = value;
-      ReportError(ORVANE_ERR_NONE);
-      return value;
-    default:
-      return refuse();
+  SettingStatus status = SettingStatus::kArgument;
+  if (row != nullptr && orvane::settings::AnsweredByImageSettings(row->kind)) {
+    status = imageSettings_.Get(filterId, &value);
+  } else if (row != nullptr) {
+    DeviceAccess device = Dev();
+    status = deviceSettings_.Get(*device.get(), filterId, &value);
   }
+  if (ok) *ok = orvane::settings::Succeeded(status) ? 1 : 0;
+  Finish(status);
+  return value;  // the getter's value on every outcome (-1 for an unsupported Peltier or temperature)
 }
 
 namespace {
@@ -425,47 +197,28 @@ int COrvane::GetCameraInfo(OrvaneCameraInfo* info) {
 
 int COrvane::SetExposureTimeEx(double seconds) {
   if (!RequireDevice()) return 0;
-  if (!Dev()->HasExposureTimeEx()) {
-    ReportError(ORVANE_ERR_NOT_SUPPORTED);
-    return 0;
-  }
-  if (!Dev()->SetExposureTimeEx(seconds)) return 0;
-  exposureSeconds_ = seconds;
-  // Seconds in the device unit of 100 us, rounded to the nearest (0.5 s is 5000, not 0).
-  exposure_ = static_cast<int>(std::lround(seconds * 10000.0));
-  return 1;
+  DeviceAccess device = Dev();
+  return Finish(deviceSettings_.SetExposureSeconds(*device.get(), seconds));
 }
 
 double COrvane::GetExposureTimeEx(int* ok) {
   if (ok) *ok = 0;
   if (!RequireDevice()) return -1.0;
-  if (!Dev()->HasExposureTimeEx()) {
-    ReportError(ORVANE_ERR_NOT_SUPPORTED);
-    return -1.0;
-  }
   double seconds = 0;
-  int result = Dev()->GetExposureTimeEx(&seconds);
-  if (ok) *ok = result;
-  if (result) exposureSeconds_ = seconds;
+  SettingStatus status;
+  {
+    DeviceAccess device = Dev();
+    status = deviceSettings_.ReadExposureSeconds(*device.get(), &seconds);
+  }
+  if (ok) *ok = orvane::settings::Succeeded(status) ? 1 : 0;
+  Finish(status);
   return seconds;
 }
 
 int COrvane::SetRealExposureTime(int microseconds) {
   if (!RequireDevice()) return 0;
-  int value = static_cast<int>(microseconds / 100.0);
-  int32_t min = 0, max = 0;
-  Dev()->GetExposureTimeMin(&min);
-  Dev()->GetExposureTimeMax(&max);
-  if (value < min || value > max) {
-    ReportError(ORVANE_ERR_ARGUMENT);
-    return 0;
-  }
-  realExposureRequest_ = value;
-  exposure_ = value;
-  Dev()->SetExposureTime(value & 0xFFFF);
-  double seconds = 0;
-  if (Dev()->HasExposureTimeEx() && Dev()->GetExposureTimeEx(&seconds)) exposureSeconds_ = seconds;
-  return 1;
+  DeviceAccess device = Dev();
+  return Finish(deviceSettings_.SetRealExposure(*device.get(), microseconds));
 }
 
 int COrvane::GetRealExposureTime(int* ok) {
@@ -474,10 +227,8 @@ int COrvane::GetRealExposureTime(int* ok) {
     ReportError(ORVANE_ERR_NOT_NOW);
     return 0;
   }
-  int value = exposure_ * 100;
-  realExposureCache_ = value;
   if (ok) *ok = 1;
-  return value;
+  return deviceSettings_.RealExposure();
 }
 
 double COrvane::GetTemperatureEx(int* ok) {
@@ -496,15 +247,14 @@ double COrvane::GetTemperatureEx(int* ok) {
 
 int COrvane::SetMirrorH(int on) {
   if (!RequireDevice()) return 0;
-  int flag = on != 0 ? 1 : 0;
-  Dev()->SetMirrorH(flag);
-  mirrorH_ = flag;
+  DeviceAccess device = Dev();
+  deviceSettings_.SetMirror(*device.get(), false, on);
   return 1;
 }
 
 int COrvane::GetMirrorH() {
   if (!RequireDevice()) return 0;
-  return mirrorH_;
+  return deviceSettings_.Mirror(false);
 }
 
 int COrvane::SetMirrorV(int on) {
@@ -512,9 +262,8 @@ int COrvane::SetMirrorV(int on) {
     NotifyError(ORVANE_ERR_NOT_NOW);
     return 0;
   }
-  int flag = on != 0 ? 1 : 0;
-  Dev()->SetMirrorV(flag);
-  mirrorV_ = flag;
+  DeviceAccess device = Dev();
+  deviceSettings_.SetMirror(*device.get(), true, on);
   return 1;
 }
 
@@ -523,21 +272,20 @@ int COrvane::GetMirrorV() {
     NotifyError(ORVANE_ERR_NOT_NOW);
     return 0;
   }
-  return mirrorV_;
+  return deviceSettings_.Mirror(true);
 }
 
 int COrvane::SetAutoIris(int mode) {
-  if (mode < 0 || mode > 2) {
-    NotifyError(ORVANE_ERR_ARGUMENT);
+  if (imageSettings_.SetAutoIris(mode) != SettingStatus::kOk) {
+    NotifyError(ORVANE_ERR_ARGUMENT);  // notify-only, unlike the filter values
     return 0;
   }
-  autoIris_ = mode;
   return 1;
 }
 
 int COrvane::GetAutoIris(int* ok) {
   if (ok) *ok = 1;
-  return autoIris_;
+  return imageSettings_.AutoIris();
 }
 
 int COrvane::SetInternalCorrection(int value) {

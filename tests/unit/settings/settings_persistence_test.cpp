@@ -1,4 +1,4 @@
-#include "output/settings_persistence.h"
+#include "persistence/settings_persistence.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "temporary_store.h"
 
-namespace orvane::output {
+namespace orvane::persistence {
 namespace {
 
 using platform::SettingsSession;
@@ -133,8 +133,17 @@ TEST_F(SettingsPersistenceTest, StreamValuesOutOfRangeTakeTheirDefaults) {
 TEST_F(SettingsPersistenceTest, CameraSettingsRoundTripWithAnEightByteBinaryExposure) {
   CameraSettings first;
   first.analog = {100, 101, 102, 103, 104, 2500, 1, 1, 2, 1, 64, 0.25};
-  first.filter = {-255, 127, -360, 255, 30, 0, 400, 55, 200, 0};
-  first.gray = {2, 0, 255, 17, 18, -255, 255, 0, -1};
+  // Filter values (brightness .. Bayer mode), then gray mode, gains and offsets, each at an awkward point.
+  const int32_t kStored[][2] = {
+      {ORVANE_FILTER_BRIGHTNESS, -255}, {ORVANE_FILTER_CONTRAST, 127},     {ORVANE_FILTER_HUE, -360},
+      {ORVANE_FILTER_SATURATION, 255},  {ORVANE_FILTER_SHARPNESS, 30},     {ORVANE_FILTER_BAYER_GAIN_RED, 0},
+      {ORVANE_FILTER_BAYER_GAIN_GREEN, 400}, {ORVANE_FILTER_BAYER_GAIN_BLUE, 55}, {ORVANE_FILTER_GAMMA, 200},
+      {ORVANE_FILTER_BAYER_MODE, 0},    {ORVANE_FILTER_GRAY_MODE, 2},      {ORVANE_FILTER_GRAY_GAIN_R, 0},
+      {ORVANE_FILTER_GRAY_GAIN_G1, 255}, {ORVANE_FILTER_GRAY_GAIN_G2, 17}, {ORVANE_FILTER_GRAY_GAIN_B, 18},
+      {ORVANE_FILTER_GRAY_OFFSET_R, -255}, {ORVANE_FILTER_GRAY_OFFSET_G1, 255}, {ORVANE_FILTER_GRAY_OFFSET_G2, 0},
+      {ORVANE_FILTER_GRAY_OFFSET_B, -1},
+  };
+  for (const auto& [id, value] : kStored) first.image.Set(id, value);
   EXPECT_TRUE(Persistence().SaveCamera(1, first));
   CameraSettings loaded;
   Persistence().LoadCamera(1, DeviceNow(), DeviceLimits(), loaded);
@@ -148,24 +157,24 @@ TEST_F(SettingsPersistenceTest, FilterAndGrayValuesOutOfRangeTakeTheirDefaults) 
   const struct {
     const char* name;
     int32_t stored;
-    int32_t FilterSettings::*member;
+    int id;
     int32_t loaded;
   } filterCases[] = {
-      {"Brightness", 256, &FilterSettings::brightness, 0}, {"Brightness", -255, &FilterSettings::brightness, -255},
-      {"Contrast", -128, &FilterSettings::contrast, 0},    {"Hue", 361, &FilterSettings::hue, 0},
-      {"R_Gain", 401, &FilterSettings::rGain, 100},        {"B_Gain", 400, &FilterSettings::bGain, 400},
-      {"Gamma", 201, &FilterSettings::gamma, 100},         {"BayerMode", 4, &FilterSettings::bayerMode, 2},
+      {"Brightness", 256, ORVANE_FILTER_BRIGHTNESS, 0}, {"Brightness", -255, ORVANE_FILTER_BRIGHTNESS, -255},
+      {"Contrast", -128, ORVANE_FILTER_CONTRAST, 0},    {"Hue", 361, ORVANE_FILTER_HUE, 0},
+      {"R_Gain", 401, ORVANE_FILTER_BAYER_GAIN_RED, 100}, {"B_Gain", 400, ORVANE_FILTER_BAYER_GAIN_BLUE, 400},
+      {"Gamma", 201, ORVANE_FILTER_GAMMA, 100},         {"BayerMode", 4, ORVANE_FILTER_BAYER_MODE, 2},
   };
   for (const auto& c : filterCases) {
     Write(CameraKey(0) + "\\Filter", c.name, c.stored);
-    FilterSettings filter;
+    ImageValues filter;
     ASSERT_TRUE(Persistence().LoadFilter(0, filter));
-    EXPECT_EQ(filter.*c.member, c.loaded) << c.name << " stored " << c.stored;
+    EXPECT_EQ(filter.Get(c.id), c.loaded) << c.name << " stored " << c.stored;
   }
   Write(CameraKey(0) + "\\Gray", "GainR1", 256);
-  GraySettings gray;
+  ImageValues gray;
   ASSERT_TRUE(Persistence().LoadGray(0, gray));
-  EXPECT_EQ(gray.gainR, 128);
+  EXPECT_EQ(gray.Get(ORVANE_FILTER_GRAY_GAIN_R), 128);
 }
 
 TEST_F(SettingsPersistenceTest, MissingOrDamagedAnalogValuesTakeTheDevicesValues) {
@@ -221,4 +230,4 @@ TEST_F(SettingsPersistenceTest, PresetListStopsAtTheFirstGapAndKeepsItsWindowAsS
 }
 
 }  // namespace
-}  // namespace orvane::output
+}  // namespace orvane::persistence

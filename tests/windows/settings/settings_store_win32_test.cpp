@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "output/settings_persistence.h"
+#include "persistence/settings_persistence.h"
 
 namespace orvane::platform {
 namespace {
@@ -40,9 +40,9 @@ RawValue QueryRaw(const std::string& key, const char* name) {
 
 TEST(Win32SettingsStoreTest, PersistenceWritesDwordsAndAnEightByteBinaryExposure) {
   SettingsSession session;
-  output::SettingsPersistence persistence(session, kRoot);
+  persistence::SettingsPersistence persistence(session, kRoot);
   ASSERT_TRUE(persistence.CreateDefaultTree(0, {}));
-  output::AnalogSettings analog;
+  persistence::AnalogSettings analog;
   analog.global = 300;
   analog.exposureEx = 0.5;
   ASSERT_TRUE(persistence.SaveAnalog(0, analog));

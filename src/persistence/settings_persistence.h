@@ -7,12 +7,13 @@
 //       Size Color SubSample WaitTime Clock      stream settings (REG_DWORD)
 //       Size_00 ..                               the camera's size entries; "Size" picks one
 //       Gain                                     analog settings (REG_DWORD, "ExposureEx" REG_BINARY)
-//       Filter                                   image filter settings
-//       Gray                                     gray corrections
+//       Filter                                   image filter settings (filter table rows)
+//       Gray                                     gray corrections (filter table rows)
 //
 // Every value is a 32-bit signed REG_DWORD except "ExposureEx", eight bytes of REG_BINARY holding a
 // little-endian IEEE double (seconds). Every value read is checked against the range of its setting
-// (tables below); a value outside it, of the wrong type or missing is replaced by the setting's
+// (the filter table of settings/filter_table.h for "Filter" and "Gray", the tables below for the
+// rest); a value outside it, of the wrong type or missing is replaced by the setting's
 // default, so a hand-edited or stale registry can never push an impossible setting into the SDK.
 //
 // The functions work on plain structs and one open SettingsSession; they know nothing of the SDK
@@ -27,8 +28,10 @@
 #include <vector>
 
 #include "platform/settings_store.h"
+#include "settings/device_settings.h"
+#include "settings/filter_table.h"
 
-namespace orvane::output {
+namespace orvane::persistence {
 
 inline constexpr std::string_view kSettingsRootKey = "Software\\Kavrin\\OrvaneKD73R5Sdk";
 // Size entries are numbered "Size_00" to "Size_99".
@@ -39,12 +42,10 @@ inline constexpr int kMaxSizeEntries = 100;
 std::string CameraKeyName(int camera);
 std::string SizeKeyName(int index);  // "Size_%02d"
 
-// Inclusive range of a 32-bit setting.
-struct Range {
-  int32_t min;
-  int32_t max;
-  constexpr bool Contains(int32_t value) const { return value >= min && value <= max; }
-};
+using settings::AnalogLimits;
+using settings::AnalogSettings;
+using settings::ImageValues;
+using settings::Range;
 
 // Sensor area of the IMX226 as the SDK uses it.
 inline constexpr int32_t kSensorWidth = 4000;
@@ -74,65 +75,6 @@ struct StreamSettings {
   int32_t waitTime = 1;
   int32_t clock = 0;
   bool operator==(const StreamSettings&) const = default;
-};
-
-// Image filter settings ("Filter" subkey).
-struct FilterSettings {
-  int32_t brightness = 0;
-  int32_t contrast = 0;
-  int32_t hue = 0;
-  int32_t saturation = 0;
-  int32_t sharpness = 0;
-  int32_t rGain = 100;
-  int32_t gGain = 100;
-  int32_t bGain = 100;
-  int32_t gamma = 100;
-  int32_t bayerMode = 2;
-  bool operator==(const FilterSettings&) const = default;
-};
-
-// Gray corrections ("Gray" subkey). Gains and offsets are 128 when absent.
-struct GraySettings {
-  int32_t mode = 0;
-  int32_t gainR = 128;
-  int32_t gainG1 = 128;
-  int32_t gainG2 = 128;
-  int32_t gainB = 128;
-  int32_t offsetR = 128;
-  int32_t offsetG1 = 128;
-  int32_t offsetG2 = 128;
-  int32_t offsetB = 128;
-  bool operator==(const GraySettings&) const = default;
-};
-
-// Analog settings ("Gain" subkey): gains and exposure value in the device's units (exposure in
-// 100 µs units), mirrors 0/1, automatic exposure mode 0..2, gain mode 0 (high) / 1 (low), black
-// level, and the exposure as a time in seconds for devices that take one.
-struct AnalogSettings {
-  int32_t global = 0;
-  int32_t colorG1 = 0;
-  int32_t colorR = 0;
-  int32_t colorB = 0;
-  int32_t colorG2 = 0;
-  int32_t exposure = 0;
-  int32_t vMirror = 0;
-  int32_t hMirror = 0;
-  int32_t autoIris = 0;
-  int32_t gainMode = 0;
-  int32_t blackLevel = 0;
-  double exposureEx = 0.0;
-  bool operator==(const AnalogSettings&) const = default;
-};
-
-// The device's limits for the analog settings, as its min/max queries report them. A device that
-// lacks black level or exposure as a time leaves those limits wide open.
-struct AnalogLimits {
-  Range globalGain{0, 0};
-  Range colorGain{0, 0};
-  Range exposure{0, 0};
-  Range blackLevel{INT32_MIN, INT32_MAX};
-  double exposureExMin = 0.0;
-  double exposureExMax = 1e9;
 };
 
 // The sensor driver's answers to the three colour-mode queries.
@@ -179,31 +121,6 @@ inline constexpr IntValue<StreamSettings> kStreamValues[] = {
 inline constexpr const char* kSizeIndexValue = "Size";
 inline constexpr Range kSizeIndexRange{0, kMaxSizeEntries - 1};
 
-inline constexpr IntValue<FilterSettings> kFilterValues[] = {
-    {"Brightness", &FilterSettings::brightness, {-255, 255}, 0},
-    {"Contrast", &FilterSettings::contrast, {-127, 127}, 0},
-    {"Hue", &FilterSettings::hue, {-360, 360}, 0},
-    {"Saturation", &FilterSettings::saturation, {-255, 255}, 0},
-    {"Sharpness", &FilterSettings::sharpness, {0, 30}, 0},
-    {"R_Gain", &FilterSettings::rGain, {0, 400}, 100},
-    {"G_Gain", &FilterSettings::gGain, {0, 400}, 100},
-    {"B_Gain", &FilterSettings::bGain, {0, 400}, 100},
-    {"Gamma", &FilterSettings::gamma, {0, 200}, 100},
-    {"BayerMode", &FilterSettings::bayerMode, {0, 3}, 2},
-};
-
-inline constexpr IntValue<GraySettings> kGrayValues[] = {
-    {"Mode", &GraySettings::mode, {0, 2}, 0},
-    {"GainR1", &GraySettings::gainR, {0, 255}, 128},
-    {"GainG1", &GraySettings::gainG1, {0, 255}, 128},
-    {"GainG2", &GraySettings::gainG2, {0, 255}, 128},
-    {"GainB1", &GraySettings::gainB, {0, 255}, 128},
-    {"OffsetR1", &GraySettings::offsetR, {-255, 255}, 128},
-    {"OffsetG1", &GraySettings::offsetG1, {-255, 255}, 128},
-    {"OffsetG2", &GraySettings::offsetG2, {-255, 255}, 128},
-    {"OffsetB1", &GraySettings::offsetB, {-255, 255}, 128},
-};
-
 // Analog values: the range is the device limit named by `limit` when set, else `range`; the default
 // is the device's current value unless `fixedDefault` is set.
 struct AnalogValue {
@@ -230,10 +147,10 @@ inline constexpr AnalogValue kAnalogValues[] = {
 inline constexpr const char* kExposureExValue = "ExposureEx";
 
 // The settings saved and restored together at a change of camera and at release.
+// The image values are those of the filter table's rows stored in the "Filter" and "Gray" subkeys.
 struct CameraSettings {
   AnalogSettings analog;
-  FilterSettings filter;
-  GraySettings gray;
+  ImageValues image;
   bool operator==(const CameraSettings&) const = default;
 };
 
@@ -264,16 +181,17 @@ class SettingsPersistence {
   // With the subkey (or root or camera key) missing these set the table defaults and return false;
   // the caller then also resets its derived state (automatic white balance and its one-shot
   // markers) as for a fresh camera.
-  bool LoadFilter(int camera, FilterSettings& filter) const;
-  bool LoadGray(int camera, GraySettings& gray) const;
+  // They read and write only the rows of the filter table stored in their subkey.
+  bool LoadFilter(int camera, ImageValues& values) const;
+  bool LoadGray(int camera, ImageValues& values) const;
   // `device` holds the device's current values, the defaults of every analog value except
   // "AutoIris" and "GainMode" (0).
   bool LoadAnalog(int camera, const AnalogSettings& device, const AnalogLimits& limits,
                   AnalogSettings& analog) const;
 
   // Saves create missing keys and write every value of the subkey's table.
-  bool SaveFilter(int camera, const FilterSettings& filter);
-  bool SaveGray(int camera, const GraySettings& gray);
+  bool SaveFilter(int camera, const ImageValues& values);
+  bool SaveGray(int camera, const ImageValues& values);
   bool SaveAnalog(int camera, const AnalogSettings& analog);
 
   // Load and save of analog, filter and gray settings together (camera change, release).
@@ -298,6 +216,8 @@ class SettingsPersistence {
   std::optional<SizeSettings> FindSizePreset(int32_t width, int32_t height) const;
 
  private:
+  bool LoadRows(int camera, settings::StoredKey key, ImageValues& values) const;
+  bool SaveRows(int camera, settings::StoredKey key, const ImageValues& values);
   std::vector<SizeSettings> ReadSizeList(const std::string& parent, bool rawWindow) const;
   SizeSettings ReadSizeEntry(const std::string& key, bool rawWindow) const;
 
@@ -305,4 +225,4 @@ class SettingsPersistence {
   std::string root_;
 };
 
-}  // namespace orvane::output
+}  // namespace orvane::persistence

@@ -1,4 +1,4 @@
-#include "output/settings_persistence.h"
+#include "persistence/settings_persistence.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace orvane::output {
+namespace orvane::persistence {
 
 namespace {
 
@@ -48,6 +48,10 @@ bool WriteTable(platform::SettingsSession& session, const std::string& key,
     ok = session.WriteDword(key, row.name, settings.*row.member) && ok;
   }
   return ok;
+}
+
+const char* SubkeyName(settings::StoredKey key) {
+  return key == settings::StoredKey::kFilter ? kFilterKey : kGrayKey;
 }
 
 std::array<uint8_t, 8> EncodeDouble(double value) {
@@ -151,24 +155,34 @@ bool SettingsPersistence::LoadStream(int camera, const ColorModeQueries& queries
   return true;
 }
 
-bool SettingsPersistence::LoadFilter(int camera, FilterSettings& filter) const {
-  const std::string key = Join(CameraKey(camera), kFilterKey);
-  if (!session_.KeyExists(key)) {
-    filter = FilterSettings{};
-    return false;
+// With the subkey missing the rows take their defaults. Each value read is checked against its row.
+bool SettingsPersistence::LoadRows(int camera, settings::StoredKey key, ImageValues& values) const {
+  const std::string subkey = Join(CameraKey(camera), SubkeyName(key));
+  const bool present = session_.KeyExists(subkey);
+  for (const settings::FilterRow& row : settings::kFilters) {
+    if (row.key != key) continue;
+    values.Set(row.id, present ? ReadChecked(session_, subkey, row.storedName, row.range, row.defaultValue)
+                               : row.defaultValue);
   }
-  ReadTable(session_, key, kFilterValues, filter);
-  return true;
+  return present;
 }
 
-bool SettingsPersistence::LoadGray(int camera, GraySettings& gray) const {
-  const std::string key = Join(CameraKey(camera), kGrayKey);
-  if (!session_.KeyExists(key)) {
-    gray = GraySettings{};
-    return false;
+bool SettingsPersistence::SaveRows(int camera, settings::StoredKey key, const ImageValues& values) {
+  const std::string subkey = Join(CameraKey(camera), SubkeyName(key));
+  if (!session_.CreateKey(subkey)) return false;
+  bool ok = true;
+  for (const settings::FilterRow& row : settings::kFilters) {
+    if (row.key == key) ok = session_.WriteDword(subkey, row.storedName, values.Get(row.id)) && ok;
   }
-  ReadTable(session_, key, kGrayValues, gray);
-  return true;
+  return ok;
+}
+
+bool SettingsPersistence::LoadFilter(int camera, ImageValues& values) const {
+  return LoadRows(camera, settings::StoredKey::kFilter, values);
+}
+
+bool SettingsPersistence::LoadGray(int camera, ImageValues& values) const {
+  return LoadRows(camera, settings::StoredKey::kGray, values);
 }
 
 bool SettingsPersistence::LoadAnalog(int camera, const AnalogSettings& device,
@@ -197,12 +211,12 @@ bool SettingsPersistence::LoadAnalog(int camera, const AnalogSettings& device,
   return true;
 }
 
-bool SettingsPersistence::SaveFilter(int camera, const FilterSettings& filter) {
-  return WriteTable(session_, Join(CameraKey(camera), kFilterKey), kFilterValues, filter);
+bool SettingsPersistence::SaveFilter(int camera, const ImageValues& values) {
+  return SaveRows(camera, settings::StoredKey::kFilter, values);
 }
 
-bool SettingsPersistence::SaveGray(int camera, const GraySettings& gray) {
-  return WriteTable(session_, Join(CameraKey(camera), kGrayKey), kGrayValues, gray);
+bool SettingsPersistence::SaveGray(int camera, const ImageValues& values) {
+  return SaveRows(camera, settings::StoredKey::kGray, values);
 }
 
 bool SettingsPersistence::SaveAnalog(int camera, const AnalogSettings& analog) {
@@ -219,14 +233,14 @@ bool SettingsPersistence::SaveAnalog(int camera, const AnalogSettings& analog) {
 void SettingsPersistence::LoadCamera(int camera, const AnalogSettings& device,
                                      const AnalogLimits& limits, CameraSettings& settings) const {
   LoadAnalog(camera, device, limits, settings.analog);
-  LoadFilter(camera, settings.filter);
-  LoadGray(camera, settings.gray);
+  LoadFilter(camera, settings.image);
+  LoadGray(camera, settings.image);
 }
 
 bool SettingsPersistence::SaveCamera(int camera, const CameraSettings& settings) {
   bool ok = SaveAnalog(camera, settings.analog);
-  ok = SaveFilter(camera, settings.filter) && ok;
-  return SaveGray(camera, settings.gray) && ok;
+  ok = SaveFilter(camera, settings.image) && ok;
+  return SaveGray(camera, settings.image) && ok;
 }
 
 bool SettingsPersistence::SaveStream(int camera, const StreamSettings& stream, int sizeIndex) {
@@ -290,4 +304,4 @@ SizeSettings SettingsPersistence::ReadSizeEntry(const std::string& key, bool raw
   return size;
 }
 
-}  // namespace orvane::output
+}  // namespace orvane::persistence
