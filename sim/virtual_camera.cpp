@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hardware/camera_registers.h"
 #include "usb/transfer_record.h"
 #include "usb/vendor_requests.h"
 
@@ -22,46 +23,22 @@ namespace {
 constexpr uint32_t kUsbStatusStall = 0xC0000004u;
 constexpr uint32_t kDriverStatusError = 0xC0000001u;
 
-// FPGA byte registers the model gives meaning to.
-namespace reg {
-constexpr uint8_t kStatus = 2;         // bit 1: busy
-constexpr uint8_t kFrameCounter = 8;   // low byte of the frame counter
-constexpr uint8_t kVersionLow = 0x10;
-constexpr uint8_t kVersionHigh = 0x11;
-constexpr uint8_t kFullResolution = 0x2E;  // 1 full resolution, 0 sub-sampling
-constexpr uint8_t kPixelFormat = 0x3C;     // 2: 16 bits per pixel; otherwise 8
-constexpr uint8_t kHeight = 0x40;          // and 0x41
-constexpr uint8_t kLineLength = 0x44;      // and 0x45
-constexpr uint8_t kVerticalStart = 0x48;   // and 0x49
-constexpr uint8_t kHorizontalStart = 0x4C;  // and 0x4D
-constexpr uint8_t kFrameRestart = 108;     // 1 then 0 restarts the frame output
-constexpr uint8_t kStatusBusy = 0x02;
-}  // namespace reg
-
-// IMX226 registers the model reads back for its image.
-namespace sensor_reg {
-constexpr uint16_t kGainLow = 0x0009;
-constexpr uint16_t kGainHigh = 0x000A;
-constexpr uint16_t kShutterLow = 0x000B;
-constexpr uint16_t kShutterHigh = 0x000C;
-constexpr uint16_t kFramesLow = 0x000D;
-constexpr uint16_t kFramesHigh = 0x000E;
-constexpr uint16_t kMirrorV = 0x001A;
-}  // namespace sensor_reg
+namespace reg = camera::fpga;
+namespace sensor_reg = camera::imx226;
 
 // Timing model of the sensor: frame period in lines and line length in 72 MHz clocks.
-constexpr int kFullPeriodLines = 3079;
-constexpr int kSubPeriodLines = 2275;
-constexpr int kFullLineClocks = 825;
-constexpr int kSubLineClocks = 528;
-constexpr double kSensorClockKHz = 72000.0;
-constexpr int kDefaultExposureLines = 3075;
-constexpr int kGainMax = 1957;
+constexpr int kFullPeriodLines = sensor_reg::kFullPeriodLines;
+constexpr int kSubPeriodLines = sensor_reg::kReducedPeriodLines;
+constexpr int kFullLineClocks = sensor_reg::kFullLineClocks;
+constexpr int kSubLineClocks = sensor_reg::kReducedLineClocks;
+constexpr double kSensorClockKHz = sensor_reg::kSensorClockKHz;
+constexpr int kDefaultExposureLines = sensor_reg::kDefaultExposureLines;
+constexpr int kGainMax = sensor_reg::kGainMax;
 
 constexpr uint16_t kFpgaVersion = 0x0107;
 constexpr uint32_t kEepromSize = 0x10000;
-constexpr uint16_t kSerialAddress = 0x1040;
-constexpr size_t kSerialMax = 32;
+constexpr uint16_t kSerialAddress = camera::eeprom::kSerialNumber;
+constexpr size_t kSerialMax = camera::eeprom::kSerialNumberLength;
 constexpr size_t kMaxPayload = 0x4000000;  // 64 MiB: what one bulk request can carry
 constexpr uint64_t kPageSize = 4096;
 
@@ -160,16 +137,16 @@ void VirtualCamera::PowerOnLocked() {
     fpga_[r] = static_cast<uint8_t>(v);
     fpga_[r + 1] = static_cast<uint8_t>(v >> 8);
   };
-  set16(reg::kHeight, 3000);
-  set16(reg::kLineLength, 4000);
-  set16(reg::kVerticalStart, 40);
-  set16(reg::kHorizontalStart, 64);
+  set16(reg::kHeightLow, 3000);
+  set16(reg::kLineLengthLow, 4000);
+  set16(reg::kVerticalStartLow, reg::kVerticalMarginFull);
+  set16(reg::kHorizontalStartLow, reg::kHorizontalMarginFull);
   fpga_[reg::kFullResolution] = 1;
-  fpga_[reg::kPixelFormat] = 1;
+  fpga_[reg::kPixelFormat] = reg::kPixelFormat8Bit;
   fpga_[reg::kVersionLow] = static_cast<uint8_t>(kFpgaVersion);
   fpga_[reg::kVersionHigh] = static_cast<uint8_t>(kFpgaVersion >> 8);
   // Sensor: default exposure of 3075 lines (shutter start 4 in a 3079-line frame).
-  sensor_[0x0003] = 0x11;
+  sensor_[sensor_reg::kDriveMode] = 0x11;
   sensor_[sensor_reg::kShutterLow] = kFullPeriodLines - kDefaultExposureLines;
   memory_.clear();
   memReadRemaining_ = memWriteRemaining_ = 0;
@@ -532,18 +509,19 @@ FrameFormat VirtualCamera::FormatLocked() const {
   RenderSettings& r = f.render;
   auto get16 = [this](uint8_t reg) { return static_cast<int>(fpga_[reg] | (fpga_[reg + 1] << 8)); };
   auto sensor16 = [this](uint16_t low, uint16_t high) { return static_cast<int>(sensor_[low] | (sensor_[high] << 8)); };
-  r.width = get16(reg::kLineLength);
-  r.height = get16(reg::kHeight);
-  r.bytesPerPixel = fpga_[reg::kPixelFormat] == 2 ? 2 : 1;
+  r.width = get16(reg::kLineLengthLow);
+  r.height = get16(reg::kHeightLow);
+  r.bytesPerPixel = fpga_[reg::kPixelFormat] == reg::kPixelFormat16Bit ? 2 : 1;
   r.subSampled = fpga_[reg::kFullResolution] == 0;
   r.mirrorV = (sensor_[sensor_reg::kMirrorV] & 1) != 0;
-  const int vOffset = r.subSampled ? 14 : (r.mirrorV ? 41 : 40);
-  const int hOffset = r.subSampled ? 32 : 64;
-  r.originY = std::max(0, get16(reg::kVerticalStart) - vOffset);
-  r.originX = std::max(0, get16(reg::kHorizontalStart) - hOffset);
+  const int vOffset = r.subSampled ? reg::kVerticalMarginReduced
+                                   : (r.mirrorV ? reg::kVerticalMarginFullMirrored : reg::kVerticalMarginFull);
+  const int hOffset = r.subSampled ? reg::kHorizontalMarginReduced : reg::kHorizontalMarginFull;
+  r.originY = std::max(0, get16(reg::kVerticalStartLow) - vOffset);
+  r.originX = std::max(0, get16(reg::kHorizontalStartLow) - hOffset);
   const int period = r.subSampled ? kSubPeriodLines : kFullPeriodLines;
   const int lineClocks = r.subSampled ? kSubLineClocks : kFullLineClocks;
-  const int frames = sensor16(sensor_reg::kFramesLow, sensor_reg::kFramesHigh);
+  const int frames = sensor16(sensor_reg::kPeriodsLow, sensor_reg::kPeriodsHigh);
   const int shutter = sensor16(sensor_reg::kShutterLow, sensor_reg::kShutterHigh);
   const int lines = std::max(1, period * (frames + 1) - shutter);
   const int gain = std::min(kGainMax, (sensor_[sensor_reg::kGainLow] | ((sensor_[sensor_reg::kGainHigh] & 7) << 8)));
@@ -683,23 +661,23 @@ uint32_t VirtualCamera::ControlTransferLocked(uint8_t* rec, uint32_t) {
 
 bool VirtualCamera::I2cWriteLocked(uint8_t device, const uint8_t* data, int count) {
   switch (device) {
-    case usb::i2c::kFpgaPort:
+    case camera::i2c::kFpgaPort:
       // Register, high byte (0), value; or the register alone to set the read pointer.
       if (count == 1) fpgaPointer_ = data[0];
       else if (count == 3) FpgaByteWriteLocked(data[0], data[2]);
       else if (count != 0) return false;
       return true;
-    case usb::i2c::kDevice5A:
+    case camera::i2c::kDevice5A:
       if (count >= 1) pointer5A_ = data[0];
       for (int i = 1; i < count; ++i) reg5A_[pointer5A_++] = data[i];
       return true;
-    case usb::i2c::kEeprom:
+    case camera::i2c::kEeprom:
       if (count == 1) return false;
       if (count >= 2) eepromPointer_ = static_cast<uint16_t>((data[0] << 8) | data[1]);
       if (count > 2 && eepromWritesFail_) return false;
       for (int i = 2; i < count; ++i) eeprom_[eepromPointer_++] = data[i];
       return true;
-    case usb::i2c::kSensor:
+    case camera::i2c::kSensor:
       if (count == 1) return false;
       if (count >= 2) sensorPointer_ = static_cast<uint16_t>((data[0] << 8) | data[1]);
       for (int i = 2; i < count; ++i) sensor_[sensorPointer_++] = data[i];
@@ -711,20 +689,20 @@ bool VirtualCamera::I2cWriteLocked(uint8_t device, const uint8_t* data, int coun
 
 bool VirtualCamera::I2cReadLocked(uint8_t device, uint8_t* data, int count) {
   switch (device) {
-    case usb::i2c::kFpgaPort: {
+    case camera::i2c::kFpgaPort: {
       // The port answers a 16-bit register: high byte (always 0) first, then the register's byte.
       const uint8_t v = FpgaByteReadLocked(fpgaPointer_);
       if (count == 1) data[0] = v;
       else if (count >= 2) data[1] = v;
       return true;
     }
-    case usb::i2c::kDevice5A:
+    case camera::i2c::kDevice5A:
       for (int i = 0; i < count; ++i) data[i] = reg5A_[pointer5A_++];
       return true;
-    case usb::i2c::kEeprom:
+    case camera::i2c::kEeprom:
       for (int i = 0; i < count; ++i) data[i] = eeprom_[eepromPointer_++];
       return true;
-    case usb::i2c::kSensor:
+    case camera::i2c::kSensor:
       for (int i = 0; i < count; ++i) data[i] = sensor_[sensorPointer_++];
       return true;
     default:

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "device/frame_copy.h"
+#include "hardware/camera_registers.h"
 #include "platform/log.h"
 #include "platform/thread.h"
 #include "platform/time.h"
@@ -26,27 +27,10 @@ constexpr int kGpio25Attempts = 400;
 constexpr uint32_t kGpio25AttemptDelayMs = 500;
 constexpr uint32_t kFpgaPulseIntervalMs = 24999;
 
-constexpr uint8_t kSensorI2cAddress = 72;  // 0x48
 constexpr uint8_t kStreamEndpoint = 0x81;
 
-// FPGA byte registers used by the device core.
-namespace fpga {
-constexpr uint8_t kStatus = 2;
-constexpr uint8_t kStatusBusy = 0x02;
-constexpr uint8_t kFrameCounter = 8;
-constexpr uint8_t kPixelFormat = 0x3C;  // 2 = 16-bit containers, 1 = 8-bit
-constexpr uint8_t kHeightLow = 0x40, kHeightHigh = 0x41;
-constexpr uint8_t kLineLengthLow = 0x44, kLineLengthHigh = 0x45;
-constexpr uint8_t kVStartLow = 0x48, kVStartHigh = 0x49;
-constexpr uint8_t kHStartLow = 0x4C, kHStartHigh = 0x4D;
-constexpr uint8_t kTemperatureLow = 142, kTemperatureHigh = 143;
-// Start offsets of the window inside the sensor's readout (optical black and blanking).
-constexpr int32_t kVStartFull = 40;
-constexpr int32_t kVStartFullAltTiming = 41;
-constexpr int32_t kVStartReduced = 14;
-constexpr int32_t kHStartFull = 64;
-constexpr int32_t kHStartReduced = 32;
-}  // namespace fpga
+namespace fpga = orvane::camera::fpga;
+namespace eeprom = orvane::camera::eeprom;
 
 // Streaming.
 constexpr int kMaxFailedAttempts = 5;
@@ -63,12 +47,9 @@ constexpr int64_t kThreadEndWaitMs = 3000;
 constexpr int64_t kStopGraceMs = 500;
 constexpr int64_t kRestartCheckMs = 5;
 
-// EEPROM map.
-constexpr uint16_t kSerialAddress = 0x1040;
-constexpr int kSerialLength = 32;
-constexpr uint8_t kSerialEnd = 0xFF;
+// Reading the serial number: a pause after each byte. Identification bytes live in the EEPROM's
+// first 4 KiB.
 constexpr uint32_t kSerialByteDelayMs = 10;
-constexpr int32_t kConfigByteAddress = 4224;
 constexpr int32_t kIdAddressMask = 0xFFF;
 constexpr int kIdReadBacks = 10;
 
@@ -225,7 +206,7 @@ int COrvaneR3O5Base::Open(int32_t number) {
   if (!controller_->Registers()->SelectDevice(index)) return 0;
   released_ = false;
   sensor_.reset();
-  sensor_ = std::make_unique<CSensorIMX226>(controller_->Registers(), kSensorI2cAddress);
+  sensor_ = std::make_unique<CSensorIMX226>(controller_->Registers(), orvane::camera::i2c::kSensor);
   if (sleeper_) sensor_->SetSleeper(sleeper_);
   deviceNumber_ = number;
   reconfigureNeeded_ = true;
@@ -454,22 +435,7 @@ int COrvaneR3O5Base::ConfigureBuffers() {
   }
 
   // FPGA geometry: line length and height, then the window's start inside the readout.
-  CControllerBase* regs = controller_ ? controller_->Registers() : nullptr;
-  if (regs != nullptr) {
-    const bool full = info.subSampleMode == 0;
-    const int32_t vStart = info.windowY + (full ? (sensor_->AlternateTimingFlag() == 1 ? fpga::kVStartFullAltTiming
-                                                                                       : fpga::kVStartFull)
-                                                : fpga::kVStartReduced);
-    const int32_t hStart = info.windowX + (full ? fpga::kHStartFull : fpga::kHStartReduced);
-    regs->FpgaWriteByte(fpga::kLineLengthLow, static_cast<uint8_t>(lineLength));
-    regs->FpgaWriteByte(fpga::kLineLengthHigh, static_cast<uint8_t>(lineLength >> 8));
-    regs->FpgaWriteByte(fpga::kHeightLow, static_cast<uint8_t>(height));
-    regs->FpgaWriteByte(fpga::kHeightHigh, static_cast<uint8_t>(height >> 8));
-    regs->FpgaWriteByte(fpga::kVStartLow, static_cast<uint8_t>(vStart));
-    regs->FpgaWriteByte(fpga::kVStartHigh, static_cast<uint8_t>(vStart >> 8));
-    regs->FpgaWriteByte(fpga::kHStartLow, static_cast<uint8_t>(hStart));
-    regs->FpgaWriteByte(fpga::kHStartHigh, static_cast<uint8_t>(hStart >> 8));
-  }
+  if (controller_) sensor_->WriteFpgaGeometry(lineLength);
   reconfigureNeeded_ = false;
   return 1;
 }
@@ -768,7 +734,8 @@ int COrvaneR3O5Base::GetFirstSlotFrame(void* buffer, int32_t length, int rowOrde
 
 int COrvaneR3O5Base::SetBitDepth(int32_t mode) {
   if (!controller_) return 0;
-  if (!controller_->Registers()->FpgaWriteByte(fpga::kPixelFormat, mode == 1 ? 2 : 1)) return 0;
+  const uint8_t format = mode == 1 ? fpga::kPixelFormat16Bit : fpga::kPixelFormat8Bit;
+  if (!controller_->Registers()->FpgaWriteByte(fpga::kPixelFormat, format)) return 0;
   if (mode == bitDepthMode_) return 1;
   bitDepthMode_ = mode;
   // The streaming thread writes the current buffers: they change at the next start.
@@ -946,23 +913,23 @@ int COrvaneR3O5Base::ReadEeprom(int32_t address, uint8_t* value) {
   return controller_->Registers()->EepromRead(static_cast<uint16_t>(address), value) ? 1 : 0;
 }
 
-int COrvaneR3O5Base::WriteEepromAt4224(uint8_t value) { return WriteEeprom(kConfigByteAddress, value); }
-int COrvaneR3O5Base::ReadEepromAt4224(uint8_t* value) { return ReadEeprom(kConfigByteAddress, value); }
+int COrvaneR3O5Base::WriteEepromAt4224(uint8_t value) { return WriteEeprom(eeprom::kConfigurationByte, value); }
+int COrvaneR3O5Base::ReadEepromAt4224(uint8_t* value) { return ReadEeprom(eeprom::kConfigurationByte, value); }
 
 int COrvaneR3O5Base::ReadSerialNumber(char* buffer, int32_t length) {
   if (!controller_ || buffer == nullptr || length <= 0) return 0;
-  char text[kSerialLength] = {};
+  char text[eeprom::kSerialNumberLength] = {};
   int count = 0;
   bool firstReadFailed = false;
-  for (int i = 0; i < kSerialLength; ++i) {
+  for (int i = 0; i < eeprom::kSerialNumberLength; ++i) {
     uint8_t byte = 0;
-    const bool read = ReadEeprom(kSerialAddress + i, &byte) != 0;
+    const bool read = ReadEeprom(eeprom::kSerialNumber + i, &byte) != 0;
     Sleep(kSerialByteDelayMs);
     if (!read) {
       firstReadFailed = i == 0;
       break;
     }
-    if (byte == kSerialEnd) break;
+    if (byte == eeprom::kSerialNumberEnd) break;
     text[count++] = static_cast<char>(byte);
   }
   if (count == 0) return firstReadFailed ? 0 : 1;

@@ -229,12 +229,24 @@ class CSensorBase {
   // FPGA to come up. 0 without a controller or when the register cannot be read.
   int PulseFpgaRegister130();
 
+  // Where the FPGA's window starts inside the sensor's readout: the window origin plus the margins of
+  // the optical black and blanking. `alternateTiming`: the full-resolution readout starts a line later.
+  static int32_t FpgaVerticalStart(int32_t y, int32_t subSampleMode, bool alternateTiming);
+  static int32_t FpgaHorizontalStart(int32_t x, int32_t subSampleMode);
+  // The FPGA geometry the device core programs before streaming, for the current window: the line
+  // length `lineLength` (pixels) and the height, then the window's start (after AlternateTimingFlag).
+  // The FPGA's window registers are written by the sensor driver only. 0 without a controller.
+  int WriteFpgaGeometry(int32_t lineLength);
+
   const SensorInfo& Info() const { return info_; }
   int32_t Variant() const { return variant_; }
   void SetSleeper(Sleeper sleeper);
 
  protected:
   void Sleep(uint32_t ms) const;
+  // Writes `value` to an FPGA register pair, low byte first. The results are not looked at: the window
+  // sequences go on when one write fails.
+  void WriteFpgaWord(uint8_t lowRegister, uint8_t highRegister, int32_t value);
 
   SensorInfo info_{};
   CControllerBase* controller_ = nullptr;  // borrowed; owned by the device object
