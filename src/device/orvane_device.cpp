@@ -10,6 +10,7 @@
 #include "platform/thread.h"
 #include "platform/time.h"
 #include "sensor/sensor_imx226.h"
+#include "sim/environment_driver.h"
 
 using orvane::device::SyncEvent;
 
@@ -65,6 +66,9 @@ std::recursive_mutex& COrvaneR3O5Base::ClassLock() {
 }
 
 COrvaneR3O5Base::COrvaneR3O5Base() {
+  // The controllers made here reach the virtual cameras instead of the platform's driver when the
+  // environment asks for them; the seam itself knows nothing of them.
+  orvane::usb::OfferDriverChooser(&orvane::sim::EnvironmentDriver);
   controllerFactory_ = [](const InterfaceClassGuid& guid) { return CreateCameraController(guid); };
 }
 
