@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/camera_controller.h"
+#include "usb/camera_controller.h"
 #include "device/sync_event.h"
 #include "sensor/sensor_base.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "device/camera_controller.h"
+#include "usb/camera_controller.h"
 #include "tests/unit/sensor/fake_register_bus.h"
 
 class FakeCamera : public CameraController {

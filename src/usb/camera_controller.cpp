@@ -1,7 +1,6 @@
-// Binds the device object's view of the controller to COrvCy3Cam.
-#include <cstring>
+// Binds the device object's view of the controller (camera_controller.h) to COrvCy3Cam.
+#include "usb/camera_controller.h"
 
-#include "device/camera_controller.h"
 #include "usb/orv_cy3_cam.h"
 
 namespace {
