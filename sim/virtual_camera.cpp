@@ -605,7 +605,7 @@ uint32_t VirtualCamera::ControlTransferLocked(uint8_t* rec, uint32_t) {
       StoreU16(data + 24, config_.firmwareVersion);
       data[52] = 1;  // GPIO 25 is wired to the FPGA's ready output
       return kFull;
-    case vr::kControllerInfo2:
+    case vr::kControllerStatus:
       if (!in) return stall();
       std::memcpy(data, "KD7-USB3-R5", 11);
       StoreU16(data + 16, config_.productId);

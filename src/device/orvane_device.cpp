@@ -125,7 +125,7 @@ int COrvaneR3O5Base::InitializeDevice() {
       }
       Sleep(kGpio25AttemptDelayMs);
       if (Now() - pulseStart > kFpgaPulseIntervalMs) {
-        sensor_->PulseFpgaRegister130();
+        sensor_->PulseFpgaStartup();
         pulseStart = Now();
       }
     }
@@ -849,9 +849,9 @@ int COrvaneR3O5Base::GetGainMode() { ORVANE_FORWARD(GetGainMode(), -1); }
 int COrvaneR3O5Base::HasShortExposureMode() { ORVANE_FORWARD(HasShortExposureMode(), 0); }
 int COrvaneR3O5Base::GetShortExposureMode(int32_t* flag) { ORVANE_FORWARD(GetShortExposureMode(flag), 0); }
 int COrvaneR3O5Base::SetShortExposureMode(int32_t flag) { ORVANE_FORWARD(SetShortExposureMode(flag), 0); }
-int COrvaneR3O5Base::ColorModeQuery1() { ORVANE_FORWARD(ColorModeQuery1(), 1); }
-int COrvaneR3O5Base::ColorModeQuery2() { ORVANE_FORWARD(ColorModeQuery2(), 1); }
-int COrvaneR3O5Base::ColorModeQuery3() { ORVANE_FORWARD(ColorModeQuery3(), 1); }
+int COrvaneR3O5Base::ColorModeQuery1() { ORVANE_FORWARD(AllowsGray8AndBgrx(), 1); }
+int COrvaneR3O5Base::ColorModeQuery2() { ORVANE_FORWARD(AllowsGray16(), 1); }
+int COrvaneR3O5Base::ColorModeQuery3() { ORVANE_FORWARD(AllowsColorModes(), 1); }
 int COrvaneR3O5Base::SetSamplingRate(int32_t, int32_t word, int32_t* rate) {
   ORVANE_FORWARD(SetSamplingRate(word, rate), 0);
 }
@@ -917,8 +917,8 @@ int COrvaneR3O5Base::ReadEeprom(int32_t address, uint8_t* value) {
   return controller_->Registers()->EepromRead(static_cast<uint16_t>(address), value) ? 1 : 0;
 }
 
-int COrvaneR3O5Base::WriteEepromAt4224(uint8_t value) { return WriteEeprom(eeprom::kConfigurationByte, value); }
-int COrvaneR3O5Base::ReadEepromAt4224(uint8_t* value) { return ReadEeprom(eeprom::kConfigurationByte, value); }
+int COrvaneR3O5Base::WriteConfigurationByte(uint8_t value) { return WriteEeprom(eeprom::kConfigurationByte, value); }
+int COrvaneR3O5Base::ReadConfigurationByte(uint8_t* value) { return ReadEeprom(eeprom::kConfigurationByte, value); }
 
 int COrvaneR3O5Base::ReadSerialNumber(char* buffer, int32_t length) {
   if (!controller_ || buffer == nullptr || length <= 0) return 0;

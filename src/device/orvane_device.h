@@ -184,8 +184,9 @@ class COrvaneR3O5Base {
   // ---- Device information and auxiliary I/O ----
   virtual int WriteEeprom(int32_t address, uint8_t value);
   virtual int ReadEeprom(int32_t address, uint8_t* value);
-  virtual int WriteEepromAt4224(uint8_t value);
-  virtual int ReadEepromAt4224(uint8_t* value);
+  // The EEPROM's configuration byte (other camera types keep a setting there).
+  virtual int WriteConfigurationByte(uint8_t value);
+  virtual int ReadConfigurationByte(uint8_t* value);
   // Sensor register access; the SDK always passes bank 0. `ok` may be null.
   virtual int WriteSensorRegister(int32_t bank, int32_t address, int32_t value);
   virtual int32_t ReadSensorRegister(int32_t bank, int32_t address, int32_t* ok);

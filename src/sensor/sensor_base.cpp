@@ -152,9 +152,9 @@ int CSensorBase::SetGainMode(int32_t) { return 0; }
 
 int CSensorBase::GetOrientation() { return -1; }
 
-int CSensorBase::ColorModeQuery1() { return 1; }
-int CSensorBase::ColorModeQuery2() { return 1; }
-int CSensorBase::ColorModeQuery3() { return 1; }
+int CSensorBase::AllowsGray8AndBgrx() { return 1; }
+int CSensorBase::AllowsGray16() { return 1; }
+int CSensorBase::AllowsColorModes() { return 1; }
 
 int CSensorBase::SetSamplingRate(int32_t, int32_t*) { return 0; }
 void CSensorBase::PreparePreview() {}
@@ -176,7 +176,7 @@ int CSensorBase::RearmReadout() {
   return 1;
 }
 
-int CSensorBase::PulseFpgaRegister130() {
+int CSensorBase::PulseFpgaStartup() {
   if (controller_ == nullptr) return 0;
   orvane::platform::TimerResolution resolution;
   uint8_t value = 0;

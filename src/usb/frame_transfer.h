@@ -12,7 +12,7 @@ namespace orvane::usb {
 
 struct FrameTransferRequest {
   uint8_t header[kFrameHeaderSize] = {};
-  uint32_t headerWord32 = 0;  // copy of the header's word at byte 32 (frame counter)
+  uint32_t frameCounterWord = 0;  // copy of the header's frame-counter word (byte 32)
   uint8_t* buffer = nullptr;  // transfer buffer (not owned)
   size_t bufferSize = 0;      // bytes available at `buffer`
   size_t frameSize = 0;       // bytes of one frame (auxiliary reads)

@@ -284,7 +284,7 @@ bool COrvCy3Cam::ReadFrameHeader(FrameTransferRequest* request) {
     if (DirectBulkTransfer(handle.get(), scratch, kFrameHeaderSize, kEndpointFrames, &count, kHeaderTimeoutMs) &&
         count == kFrameHeaderSize) {
       std::memcpy(request->header, scratch, kFrameHeaderSize);
-      request->headerWord32 = LoadU32(scratch + frame_header::kFrameCounter);
+      request->frameCounterWord = LoadU32(scratch + frame_header::kFrameCounter);
       return true;
     }
     ORVANE_LOG(kUsb, kDebug, "frame header attempt %d of %d failed, retrying", attempt + 1, kHeaderAttempts);
@@ -464,11 +464,11 @@ bool COrvCy3Cam::ReadControllerInfo(uint8_t* block64) {
   return true;
 }
 
-bool COrvCy3Cam::ReadControllerInfo2(uint8_t* block64) {
+bool COrvCy3Cam::ReadControllerStatus(uint8_t* block64) {
   if (block64 == nullptr) return false;
   uint8_t in[kControlDataSize];
   uint32_t count = 0;
-  if (!VendorRequest(kVendorInDevice, vendor::kControllerInfo2, 0, 0, nullptr, 0, in, &count)) return false;
+  if (!VendorRequest(kVendorInDevice, vendor::kControllerStatus, 0, 0, nullptr, 0, in, &count)) return false;
   if (count == kControlDataSize) std::memcpy(block64, in, kControlDataSize);
   return true;
 }

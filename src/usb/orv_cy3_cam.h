@@ -97,7 +97,8 @@ class COrvCy3Cam : public CFx3Api, public CControllerBase {
   bool WriteControlByte(uint32_t value);
   bool ReadControlByte(uint8_t* value);
   bool ReadControllerInfo(uint8_t* block64);
-  bool ReadControllerInfo2(uint8_t* block64);
+  // The controller status record (request 0xB1), 64 bytes.
+  bool ReadControllerStatus(uint8_t* block64);
   bool SendStreamReset();
 
   // ---- CControllerBase ----

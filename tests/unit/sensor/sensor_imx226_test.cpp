@@ -87,7 +87,7 @@ TEST(Imx226NoController, WindowIsStoredAndRegisterAccessFails) {
   int32_t v = 0;
   EXPECT_EQ(sensor.ReadRegister(0, &v), 0);
   EXPECT_EQ(sensor.RearmReadout(), 0);
-  EXPECT_EQ(sensor.PulseFpgaRegister130(), 0);
+  EXPECT_EQ(sensor.PulseFpgaStartup(), 0);
 }
 
 // Lines become N whole frame periods and a shutter start S = (N + 1) * period - lines, S >= 8, lines
