@@ -253,6 +253,8 @@ class COrvaneR3O5Base {
   };
 
   void TransferLoop();
+  bool ReadFramesWhileRunning(int32_t frameSize);
+  bool FpgaCountedNewFrame(CControllerBase* regs);
   void ThreadBody();
   // Waits for the old thread to end and joins it (running must already be cleared).
   // Joins the streaming thread, aborting the pending transfer when it has not ended after
