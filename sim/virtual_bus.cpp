@@ -171,6 +171,11 @@ std::string VirtualBus::ClaimScope() const {
 
 VirtualBus* ActiveProcessBus() { return ActiveBus().load(); }
 
+usb::DriverBackend* EnvironmentDriver() {
+  const int cameras = CamerasRequestedByEnvironment();
+  return cameras > 0 ? &ProcessBus(cameras) : nullptr;
+}
+
 FaultInjection* ProcessCameraFaults(int number) {
   VirtualBus* bus = ActiveProcessBus();
   if (bus == nullptr) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/environment_driver.h"
 #include "sim/virtual_camera.h"
 #include "usb/driver_seam.h"
 

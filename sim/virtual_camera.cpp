@@ -1,9 +1,14 @@
+// The virtual camera's bulk side and frame stream: the seam's entry, the queue of endpoint 0x81 and the
+// frames it sends. The control endpoint is in virtual_camera_control.cpp, the knobs and the faults in
+// virtual_camera_introspection.cpp and virtual_camera_faults.cpp.
 #include "sim/virtual_camera.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "hardware/camera_registers.h"
+#include "sim/virtual_camera_model.h"
 #include "usb/transfer_record.h"
 #include "usb/vendor_requests.h"
 
@@ -18,54 +23,28 @@ using usb::StoreU32;
 
 namespace {
 
-// Status words a failed transfer carries (USBD_STATUS_STALL_PID, and a driver-level error).
-constexpr uint32_t kUsbStatusStall = 0xC0000004u;
-constexpr uint32_t kDriverStatusError = 0xC0000001u;
+using model::kDriverStatusError;
+using model::kFpgaVersion;
+using model::kPageSize;
+using model::kUsbStatusStall;
+using model::MemoryPattern;
 
-// FPGA byte registers the model gives meaning to.
-namespace reg {
-constexpr uint8_t kStatus = 2;         // bit 1: busy
-constexpr uint8_t kFrameCounter = 8;   // low byte of the frame counter
-constexpr uint8_t kVersionLow = 0x10;
-constexpr uint8_t kVersionHigh = 0x11;
-constexpr uint8_t kFullResolution = 0x2E;  // 1 full resolution, 0 sub-sampling
-constexpr uint8_t kPixelFormat = 0x3C;     // 2: 16 bits per pixel; otherwise 8
-constexpr uint8_t kHeight = 0x40;          // and 0x41
-constexpr uint8_t kLineLength = 0x44;      // and 0x45
-constexpr uint8_t kVerticalStart = 0x48;   // and 0x49
-constexpr uint8_t kHorizontalStart = 0x4C;  // and 0x4D
-constexpr uint8_t kFrameRestart = 108;     // 1 then 0 restarts the frame output
-constexpr uint8_t kStatusBusy = 0x02;
-}  // namespace reg
-
-// IMX226 registers the model reads back for its image.
-namespace sensor_reg {
-constexpr uint16_t kGainLow = 0x0009;
-constexpr uint16_t kGainHigh = 0x000A;
-constexpr uint16_t kShutterLow = 0x000B;
-constexpr uint16_t kShutterHigh = 0x000C;
-constexpr uint16_t kFramesLow = 0x000D;
-constexpr uint16_t kFramesHigh = 0x000E;
-constexpr uint16_t kMirrorV = 0x001A;
-}  // namespace sensor_reg
+namespace reg = camera::fpga;
+namespace sensor_reg = camera::imx226;
 
 // Timing model of the sensor: frame period in lines and line length in 72 MHz clocks.
-constexpr int kFullPeriodLines = 3079;
-constexpr int kSubPeriodLines = 2275;
-constexpr int kFullLineClocks = 825;
-constexpr int kSubLineClocks = 528;
-constexpr double kSensorClockKHz = 72000.0;
-constexpr int kDefaultExposureLines = 3075;
-constexpr int kGainMax = 1957;
+constexpr int kFullPeriodLines = sensor_reg::kFullPeriodLines;
+constexpr int kSubPeriodLines = sensor_reg::kReducedPeriodLines;
+constexpr int kFullLineClocks = sensor_reg::kFullLineClocks;
+constexpr int kSubLineClocks = sensor_reg::kReducedLineClocks;
+constexpr double kSensorClockKHz = sensor_reg::kSensorClockKHz;
+constexpr int kDefaultExposureLines = sensor_reg::kDefaultExposureLines;
+constexpr int kGainMax = sensor_reg::kGainMax;
 
-constexpr uint16_t kFpgaVersion = 0x0107;
 constexpr uint32_t kEepromSize = 0x10000;
-constexpr uint16_t kSerialAddress = 0x1040;
-constexpr size_t kSerialMax = 32;
+constexpr uint16_t kSerialAddress = camera::eeprom::kSerialNumber;
+constexpr size_t kSerialMax = camera::eeprom::kSerialNumberLength;
 constexpr size_t kMaxPayload = 0x4000000;  // 64 MiB: what one bulk request can carry
-constexpr uint64_t kPageSize = 4096;
-
-uint8_t MemoryPattern(uint64_t a) { return static_cast<uint8_t>((a * 0x9E37u >> 8) ^ a ^ (a >> 16)); }
 
 class CompletedIo final : public usb::PendingIo {
  public:
@@ -160,16 +139,16 @@ void VirtualCamera::PowerOnLocked() {
     fpga_[r] = static_cast<uint8_t>(v);
     fpga_[r + 1] = static_cast<uint8_t>(v >> 8);
   };
-  set16(reg::kHeight, 3000);
-  set16(reg::kLineLength, 4000);
-  set16(reg::kVerticalStart, 40);
-  set16(reg::kHorizontalStart, 64);
+  set16(reg::kHeightLow, 3000);
+  set16(reg::kLineLengthLow, 4000);
+  set16(reg::kVerticalStartLow, reg::kVerticalMarginFull);
+  set16(reg::kHorizontalStartLow, reg::kHorizontalMarginFull);
   fpga_[reg::kFullResolution] = 1;
-  fpga_[reg::kPixelFormat] = 1;
+  fpga_[reg::kPixelFormat] = reg::kPixelFormat8Bit;
   fpga_[reg::kVersionLow] = static_cast<uint8_t>(kFpgaVersion);
   fpga_[reg::kVersionHigh] = static_cast<uint8_t>(kFpgaVersion >> 8);
   // Sensor: default exposure of 3075 lines (shutter start 4 in a 3079-line frame).
-  sensor_[0x0003] = 0x11;
+  sensor_[sensor_reg::kDriveMode] = 0x11;
   sensor_[sensor_reg::kShutterLow] = kFullPeriodLines - kDefaultExposureLines;
   memory_.clear();
   memReadRemaining_ = memWriteRemaining_ = 0;
@@ -238,47 +217,51 @@ IoStart VirtualCamera::Io(uint64_t generation, bool overlapped, IoCode code, voi
       StoreU32(out, config_.linkSpeed);
       return Completed(overlapped, 4);
     case IoCode::kDirectBulkTransfer:
-    case IoCode::kBufferedBulkTransfer: {
-      if (in == nullptr || inLength < usb::kTransferRecordSize) return Refused(usb::kErrorInvalidParameter);
-      auto request = std::make_shared<BulkRequest>();
-      if (code == IoCode::kDirectBulkTransfer) {
-        if (out == nullptr && outLength != 0) return Refused(usb::kErrorInvalidParameter);
-        request->record = in;
-        request->data = out;
-        request->length = outLength;
-      } else {
-        const uint32_t length = LoadU32(in + usb::record::kBufferLength);
-        if (out == nullptr || length > kMaxPayload || outLength < usb::kTransferRecordSize + length ||
-            inLength < usb::kTransferRecordSize + length) {
-          return Refused(usb::kErrorInvalidParameter);
-        }
-        if (out != in) std::memmove(out, in, usb::kTransferRecordSize);
-        request->record = out;
-        request->data = out + usb::kTransferRecordSize;
-        request->length = length;
-        request->bias = static_cast<uint32_t>(usb::kTransferRecordSize);
-      }
-      request->endpoint = request->record[usb::record::kEndpoint];
-      if (request->endpoint == usb::kEndpointFrames) return QueueLocked(lock, overlapped, request);
-      if (request->endpoint == usb::kEndpointOut) {
-        const bool ok = BulkOutLocked(request->data, request->length);
-        CompleteLocked(*request, true, ok ? request->length : 0, 0, !ok);
-      } else if (request->endpoint == usb::kEndpointAux) {
-        EnsureRenderedLocked();
-        const FrameBytes& frame = variants_.front();
-        const auto n = static_cast<uint32_t>(std::min<size_t>(request->length, frame->size()));
-        if (n != 0) std::memcpy(request->data, frame->data(), n);
-        CompleteLocked(*request, true, n, 0, false);
-      } else {
-        return Refused(usb::kErrorInvalidParameter);
-      }
-      IoStart s;
-      s.bytes = request->bytes;
-      if (overlapped) s.io = std::make_unique<SimPendingIo>(shared_from_this(), request);
-      return s;
-    }
+    case IoCode::kBufferedBulkTransfer:
+      return BulkIoLocked(lock, overlapped, code, in, inLength, out, outLength);
   }
   return Refused(usb::kErrorInvalidParameter);
+}
+
+IoStart VirtualCamera::BulkIoLocked(std::unique_lock<std::mutex>& lock, bool overlapped, IoCode code, uint8_t* in,
+                                    uint32_t inLength, uint8_t* out, uint32_t outLength) {
+  if (in == nullptr || inLength < usb::kTransferRecordSize) return Refused(usb::kErrorInvalidParameter);
+  auto request = std::make_shared<BulkRequest>();
+  if (code == IoCode::kDirectBulkTransfer) {
+    if (out == nullptr && outLength != 0) return Refused(usb::kErrorInvalidParameter);
+    request->record = in;
+    request->data = out;
+    request->length = outLength;
+  } else {
+    const uint32_t length = LoadU32(in + usb::record::kBufferLength);
+    if (out == nullptr || length > kMaxPayload || outLength < usb::kTransferRecordSize + length ||
+        inLength < usb::kTransferRecordSize + length) {
+      return Refused(usb::kErrorInvalidParameter);
+    }
+    if (out != in) std::memmove(out, in, usb::kTransferRecordSize);
+    request->record = out;
+    request->data = out + usb::kTransferRecordSize;
+    request->length = length;
+    request->bias = static_cast<uint32_t>(usb::kTransferRecordSize);
+  }
+  request->endpoint = request->record[usb::record::kEndpoint];
+  if (request->endpoint == usb::kEndpointFrames) return QueueLocked(lock, overlapped, request);
+  if (request->endpoint == usb::kEndpointOut) {
+    const bool ok = BulkOutLocked(request->data, request->length);
+    CompleteLocked(*request, true, ok ? request->length : 0, 0, !ok);
+  } else if (request->endpoint == usb::kEndpointAux) {
+    EnsureRenderedLocked();
+    const FrameBytes& frame = variants_.front();
+    const auto n = static_cast<uint32_t>(std::min<size_t>(request->length, frame->size()));
+    if (n != 0) std::memcpy(request->data, frame->data(), n);
+    CompleteLocked(*request, true, n, 0, false);
+  } else {
+    return Refused(usb::kErrorInvalidParameter);
+  }
+  IoStart s;
+  s.bytes = request->bytes;
+  if (overlapped) s.io = std::make_unique<SimPendingIo>(shared_from_this(), request);
+  return s;
 }
 
 IoStart VirtualCamera::QueueLocked(std::unique_lock<std::mutex>& lock, bool overlapped,
@@ -389,83 +372,89 @@ bool VirtualCamera::ProcessFrontLocked(Clock::time_point now, Clock::time_point*
 bool VirtualCamera::ProcessQueueFrontLocked(Clock::time_point now, Clock::time_point* wake) {
   *wake = Clock::time_point::max();
   if (queue_.empty()) return false;
+  // The request stays alive while it is completed, after it left the queue.
   std::shared_ptr<BulkRequest> front = queue_.front();
   BulkRequest& r = *front;
-  auto finish = [&](bool statusFailure, uint32_t bytes) {
-    queue_.pop_front();
-    CompleteLocked(r, true, bytes, 0, statusFailure);
-    return true;
-  };
-
   // An FPGA memory read in progress comes first.
-  if (memReadRemaining_ > 0) {
-    const auto n = static_cast<uint32_t>(std::min<uint64_t>(r.length, memReadRemaining_));
-    uint64_t address = memReadAddress_;
-    for (uint32_t done = 0; done < n;) {
-      const uint64_t page = address / kPageSize;
-      const auto offset = static_cast<uint32_t>(address % kPageSize);
-      const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(n - done, kPageSize - offset));
-      auto it = memory_.find(page);
-      if (it != memory_.end()) {
-        std::memcpy(r.data + done, it->second.data() + offset, chunk);
-      } else {
-        for (uint32_t i = 0; i < chunk; ++i) r.data[done + i] = MemoryPattern(address + i);
-      }
-      done += chunk;
-      address += chunk;
-    }
-    memReadAddress_ = address;
-    memReadRemaining_ -= n;
-    return finish(false, n);
-  }
+  if (memReadRemaining_ > 0) return FinishFrontLocked(r, false, ReadMemoryLocked(r));
+  if (stream_ == StreamState::kHeader) return SendHeaderLocked(r, now, wake);
+  return SendPayloadLocked(r, now, wake);
+}
 
-  if (stream_ == StreamState::kHeader) {
-    // The FPGA sends a header only after the controller has been armed by request 0xC2.
-    if (!armed_) return false;
-    if (!r.faultDecided) {
-      r.faultDecided = true;
-      if (failHeaders_ > 0) {
-        --failHeaders_;
-        r.fail = true;
-      } else if (delayHeaders_ > 0) {
-        --delayHeaders_;
-        r.delayed = true;
-        r.notBefore = headerDelayMs_ == kNever ? Clock::time_point::max()
-                                               : now + std::chrono::milliseconds(headerDelayMs_);
-      }
+bool VirtualCamera::FinishFrontLocked(BulkRequest& r, bool statusFailure, uint32_t bytes) {
+  queue_.pop_front();
+  CompleteLocked(r, true, bytes, 0, statusFailure);
+  return true;
+}
+
+uint32_t VirtualCamera::ReadMemoryLocked(BulkRequest& r) {
+  const auto n = static_cast<uint32_t>(std::min<uint64_t>(r.length, memReadRemaining_));
+  uint64_t address = memReadAddress_;
+  for (uint32_t done = 0; done < n;) {
+    const uint64_t page = address / kPageSize;
+    const auto offset = static_cast<uint32_t>(address % kPageSize);
+    const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(n - done, kPageSize - offset));
+    auto it = memory_.find(page);
+    if (it != memory_.end()) {
+      std::memcpy(r.data + done, it->second.data() + offset, chunk);
+    } else {
+      for (uint32_t i = 0; i < chunk; ++i) r.data[done + i] = MemoryPattern(address + i);
     }
-    if (r.fail) {
-      armed_ = false;
-      return finish(true, 0);
+    done += chunk;
+    address += chunk;
+  }
+  memReadAddress_ = address;
+  memReadRemaining_ -= n;
+  return n;
+}
+
+bool VirtualCamera::SendHeaderLocked(BulkRequest& r, Clock::time_point now, Clock::time_point* wake) {
+  // The FPGA sends a header only after the controller has been armed by request 0xC2.
+  if (!armed_) return false;
+  if (!r.faultDecided) {
+    r.faultDecided = true;
+    if (failHeaders_ > 0) {
+      --failHeaders_;
+      r.fail = true;
+    } else if (delayHeaders_ > 0) {
+      --delayHeaders_;
+      r.delayed = true;
+      r.notBefore = headerDelayMs_ == kNever ? Clock::time_point::max()
+                                             : now + std::chrono::milliseconds(headerDelayMs_);
     }
-    const FrameFormat format = FormatLocked();
-    Clock::time_point due = now;
-    if (config_.pacing == Pacing::kSensorTiming && anyFrame_) {
-      const auto period = std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double, std::milli>(format.framePeriodMs));
-      due = lastFrameTime_ + period;
-      if (due < now && period.count() > 0) {
-        // Frames nobody asked for were dropped; the frame that is being read out now (the one that
-        // started at the latest period boundary) is the next one sent. Rounding up instead would move
-        // the boundary past `now` on every wake-up and no header would ever be due.
-        const auto periods = (now - lastFrameTime_) / period;
-        due = lastFrameTime_ + period * periods;
-      }
-    }
-    if (r.delayed) due = std::max(due, r.notBefore);
-    if (now < due) {
-      *wake = due;
-      return false;
-    }
-    StartFrameLocked(std::min(due, now));
+  }
+  if (r.fail) {
     armed_ = false;
-    const auto n = static_cast<uint32_t>(std::min<size_t>(r.length, sizeof(header_)));
-    if (n != 0) std::memcpy(r.data, header_, n);
-    ++counters_.headersSent;
-    return finish(false, n);
+    return FinishFrontLocked(r, true, 0);
   }
+  const FrameFormat format = FormatLocked();
+  Clock::time_point due = now;
+  if (config_.pacing == Pacing::kSensorTiming && anyFrame_) {
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(format.framePeriodMs));
+    due = lastFrameTime_ + period;
+    if (due < now && period.count() > 0) {
+      // Frames nobody asked for were dropped; the frame that is being read out now (the one that
+      // started at the latest period boundary) is the next one sent. Rounding up instead would move
+      // the boundary past `now` on every wake-up and no header would ever be due.
+      const auto periods = (now - lastFrameTime_) / period;
+      due = lastFrameTime_ + period * periods;
+    }
+  }
+  if (r.delayed) due = std::max(due, r.notBefore);
+  if (now < due) {
+    *wake = due;
+    return false;
+  }
+  StartFrameLocked(std::min(due, now));
+  armed_ = false;
+  const auto n = static_cast<uint32_t>(std::min<size_t>(r.length, sizeof(header_)));
+  if (n != 0) std::memcpy(r.data, header_, n);
+  ++counters_.headersSent;
+  return FinishFrontLocked(r, false, n);
+}
 
-  // Payload.
+bool VirtualCamera::SendPayloadLocked(BulkRequest& r, Clock::time_point now, Clock::time_point* wake) {
   if (!r.faultDecided) {
     r.faultDecided = true;
     if (failPayloads_ > 0) {
@@ -478,7 +467,7 @@ bool VirtualCamera::ProcessQueueFrontLocked(Clock::time_point now, Clock::time_p
                                               : now + std::chrono::milliseconds(payloadDelayMs_);
     }
   }
-  if (r.fail) return finish(true, 0);
+  if (r.fail) return FinishFrontLocked(r, true, 0);
   if (r.delayed && now < r.notBefore) {
     *wake = r.notBefore;
     return false;
@@ -490,7 +479,7 @@ bool VirtualCamera::ProcessQueueFrontLocked(Clock::time_point now, Clock::time_p
     if (payloadEnd_ == frame_->size()) ++counters_.framesCompleted;
     stream_ = StreamState::kHeader;
   }
-  return finish(false, n);
+  return FinishFrontLocked(r, false, n);
 }
 
 void VirtualCamera::StartFrameLocked(Clock::time_point frameTime) {
@@ -532,18 +521,19 @@ FrameFormat VirtualCamera::FormatLocked() const {
   RenderSettings& r = f.render;
   auto get16 = [this](uint8_t reg) { return static_cast<int>(fpga_[reg] | (fpga_[reg + 1] << 8)); };
   auto sensor16 = [this](uint16_t low, uint16_t high) { return static_cast<int>(sensor_[low] | (sensor_[high] << 8)); };
-  r.width = get16(reg::kLineLength);
-  r.height = get16(reg::kHeight);
-  r.bytesPerPixel = fpga_[reg::kPixelFormat] == 2 ? 2 : 1;
+  r.width = get16(reg::kLineLengthLow);
+  r.height = get16(reg::kHeightLow);
+  r.bytesPerPixel = fpga_[reg::kPixelFormat] == reg::kPixelFormat16Bit ? 2 : 1;
   r.subSampled = fpga_[reg::kFullResolution] == 0;
   r.mirrorV = (sensor_[sensor_reg::kMirrorV] & 1) != 0;
-  const int vOffset = r.subSampled ? 14 : (r.mirrorV ? 41 : 40);
-  const int hOffset = r.subSampled ? 32 : 64;
-  r.originY = std::max(0, get16(reg::kVerticalStart) - vOffset);
-  r.originX = std::max(0, get16(reg::kHorizontalStart) - hOffset);
+  const int vOffset = r.subSampled ? reg::kVerticalMarginReduced
+                                   : (r.mirrorV ? reg::kVerticalMarginFullMirrored : reg::kVerticalMarginFull);
+  const int hOffset = r.subSampled ? reg::kHorizontalMarginReduced : reg::kHorizontalMarginFull;
+  r.originY = std::max(0, get16(reg::kVerticalStartLow) - vOffset);
+  r.originX = std::max(0, get16(reg::kHorizontalStartLow) - hOffset);
   const int period = r.subSampled ? kSubPeriodLines : kFullPeriodLines;
   const int lineClocks = r.subSampled ? kSubLineClocks : kFullLineClocks;
-  const int frames = sensor16(sensor_reg::kFramesLow, sensor_reg::kFramesHigh);
+  const int frames = sensor16(sensor_reg::kPeriodsLow, sensor_reg::kPeriodsHigh);
   const int shutter = sensor16(sensor_reg::kShutterLow, sensor_reg::kShutterHigh);
   const int lines = std::max(1, period * (frames + 1) - shutter);
   const int gain = std::min(kGainMax, (sensor_[sensor_reg::kGainLow] | ((sensor_[sensor_reg::kGainHigh] & 7) << 8)));
@@ -566,305 +556,6 @@ void VirtualCamera::EnsureRenderedLocked() {
   renderedFor_ = format.render;
   rendered_ = true;
   ++counters_.renders;
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Control endpoint
-
-uint32_t VirtualCamera::ControlTransferLocked(uint8_t* rec, uint32_t) {
-  namespace rf = usb::record;
-  namespace vr = usb::vendor;
-  ++counters_.controlRequests;
-  const uint8_t type = rec[rf::kRequestType];
-  const uint8_t request = rec[rf::kRequest];
-  const uint16_t value = LoadU16(rec + rf::kValue);
-  const uint16_t index = LoadU16(rec + rf::kIndex);
-  uint8_t* data = rec + usb::kTransferRecordSize;
-  constexpr uint32_t kFull = static_cast<uint32_t>(usb::kControlRequestSize);
-  auto stall = [&]() {
-    StoreU32(rec + rf::kUsbStatus, kUsbStatusStall);
-    return static_cast<uint32_t>(usb::kTransferRecordSize);
-  };
-  // The firmware accepts only the envelope the driver documents.
-  if (LoadU16(rec + rf::kLength) != usb::kControlRequestSize || LoadU32(rec + rf::kTimeout) != 3 ||
-      rec[rf::kReserved] != 0 || rec[rf::kEndpoint] != 0 || LoadU32(rec + rf::kDriverStatus) != 0 ||
-      LoadU32(rec + rf::kUsbStatus) != 0 || LoadU32(rec + rf::kIsoOffset) != 0 || LoadU32(rec + rf::kIsoLength) != 0 ||
-      LoadU32(rec + rf::kBufferOffset) != usb::kTransferRecordSize ||
-      LoadU32(rec + rf::kBufferLength) != usb::kControlDataSize) {
-    return stall();
-  }
-  const bool in = type == usb::kVendorInDevice;
-  if (in) std::memset(data, 0, usb::kControlDataSize);
-  switch (request) {
-    case vr::kI2cWrite:
-      if (type != usb::kVendorOutDevice || value > usb::kMaxI2cCount || (index & 1) != 0) return stall();
-      return I2cWriteLocked(static_cast<uint8_t>(index), data, value) ? kFull : stall();
-    case vr::kI2cRead: {
-      if (!in || value > usb::kMaxI2cCount || (index & 1) == 0) return stall();
-      if (!I2cReadLocked(static_cast<uint8_t>(index & 0xFE), data, value)) return stall();
-      return static_cast<uint32_t>(usb::kTransferRecordSize) + value;
-    }
-    case vr::kWriteControlByte:
-      if (type != usb::kVendorOutDevice) return stall();
-      controlByte_ = data[0];
-      return kFull;
-    case vr::kReadControlByte:
-      if (!in) return stall();
-      data[0] = controlByte_;
-      return kFull;
-    case vr::kWritePair:
-      if (type != usb::kVendorOutDevice) return stall();
-      pair_[0] = static_cast<uint16_t>((data[0] << 8) | data[1]);
-      pair_[1] = static_cast<uint16_t>((data[2] << 8) | data[3]);
-      return kFull;
-    case vr::kReadWord:
-      if (!in) return stall();
-      StoreU16(data, value < 2 ? pair_[value] : value);
-      return kFull;
-    case vr::kControllerInfo:
-      if (!in) return stall();
-      std::memcpy(data, "FX3 ORVANE-SIM", 14);
-      StoreU16(data + 24, config_.firmwareVersion);
-      data[52] = 1;  // GPIO 25 is wired to the FPGA's ready output
-      return kFull;
-    case vr::kControllerInfo2:
-      if (!in) return stall();
-      std::memcpy(data, "KD7-USB3-R5", 11);
-      StoreU16(data + 16, config_.productId);
-      StoreU16(data + 18, kFpgaVersion);
-      return kFull;
-    case vr::kStreamReset:
-      if (type != usb::kVendorOutDevice) return stall();
-      ++counters_.streamResets;
-      streaming_ = false;
-      ResetStreamLocked(true);
-      return kFull;
-    case vr::kArmRead:
-      if (type != usb::kVendorOutEndpoint) return stall();
-      ++counters_.armRequests;
-      NoteStreamingLocked(Clock::now());
-      // Arming starts a new frame; the rest of an interrupted one is dropped.
-      if (stream_ == StreamState::kPayload) ResetStreamLocked(false);
-      armed_ = true;
-      changed_.notify_all();
-      return kFull;
-    case vr::kReadGpio25: {
-      if (!in) return stall();
-      const bool risen = !gpio25Never_ && Clock::now() - powerOn_ >= std::chrono::milliseconds(config_.gpio25DelayMs);
-      data[0] = risen ? 1 : 0;
-      return kFull;
-    }
-    case vr::kRequestCC:
-      if (type != usb::kVendorOutEndpoint) return stall();
-      return kFull;
-    case vr::kFpgaWriteRegister: {
-      if (type != usb::kVendorOutDevice || value > 1) return stall();
-      const uint32_t address = (static_cast<uint32_t>(value) << 15) | (index & 0x7FFF);
-      const uint32_t v = LoadU32(data);
-      if (address < 256) FpgaByteWriteLocked(static_cast<uint8_t>(address), static_cast<uint8_t>(v));
-      else fpgaWide_[static_cast<uint16_t>(address)] = v;
-      return kFull;
-    }
-    case vr::kFpgaReadRegister: {
-      if (!in) return stall();
-      uint32_t v = 0;
-      if (index < 256) {
-        v = FpgaByteReadLocked(static_cast<uint8_t>(index));
-      } else if (auto it = fpgaWide_.find(index); it != fpgaWide_.end()) {
-        v = it->second;
-      }
-      StoreU16(data, static_cast<uint16_t>(v));
-      return kFull;
-    }
-    default:
-      return stall();
-  }
-}
-
-bool VirtualCamera::I2cWriteLocked(uint8_t device, const uint8_t* data, int count) {
-  switch (device) {
-    case usb::i2c::kFpgaPort:
-      // Register, high byte (0), value; or the register alone to set the read pointer.
-      if (count == 1) fpgaPointer_ = data[0];
-      else if (count == 3) FpgaByteWriteLocked(data[0], data[2]);
-      else if (count != 0) return false;
-      return true;
-    case usb::i2c::kDevice5A:
-      if (count >= 1) pointer5A_ = data[0];
-      for (int i = 1; i < count; ++i) reg5A_[pointer5A_++] = data[i];
-      return true;
-    case usb::i2c::kEeprom:
-      if (count == 1) return false;
-      if (count >= 2) eepromPointer_ = static_cast<uint16_t>((data[0] << 8) | data[1]);
-      if (count > 2 && eepromWritesFail_) return false;
-      for (int i = 2; i < count; ++i) eeprom_[eepromPointer_++] = data[i];
-      return true;
-    case usb::i2c::kSensor:
-      if (count == 1) return false;
-      if (count >= 2) sensorPointer_ = static_cast<uint16_t>((data[0] << 8) | data[1]);
-      for (int i = 2; i < count; ++i) sensor_[sensorPointer_++] = data[i];
-      return true;
-    default:
-      return false;  // nobody acknowledges
-  }
-}
-
-bool VirtualCamera::I2cReadLocked(uint8_t device, uint8_t* data, int count) {
-  switch (device) {
-    case usb::i2c::kFpgaPort: {
-      // The port answers a 16-bit register: high byte (always 0) first, then the register's byte.
-      const uint8_t v = FpgaByteReadLocked(fpgaPointer_);
-      if (count == 1) data[0] = v;
-      else if (count >= 2) data[1] = v;
-      return true;
-    }
-    case usb::i2c::kDevice5A:
-      for (int i = 0; i < count; ++i) data[i] = reg5A_[pointer5A_++];
-      return true;
-    case usb::i2c::kEeprom:
-      for (int i = 0; i < count; ++i) data[i] = eeprom_[eepromPointer_++];
-      return true;
-    case usb::i2c::kSensor:
-      for (int i = 0; i < count; ++i) data[i] = sensor_[sensorPointer_++];
-      return true;
-    default:
-      return false;
-  }
-}
-
-void VirtualCamera::FpgaByteWriteLocked(uint8_t r, uint8_t value) {
-  if (r == reg::kStatus || r == reg::kFrameCounter) return;  // read-only
-  if (r == reg::kFrameRestart && fpga_[r] == 1 && value == 0) {
-    ++counters_.frameRestartPulses;
-    ResetStreamLocked(false);
-  }
-  fpga_[r] = value;
-}
-
-uint8_t VirtualCamera::FpgaByteReadLocked(uint8_t r) const {
-  if (r == reg::kStatus) return static_cast<uint8_t>((fpga_[r] & ~reg::kStatusBusy) | (fpgaBusy_ ? reg::kStatusBusy : 0));
-  if (r == reg::kFrameCounter) return static_cast<uint8_t>(frameCounter_);
-  return fpga_[r];
-}
-
-bool VirtualCamera::BulkOutLocked(const uint8_t* data, uint32_t length) {
-  if (memWriteRemaining_ > 0) {
-    const auto n = static_cast<uint32_t>(std::min<uint64_t>(length, memWriteRemaining_));
-    uint64_t address = memWriteAddress_;
-    for (uint32_t done = 0; done < n;) {
-      const uint64_t page = address / kPageSize;
-      const auto offset = static_cast<uint32_t>(address % kPageSize);
-      const auto chunk = static_cast<uint32_t>(std::min<uint64_t>(n - done, kPageSize - offset));
-      auto [it, inserted] = memory_.try_emplace(page);
-      if (inserted) {
-        it->second.resize(kPageSize);
-        for (uint64_t i = 0; i < kPageSize; ++i) it->second[i] = MemoryPattern(page * kPageSize + i);
-      }
-      std::memcpy(it->second.data() + offset, data + done, chunk);
-      done += chunk;
-      address += chunk;
-    }
-    memWriteAddress_ = address;
-    memWriteRemaining_ -= n;
-    return true;
-  }
-  if (data == nullptr || length < usb::kMemoryHeaderSize || LoadU32(data + 4) != usb::kMemoryCommandVersion) {
-    return false;
-  }
-  const uint64_t address = LoadU32(data + 8) | (static_cast<uint64_t>(LoadU32(data + 12)) << 32);
-  const uint32_t count = LoadU32(data + 16);
-  if (std::memcmp(data, usb::kMemoryReadMagic, 4) == 0) {
-    memReadAddress_ = address;
-    memReadRemaining_ = count;
-    changed_.notify_all();
-    return true;
-  }
-  if (std::memcmp(data, usb::kMemoryWriteMagic, 4) == 0) {
-    memWriteAddress_ = address;
-    memWriteRemaining_ = count;
-    return true;
-  }
-  return false;
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Knobs, introspection and faults
-
-void VirtualCamera::SetPacing(Pacing pacing) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  config_.pacing = pacing;
-  changed_.notify_all();
-}
-
-void VirtualCamera::SetGpio25DelayMs(uint32_t ms) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  config_.gpio25DelayMs = ms;
-}
-
-void VirtualCamera::SetFirmwareVersion(uint16_t version) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  config_.firmwareVersion = version;
-}
-
-CameraCounters VirtualCamera::counters() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return counters_;
-}
-
-size_t VirtualCamera::PendingBulkRequests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return queue_.size();
-}
-
-uint8_t VirtualCamera::FpgaRegister(uint8_t r) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return FpgaByteReadLocked(r);
-}
-
-void VirtualCamera::SetFpgaRegister(uint8_t r, uint8_t value) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  FpgaByteWriteLocked(r, value);
-}
-
-uint8_t VirtualCamera::SensorRegister(uint16_t address) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return sensor_[address];
-}
-
-uint8_t VirtualCamera::EepromByte(uint16_t address) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return eeprom_[address];
-}
-
-uint8_t VirtualCamera::Device5ARegister(uint8_t r) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return reg5A_[r];
-}
-
-uint8_t VirtualCamera::ControlByte() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return controlByte_;
-}
-
-uint8_t VirtualCamera::MemoryByte(uint64_t address) const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = memory_.find(address / kPageSize);
-  return it != memory_.end() ? it->second[address % kPageSize] : MemoryPattern(address);
-}
-
-FrameFormat VirtualCamera::CurrentFormat() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return FormatLocked();
-}
-
-FrameBytes VirtualCamera::LastFramePayload() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return frame_;
-}
-
-uint32_t VirtualCamera::FrameCounter() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return frameCounter_;
 }
 
 }  // namespace orvane::sim

@@ -141,6 +141,11 @@ class VirtualCamera : public FaultInjection, public std::enable_shared_from_this
 
   void PowerOnLocked();
   uint32_t ControlTransferLocked(uint8_t* rec, uint32_t length);
+  // The vendor requests in three groups: below 0xB0 (I2C, control byte, word pair), 0xB0 up to the FPGA
+  // register requests, and those.
+  uint32_t PortRequestLocked(uint8_t* rec);
+  uint32_t ControllerRequestLocked(uint8_t* rec);
+  uint32_t FpgaRegisterRequestLocked(uint8_t* rec);
   bool I2cWriteLocked(uint8_t device, const uint8_t* data, int count);
   bool I2cReadLocked(uint8_t device, uint8_t* data, int count);
   void FpgaByteWriteLocked(uint8_t reg, uint8_t value);
@@ -164,6 +169,15 @@ class VirtualCamera : public FaultInjection, public std::enable_shared_from_this
   bool FireDueFaultsLocked(Clock::time_point now, Clock::time_point* wake);
   void ApplyLocked(const FaultStep& step);
   bool ProcessQueueFrontLocked(Clock::time_point now, Clock::time_point* wake);
+  // The parts of ProcessQueueFrontLocked: the front request leaves the queue completed; a read of FPGA
+  // memory (its byte count); a frame header; a piece of the payload.
+  bool FinishFrontLocked(BulkRequest& r, bool statusFailure, uint32_t bytes);
+  uint32_t ReadMemoryLocked(BulkRequest& r);
+  bool SendHeaderLocked(BulkRequest& r, Clock::time_point now, Clock::time_point* wake);
+  bool SendPayloadLocked(BulkRequest& r, Clock::time_point now, Clock::time_point* wake);
+  // The two bulk codes of Io.
+  usb::IoStart BulkIoLocked(std::unique_lock<std::mutex>& lock, bool overlapped, usb::IoCode code, uint8_t* in,
+                            uint32_t inLength, uint8_t* out, uint32_t outLength);
   usb::IoStart QueueLocked(std::unique_lock<std::mutex>& lock, bool overlapped, std::shared_ptr<BulkRequest> request);
 
   mutable std::mutex mutex_;

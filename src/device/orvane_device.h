@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "device/camera_controller.h"
+#include "usb/camera_controller.h"
 #include "device/sync_event.h"
 #include "sensor/sensor_base.h"
 
@@ -184,8 +184,9 @@ class COrvaneR3O5Base {
   // ---- Device information and auxiliary I/O ----
   virtual int WriteEeprom(int32_t address, uint8_t value);
   virtual int ReadEeprom(int32_t address, uint8_t* value);
-  virtual int WriteEepromAt4224(uint8_t value);
-  virtual int ReadEepromAt4224(uint8_t* value);
+  // The EEPROM's configuration byte (other camera types keep a setting there).
+  virtual int WriteConfigurationByte(uint8_t value);
+  virtual int ReadConfigurationByte(uint8_t* value);
   // Sensor register access; the SDK always passes bank 0. `ok` may be null.
   virtual int WriteSensorRegister(int32_t bank, int32_t address, int32_t value);
   virtual int32_t ReadSensorRegister(int32_t bank, int32_t address, int32_t* ok);
@@ -252,6 +253,8 @@ class COrvaneR3O5Base {
   };
 
   void TransferLoop();
+  bool ReadFramesWhileRunning(int32_t frameSize);
+  bool FpgaCountedNewFrame(CControllerBase* regs);
   void ThreadBody();
   // Waits for the old thread to end and joins it (running must already be cleared).
   // Joins the streaming thread, aborting the pending transfer when it has not ended after

@@ -2,15 +2,15 @@
 
 #include <cstring>
 
+#include "hardware/camera_registers.h"
 #include "platform/time.h"
 
 namespace {
 
-// FPGA byte registers pulsed by the base operations.
-constexpr uint8_t kRearmRegister = 0x6C;         // readout re-arm of most variants
-constexpr uint8_t kRearmRegisterVariant103 = 0x96;
+namespace fpga = orvane::camera::fpga;
+
+// The board variant whose FPGA takes the readout re-arm pulse on a register of its own.
 constexpr int32_t kVariantWithAltRearm = 103;
-constexpr uint8_t kFpgaStartupRegister = 0x82;  // bit 0 restarts the FPGA configuration handshake
 constexpr uint32_t kRearmPulseMs = 1;
 constexpr uint32_t kStartupPulseMs = 50;
 
@@ -152,9 +152,9 @@ int CSensorBase::SetGainMode(int32_t) { return 0; }
 
 int CSensorBase::GetOrientation() { return -1; }
 
-int CSensorBase::ColorModeQuery1() { return 1; }
-int CSensorBase::ColorModeQuery2() { return 1; }
-int CSensorBase::ColorModeQuery3() { return 1; }
+int CSensorBase::AllowsGray8AndBgrx() { return 1; }
+int CSensorBase::AllowsGray16() { return 1; }
+int CSensorBase::AllowsColorModes() { return 1; }
 
 int CSensorBase::SetSamplingRate(int32_t, int32_t*) { return 0; }
 void CSensorBase::PreparePreview() {}
@@ -168,7 +168,7 @@ int CSensorBase::RearmReadout() {
   if (rearmEnabled_ == 0) return 1;
   if (controller_ == nullptr) return 0;
   orvane::platform::TimerResolution resolution;
-  const uint8_t reg = variant_ == kVariantWithAltRearm ? kRearmRegisterVariant103 : kRearmRegister;
+  const uint8_t reg = variant_ == kVariantWithAltRearm ? fpga::kFrameRestartVariant103 : fpga::kFrameRestart;
   controller_->FpgaWriteByte(reg, 1);
   Sleep(kRearmPulseMs);
   controller_->FpgaWriteByte(reg, 0);
@@ -176,17 +176,42 @@ int CSensorBase::RearmReadout() {
   return 1;
 }
 
-int CSensorBase::PulseFpgaRegister130() {
+int CSensorBase::PulseFpgaStartup() {
   if (controller_ == nullptr) return 0;
   orvane::platform::TimerResolution resolution;
   uint8_t value = 0;
-  if (!controller_->FpgaReadByte(kFpgaStartupRegister, &value)) return 0;
-  const uint8_t low = static_cast<uint8_t>(value & ~1u);
-  const uint8_t high = static_cast<uint8_t>(value | 1u);
-  controller_->FpgaWriteByte(kFpgaStartupRegister, low);
+  if (!controller_->FpgaReadByte(fpga::kStartup, &value)) return 0;
+  const uint8_t low = static_cast<uint8_t>(value & ~fpga::kStartupHandshake);
+  const uint8_t high = static_cast<uint8_t>(value | fpga::kStartupHandshake);
+  controller_->FpgaWriteByte(fpga::kStartup, low);
   Sleep(kStartupPulseMs);
-  controller_->FpgaWriteByte(kFpgaStartupRegister, high);
+  controller_->FpgaWriteByte(fpga::kStartup, high);
   Sleep(kStartupPulseMs);
-  controller_->FpgaWriteByte(kFpgaStartupRegister, low);
+  controller_->FpgaWriteByte(fpga::kStartup, low);
+  return 1;
+}
+
+int32_t CSensorBase::FpgaVerticalStart(int32_t y, int32_t subSampleMode, bool alternateTiming) {
+  if (subSampleMode != 0) return y + fpga::kVerticalMarginReduced;
+  return y + (alternateTiming ? fpga::kVerticalMarginFullMirrored : fpga::kVerticalMarginFull);
+}
+
+int32_t CSensorBase::FpgaHorizontalStart(int32_t x, int32_t subSampleMode) {
+  return x + (subSampleMode != 0 ? fpga::kHorizontalMarginReduced : fpga::kHorizontalMarginFull);
+}
+
+void CSensorBase::WriteFpgaWord(uint8_t lowRegister, uint8_t highRegister, int32_t value) {
+  if (controller_ == nullptr) return;
+  controller_->FpgaWriteByte(lowRegister, static_cast<uint8_t>(value));
+  controller_->FpgaWriteByte(highRegister, static_cast<uint8_t>(value >> 8));
+}
+
+int CSensorBase::WriteFpgaGeometry(int32_t lineLength) {
+  if (controller_ == nullptr) return 0;
+  const int32_t vStart = FpgaVerticalStart(info_.windowY, info_.subSampleMode, AlternateTimingFlag() == 1);
+  WriteFpgaWord(fpga::kLineLengthLow, fpga::kLineLengthHigh, lineLength);
+  WriteFpgaWord(fpga::kHeightLow, fpga::kHeightHigh, info_.windowHeight);
+  WriteFpgaWord(fpga::kVerticalStartLow, fpga::kVerticalStartHigh, vStart);
+  WriteFpgaWord(fpga::kHorizontalStartLow, fpga::kHorizontalStartHigh, FpgaHorizontalStart(info_.windowX, info_.subSampleMode));
   return 1;
 }

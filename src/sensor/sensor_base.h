@@ -204,10 +204,14 @@ class CSensorBase {
   // else (-1 here) as stored.
   virtual int GetOrientation();
 
-  // The three colour-mode queries the SDK consults before accepting a colour mode; 1 = allowed.
-  virtual int ColorModeQuery1();
-  virtual int ColorModeQuery2();
-  virtual int ColorModeQuery3();
+  // The colour modes the sensor can deliver, which the SDK consults before it accepts a colour mode
+  // (modes 0 to 5: 8-bit gray, 16-bit gray, BGR, BGRX, 48-bit BGR, 64-bit BGRX); 1 = allowed.
+  // Gray 8 and BGRX (modes 0 and 3).
+  virtual int AllowsGray8AndBgrx();
+  // Gray 16 (mode 1).
+  virtual int AllowsGray16();
+  // The colour modes (2 and above).
+  virtual int AllowsColorModes();
 
   // Sampling rate of the analog front end; no driver of this camera has one.
   virtual int SetSamplingRate(int32_t word, int32_t* rate);
@@ -225,9 +229,19 @@ class CSensorBase {
   // Pulses the FPGA readout re-arm register (1, 1 ms, 0, 1 ms). Called between failed frame reads.
   // Answers 1 at once when re-arming is disabled and 0 without a controller.
   int RearmReadout();
-  // Pulses bit 0 of FPGA register 0x82 low, high, low, 50 ms apart; called while the core waits for the
-  // FPGA to come up. 0 without a controller or when the register cannot be read.
-  int PulseFpgaRegister130();
+  // Pulses the FPGA's start-up handshake bit (register 0x82, bit 0) low, high, low, 50 ms apart; called
+  // while the core waits for the FPGA to come up. 0 without a controller or when the register cannot be
+  // read.
+  int PulseFpgaStartup();
+
+  // Where the FPGA's window starts inside the sensor's readout: the window origin plus the margins of
+  // the optical black and blanking. `alternateTiming`: the full-resolution readout starts a line later.
+  static int32_t FpgaVerticalStart(int32_t y, int32_t subSampleMode, bool alternateTiming);
+  static int32_t FpgaHorizontalStart(int32_t x, int32_t subSampleMode);
+  // The FPGA geometry the device core programs before streaming, for the current window: the line
+  // length `lineLength` (pixels) and the height, then the window's start (after AlternateTimingFlag).
+  // The FPGA's window registers are written by the sensor driver only. 0 without a controller.
+  int WriteFpgaGeometry(int32_t lineLength);
 
   const SensorInfo& Info() const { return info_; }
   int32_t Variant() const { return variant_; }
@@ -235,6 +249,9 @@ class CSensorBase {
 
  protected:
   void Sleep(uint32_t ms) const;
+  // Writes `value` to an FPGA register pair, low byte first. The results are not looked at: the window
+  // sequences go on when one write fails.
+  void WriteFpgaWord(uint8_t lowRegister, uint8_t highRegister, int32_t value);
 
   SensorInfo info_{};
   CControllerBase* controller_ = nullptr;  // borrowed; owned by the device object
@@ -242,8 +259,6 @@ class CSensorBase {
   int32_t streamParameter_ = 15;
   int32_t variant_ = 0;
   int32_t rearmEnabled_ = 1;
-  int32_t further1_ = 300;
-  int32_t further2_ = 1;
 
  private:
   Sleeper sleeper_;

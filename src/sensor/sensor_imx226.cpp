@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "hardware/camera_registers.h"
+
 namespace {
 
 // Initial values of the information block for this sensor (4168 x 3062 array, 4160 x 3056 usable,
@@ -15,14 +17,14 @@ constexpr int32_t kMaxWidth = 4160;
 constexpr int32_t kMaxHeight = 3056;
 constexpr int32_t kInitialLineLength = 2368;
 constexpr int32_t kInitialFrameLines = 1582;
-constexpr int32_t kGainMax = 1957;
+constexpr int32_t kGainMax = orvane::camera::imx226::kGainMax;
 constexpr uint32_t kExposureLinesMin = 4;
 constexpr uint32_t kExposureLinesMax = 0x0C06FFF8;
-constexpr int32_t kExposureLinesDefault = 3075;
+constexpr int32_t kExposureLinesDefault = orvane::camera::imx226::kDefaultExposureLines;
 constexpr int32_t kExposureTimeMin = 1;       // 100 us
 constexpr int32_t kExposureTimeMax = 20000;   // 2 s
 constexpr int32_t kExposureTimeDefault = 281;
-constexpr int32_t kSensorClockKHz = 72000;
+constexpr int32_t kSensorClockKHz = orvane::camera::imx226::kSensorClockKHz;
 constexpr int32_t kVariant = 60;
 
 // Delivered frame limits: full resolution, and the reduced (2 x 2 sub-sampled) mode whose native output
@@ -34,60 +36,41 @@ constexpr int32_t kReducedNativeHeight = 1080;
 constexpr int32_t kFrameLinesMargin = 46;
 constexpr uint32_t kWindowSettleMs = 100;
 
-// Timing model per readout mode. Lines per frame period, 72 MHz clocks per line and the clock offset of
-// the exposure conversion, and the FPGA's start offsets (the sensor's optical black and blanking).
+namespace fpga = orvane::camera::fpga;
+namespace reg = orvane::camera::imx226;
+
+// Timing model per readout mode: lines per frame period, 72 MHz clocks per line and the clock offset of
+// the exposure conversion.
 struct ReadoutTiming {
   int32_t framePeriodLines;
   int32_t clocksPerLine;
   int32_t clockOffset;
-  int32_t fpgaVerticalStart;  // full resolution: +1 line with the vertical mirror
-  int32_t fpgaHorizontalStart;
 };
-constexpr ReadoutTiming kFullTiming{3079, 825, 201, 40, 64};
-constexpr ReadoutTiming kReducedTiming{2275, 528, 149, 14, 32};
+constexpr ReadoutTiming kFullTiming{reg::kFullPeriodLines, reg::kFullLineClocks, 201};
+constexpr ReadoutTiming kReducedTiming{reg::kReducedPeriodLines, reg::kReducedLineClocks, 149};
 
 const ReadoutTiming& TimingFor(int32_t subSampleMode) {
   return subSampleMode != 0 ? kReducedTiming : kFullTiming;
 }
 
-int32_t VerticalStart(int32_t y, int32_t subSampleMode, int32_t mirrorV) {
-  if (subSampleMode != 0) return y + kReducedTiming.fpgaVerticalStart;
-  return y + kFullTiming.fpgaVerticalStart + (mirrorV != 0 ? 1 : 0);
-}
-
-// FPGA byte registers of the window.
-namespace fpga {
-constexpr uint8_t kHeightLow = 0x40, kHeightHigh = 0x41;
-constexpr uint8_t kWidthLow = 0x44, kWidthHigh = 0x45;
-constexpr uint8_t kVStartLow = 0x48, kVStartHigh = 0x49;
-constexpr uint8_t kHStartLow = 0x4C, kHStartHigh = 0x4D;
-constexpr uint8_t kFullResolution = 0x2E;
-// Line timing of the FPGA's receiver, per mode: registers 0x50, 0x51, 0x54, 0x55.
-struct Pair {
-  uint8_t reg;
+// Values of the FPGA receiver's line-timing registers (fpga::kReceiverTiming, in that order) per mode.
+struct ModeValues {
   uint8_t full;
   uint8_t reduced;
 };
-constexpr std::array<Pair, 4> kLineTiming{{{0x50, 0x07, 0xA8}, {0x51, 0x0C, 0x08}, {0x54, 0x39, 0x10}, {0x55, 0x03, 0x02}}};
-}  // namespace fpga
+constexpr std::array<ModeValues, fpga::kReceiverTiming.size()> kReceiverTimingValues{
+    {{0x07, 0xA8}, {0x0C, 0x08}, {0x39, 0x10}, {0x03, 0x02}}};
 
-// Sensor registers.
-namespace reg {
-struct Pair {
+// Readout mode registers, written after the FPGA window.
+struct SensorModeValue {
   uint16_t address;
   uint8_t full;
   uint8_t reduced;
 };
-// Readout mode: drive mode, sub-sampling and the ADC/output setting, written after the FPGA window.
-constexpr std::array<Pair, 4> kReadoutMode{{{0x0003, 0x11, 0x33}, {0x0004, 0x00, 0x89}, {0x0005, 0x07, 0x4D}, {0x00B6, 0x47, 0x67}}};
-constexpr uint16_t kGainLow = 0x0009, kGainHigh = 0x000A;
-constexpr uint16_t kShutterLow = 0x000B, kShutterHigh = 0x000C;   // S: shutter start in the last period
-constexpr uint16_t kPeriodsLow = 0x000D, kPeriodsHigh = 0x000E;   // N: whole frame periods
-constexpr uint16_t kMirrorV = 0x001A;
-constexpr uint16_t kLineLengthLow = 0x0214, kLineLengthHigh = 0x0215;
-constexpr uint16_t kGainCompA = 0x0352, kGainCompAHigh = 0x0353;
-constexpr uint16_t kGainCompB = 0x0356, kGainCompBHigh = 0x0357;
-}  // namespace reg
+constexpr std::array<SensorModeValue, 4> kReadoutMode{{{reg::kDriveMode, 0x11, 0x33},
+                                                       {reg::kSubSampling, 0x00, 0x89},
+                                                       {reg::kOutputSetting, 0x07, 0x4D},
+                                                       {reg::kAdcSetting, 0x47, 0x67}}};
 
 // Gain-dependent compensation pair (C1, C2) of the reduced mode; full resolution always uses (60, 59).
 struct GainCompensation {
@@ -179,19 +162,16 @@ int CSensorIMX226::SetWindow(int32_t x, int32_t width, int32_t y, int32_t height
   }
 
   if (controller_ != nullptr) {
-    const int32_t vStart = VerticalStart(y, mode, info_.mirrorV);
-    const int32_t hStart = x + TimingFor(mode).fpgaHorizontalStart;
-    controller_->FpgaWriteByte(fpga::kHeightLow, Low(height));
-    controller_->FpgaWriteByte(fpga::kHeightHigh, High(height));
-    controller_->FpgaWriteByte(fpga::kWidthLow, Low(width));
-    controller_->FpgaWriteByte(fpga::kWidthHigh, High(width));
-    for (const auto& pair : fpga::kLineTiming) controller_->FpgaWriteByte(pair.reg, reduced ? pair.reduced : pair.full);
-    controller_->FpgaWriteByte(fpga::kVStartLow, Low(vStart));
-    controller_->FpgaWriteByte(fpga::kVStartHigh, High(vStart));
-    controller_->FpgaWriteByte(fpga::kHStartLow, Low(hStart));
-    controller_->FpgaWriteByte(fpga::kHStartHigh, High(hStart));
+    WriteFpgaWord(fpga::kHeightLow, fpga::kHeightHigh, height);
+    WriteFpgaWord(fpga::kLineLengthLow, fpga::kLineLengthHigh, width);
+    for (size_t i = 0; i < fpga::kReceiverTiming.size(); ++i) {
+      controller_->FpgaWriteByte(fpga::kReceiverTiming[i],
+                                 reduced ? kReceiverTimingValues[i].reduced : kReceiverTimingValues[i].full);
+    }
+    WriteFpgaWord(fpga::kVerticalStartLow, fpga::kVerticalStartHigh, FpgaVerticalStart(y, mode, info_.mirrorV != 0));
+    WriteFpgaWord(fpga::kHorizontalStartLow, fpga::kHorizontalStartHigh, FpgaHorizontalStart(x, mode));
     controller_->FpgaWriteByte(fpga::kFullResolution, reduced ? 0 : 1);
-    for (const auto& pair : reg::kReadoutMode) WriteRegister(pair.address, reduced ? pair.reduced : pair.full);
+    for (const auto& r : kReadoutMode) WriteRegister(r.address, reduced ? r.reduced : r.full);
     Sleep(kWindowSettleMs);
   }
 
@@ -277,10 +257,10 @@ int CSensorIMX226::SetGlobalGain(int32_t code) {
   if (WriteRegister(reg::kGainLow, Low(gain)) == 0) return 0;
   WriteRegister(reg::kGainHigh, static_cast<uint8_t>((gain >> 8) & 7));
   info_.gain = gain;
-  WriteRegister(reg::kGainCompA, Low(comp.c1));
-  WriteRegister(reg::kGainCompAHigh, static_cast<uint8_t>((comp.c1 >> 8) & 1));
-  WriteRegister(reg::kGainCompB, Low(comp.c2));
-  WriteRegister(reg::kGainCompBHigh, static_cast<uint8_t>((comp.c2 >> 8) & 1));
+  WriteRegister(reg::kGainCompensationALow, Low(comp.c1));
+  WriteRegister(reg::kGainCompensationAHigh, static_cast<uint8_t>((comp.c1 >> 8) & 1));
+  WriteRegister(reg::kGainCompensationBLow, Low(comp.c2));
+  WriteRegister(reg::kGainCompensationBHigh, static_cast<uint8_t>((comp.c2 >> 8) & 1));
   return 1;
 }
 
@@ -312,9 +292,8 @@ int CSensorIMX226::GetExposureTimeDefault(int32_t* time) { return Report(time, i
 
 int CSensorIMX226::SetMirrorV(int32_t flag) {
   if (WriteRegisterChecked(reg::kMirrorV, flag) == 0) return 0;
-  const int32_t vStart = VerticalStart(info_.windowY, info_.subSampleMode, flag);
-  controller_->FpgaWriteByte(fpga::kVStartLow, Low(vStart));
-  controller_->FpgaWriteByte(fpga::kVStartHigh, High(vStart));
+  WriteFpgaWord(fpga::kVerticalStartLow, fpga::kVerticalStartHigh,
+                FpgaVerticalStart(info_.windowY, info_.subSampleMode, flag != 0));
   info_.mirrorV = flag;
   return 1;
 }

@@ -5,12 +5,13 @@
 #include <cstdint>
 #include <mutex>
 
+#include "hardware/camera_registers.h"
 #include "sensor/sensor_base.h"
 
 class CSensorIMX226 : public CSensorBase {
  public:
   // I2C write address of the sensor on this board.
-  static constexpr uint8_t kI2cAddress = 0x48;
+  static constexpr uint8_t kI2cAddress = orvane::camera::i2c::kSensor;
 
   // `controller` is borrowed for the driver's life (may be null: settings are then only stored or fail).
   CSensorIMX226(CControllerBase* controller, uint8_t i2cAddress);

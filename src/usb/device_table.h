@@ -32,7 +32,6 @@ inline constexpr size_t kSectionSize = 8584;
 inline constexpr size_t kSectionAttachCount = 0;
 inline constexpr size_t kSectionEntries = 4;
 inline constexpr size_t kSectionDeviceCount = 8580;
-inline constexpr char kDefaultSectionName[] = "R3O5-MemMap";
 inline constexpr uint32_t kTableLockWaitMs = 2000;
 inline constexpr uint32_t kStuckLockWaitMs = 50;
 

@@ -1,15 +1,24 @@
 #include "usb/driver_seam.h"
 
-#include <cstdlib>
-
-#include "sim/virtual_bus.h"
+#include <atomic>
 
 namespace orvane::usb {
 
+namespace {
+
+std::atomic<DriverChooser>& OfferedChooser() {
+  static std::atomic<DriverChooser> chooser{nullptr};
+  return chooser;
+}
+
+}  // namespace
+
+void OfferDriverChooser(DriverChooser chooser) { OfferedChooser().store(chooser); }
+
 DriverBackend& SystemDriver() {
   static DriverBackend* const driver = []() -> DriverBackend* {
-    const int cameras = sim::CamerasRequestedByEnvironment();
-    if (cameras > 0) return &sim::ProcessBus(cameras);
+    const DriverChooser chooser = OfferedChooser().load();
+    if (DriverBackend* chosen = chooser != nullptr ? chooser() : nullptr) return chosen;
     return &PlatformDriver();
   }();
   return *driver;

@@ -6,7 +6,8 @@
 // request is waited for with a timeout and cancelled by the abort-pipe code. Everything above this
 // interface (transfer records, waits, abort-and-wait, retries) is shared code.
 //
-// Backends: the Win32 driver (win32/), the virtual camera (sim/) and, on Linux, libusb-1.0 (posix/).
+// Backends: the Win32 driver (win32/) or, on Linux, libusb-1.0 (posix/); and stand-ins that a layer
+// above offers (the virtual cameras of sim/). This layer knows none of the stand-ins.
 #pragma once
 
 #include <cstdint>
@@ -100,8 +101,17 @@ class DriverBackend {
   virtual std::string ClaimScope() const { return {}; }
 };
 
-// The process's driver: the virtual cameras when ORVANE_SIM_CAMERAS is 1..32, else the platform's
-// driver (Win32: the camera driver; Linux: libusb). Chosen once, on first use.
+// Picks a stand-in for the platform's driver from the process's environment (the virtual cameras when
+// ORVANE_SIM_CAMERAS asks for them); null to keep the platform's driver.
+using DriverChooser = DriverBackend* (*)();
+
+// Offers `chooser` to SystemDriver(). The layer that creates controllers offers it before the first
+// controller exists; the chooser is asked once, on SystemDriver()'s first call, and an offer made after
+// that call changes nothing. Thread-safe.
+void OfferDriverChooser(DriverChooser chooser);
+
+// The process's driver: the offered chooser's stand-in when it picks one, else the platform's driver
+// (Win32: the camera driver; Linux: libusb). Chosen once, on first use.
 DriverBackend& SystemDriver();
 
 // The platform backend (win32/ or posix/).

@@ -9,21 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "usb/controller_options.h"
 #include "usb/device_table.h"
 #include "usb/driver_seam.h"
-
-namespace orvane::usb {
-
-// How a controller reaches its driver. The defaults are the product's: the camera interface class,
-// the process's driver (SystemDriver()) and the section "R3O5-MemMap". Tests pass their own driver
-// (a virtual bus) and a private section name.
-struct ControllerOptions {
-  InterfaceGuid guid = kCameraInterfaceGuid;
-  DriverBackend* driver = nullptr;
-  std::string sectionName = kDefaultSectionName;
-};
-
-}  // namespace orvane::usb
 
 class CFx3Api {
  public:

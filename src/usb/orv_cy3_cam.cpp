@@ -5,11 +5,13 @@
 #include <new>
 
 #include "platform/log.h"
+#include "hardware/camera_registers.h"
 #include "platform/time.h"
 #include "usb/vendor_requests.h"
 
 using namespace orvane::usb;
 using orvane::platform::SleepMs;
+namespace camera = orvane::camera;
 
 COrvCy3Cam::COrvCy3Cam() : COrvCy3Cam(ControllerOptions{}) {}
 
@@ -282,13 +284,13 @@ bool COrvCy3Cam::ReadFrameHeader(FrameTransferRequest* request) {
     if (DirectBulkTransfer(handle.get(), scratch, kFrameHeaderSize, kEndpointFrames, &count, kHeaderTimeoutMs) &&
         count == kFrameHeaderSize) {
       std::memcpy(request->header, scratch, kFrameHeaderSize);
-      request->headerWord32 = LoadU32(scratch + frame_header::kFrameCounter);
+      request->frameCounterWord = LoadU32(scratch + frame_header::kFrameCounter);
       return true;
     }
     ORVANE_LOG(kUsb, kDebug, "frame header attempt %d of %d failed, retrying", attempt + 1, kHeaderAttempts);
     // Restart the FPGA's frame output before the next attempt.
-    FpgaWriteByte(kFpgaRegFrameRestart, 1);
-    FpgaWriteByte(kFpgaRegFrameRestart, 0);
+    FpgaWriteByte(camera::fpga::kFrameRestart, 1);
+    FpgaWriteByte(camera::fpga::kFrameRestart, 0);
     SleepMs(kHeaderRetryPauseMs);
   }
   ORVANE_LOG(kUsb, kWarn, "frame header read failed (arming failed or %d attempts)", kHeaderAttempts);
@@ -462,11 +464,11 @@ bool COrvCy3Cam::ReadControllerInfo(uint8_t* block64) {
   return true;
 }
 
-bool COrvCy3Cam::ReadControllerInfo2(uint8_t* block64) {
+bool COrvCy3Cam::ReadControllerStatus(uint8_t* block64) {
   if (block64 == nullptr) return false;
   uint8_t in[kControlDataSize];
   uint32_t count = 0;
-  if (!VendorRequest(kVendorInDevice, vendor::kControllerInfo2, 0, 0, nullptr, 0, in, &count)) return false;
+  if (!VendorRequest(kVendorInDevice, vendor::kControllerStatus, 0, 0, nullptr, 0, in, &count)) return false;
   if (count == kControlDataSize) std::memcpy(block64, in, kControlDataSize);
   return true;
 }
@@ -530,14 +532,14 @@ bool COrvCy3Cam::FpgaReadRegister(uint32_t address, uint16_t* value) {
 bool COrvCy3Cam::FpgaWriteByte(uint8_t reg, uint8_t value) {
   const uint8_t data[3] = {reg, 0, value};
   std::lock_guard<std::mutex> lock(fpgaPortMutex_);
-  return I2cWrite(i2c::kFpgaPort, data, 3);
+  return I2cWrite(camera::i2c::kFpgaPort, data, 3);
 }
 
 bool COrvCy3Cam::FpgaReadByte(uint8_t reg, uint8_t* value) {
   if (value == nullptr) return false;
   uint8_t in[2] = {};
   std::lock_guard<std::mutex> lock(fpgaPortMutex_);
-  if (!I2cWrite(i2c::kFpgaPort, &reg, 1) || !I2cRead(i2c::kFpgaPort, in, 2)) return false;
+  if (!I2cWrite(camera::i2c::kFpgaPort, &reg, 1) || !I2cRead(camera::i2c::kFpgaPort, in, 2)) return false;
   *value = in[1];
   return true;
 }
@@ -546,27 +548,27 @@ bool COrvCy3Cam::FpgaReadWord(uint16_t* value) {
   if (value == nullptr) return false;
   uint8_t low = 0;
   uint8_t high = 0;
-  if (!FpgaReadByte(0x10, &low) || !FpgaReadByte(0x11, &high)) return false;
+  if (!FpgaReadByte(camera::fpga::kVersionLow, &low) || !FpgaReadByte(camera::fpga::kVersionHigh, &high)) return false;
   *value = static_cast<uint16_t>(high * 256 + low);
   return true;
 }
 
 bool COrvCy3Cam::WriteReg5A(uint8_t reg, uint8_t value) {
   const uint8_t data[2] = {reg, value};
-  return I2cWrite(i2c::kDevice5A, data, 2);
+  return I2cWrite(camera::i2c::kDevice5A, data, 2);
 }
 
 bool COrvCy3Cam::ReadReg5A(uint8_t reg, uint8_t* value) {
   if (value == nullptr) return false;
   // The register pointer and the read are one sequence; keep other threads' pointers out of it.
   std::lock_guard<std::mutex> lock(i2cSequenceMutex_);
-  return I2cWrite(i2c::kDevice5A, &reg, 1) && I2cRead(i2c::kDevice5A, value, 1);
+  return I2cWrite(camera::i2c::kDevice5A, &reg, 1) && I2cRead(camera::i2c::kDevice5A, value, 1);
 }
 
 bool COrvCy3Cam::EepromWrite(uint16_t address, uint8_t value) {
   const uint8_t data[3] = {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address), value};
   std::lock_guard<std::mutex> lock(i2cSequenceMutex_);
-  if (!I2cWrite(i2c::kEeprom, data, 3)) return false;
+  if (!I2cWrite(camera::i2c::kEeprom, data, 3)) return false;
   SleepMs(kEepromWriteCycleMs);
   return true;
 }
@@ -575,7 +577,7 @@ bool COrvCy3Cam::EepromRead(uint16_t address, uint8_t* value) {
   if (value == nullptr) return false;
   const uint8_t data[2] = {static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
   std::lock_guard<std::mutex> lock(i2cSequenceMutex_);
-  if (!I2cWrite(i2c::kEeprom, data, 2)) return false;
+  if (!I2cWrite(camera::i2c::kEeprom, data, 2)) return false;
   SleepMs(kEepromReadSettleMs);
-  return I2cRead(i2c::kEeprom, value, 1);
+  return I2cRead(camera::i2c::kEeprom, value, 1);
 }

@@ -19,27 +19,11 @@
 #include "platform/camera_claim.h"
 #include "usb/controller_base.h"
 #include "usb/driver_seam.h"
+#include "usb/frame_transfer.h"
 #include "usb/fx3_api.h"
 #include "usb/transfer_record.h"
 
 namespace orvane::usb {
-
-// The device core's transfer request record for one frame: the controller fills the header and the
-// copy of its word at byte 32, and reads the payload into `buffer`.
-struct FrameTransferRequest {
-  uint8_t header[kFrameHeaderSize] = {};
-  uint32_t headerWord32 = 0;  // copy of the header's word at byte 32 (frame counter)
-  uint8_t* buffer = nullptr;  // transfer buffer (not owned)
-  size_t bufferSize = 0;      // bytes available at `buffer`
-  size_t frameSize = 0;       // bytes of one frame (auxiliary reads)
-
-  uint32_t PayloadLength() const { return LoadU32(header + frame_header::kPayloadLength); }
-  // Status word 0..3 of the header (bytes 28, 32, 40, 44).
-  int32_t StatusWord(int i) const {
-    return static_cast<int32_t>(LoadU32(header + frame_header::kStatusWordOffsets[i & 3]));
-  }
-  uint8_t FrameCounter() const { return header[frame_header::kFrameCounter]; }
-};
 
 // Size of the staging buffer of buffered bulk reads: 64 MiB of data behind the record.
 inline constexpr size_t kMaxBulkLength = 0x4000000;
@@ -113,7 +97,8 @@ class COrvCy3Cam : public CFx3Api, public CControllerBase {
   bool WriteControlByte(uint32_t value);
   bool ReadControlByte(uint8_t* value);
   bool ReadControllerInfo(uint8_t* block64);
-  bool ReadControllerInfo2(uint8_t* block64);
+  // The controller status record (request 0xB1), 64 bytes.
+  bool ReadControllerStatus(uint8_t* block64);
   bool SendStreamReset();
 
   // ---- CControllerBase ----

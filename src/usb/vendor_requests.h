@@ -1,4 +1,5 @@
-// The FX3 firmware's vendor requests and the I2C devices behind the controller.
+// The FX3 firmware's vendor requests and the controller's transfer policy. The devices behind the
+// controller are in hardware/camera_registers.h.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,7 @@ inline constexpr uint8_t kReadControlByte = 0x3D;
 inline constexpr uint8_t kWritePair = 0x3E;
 inline constexpr uint8_t kReadWord = 0x3F;
 inline constexpr uint8_t kControllerInfo = 0xB0;
-inline constexpr uint8_t kControllerInfo2 = 0xB1;
+inline constexpr uint8_t kControllerStatus = 0xB1;
 inline constexpr uint8_t kStreamReset = 0xC0;
 inline constexpr uint8_t kArmRead = 0xC2;
 inline constexpr uint8_t kReadGpio25 = 0xC3;
@@ -26,22 +27,14 @@ inline constexpr uint8_t kFpgaReadRegister = 0xD1;
 // Largest I2C transfer the firmware moves in one request (the control data stage is 64 bytes).
 inline constexpr int kMaxI2cCount = 64;
 
-// I2C devices, 8-bit write addresses (the read address sets bit 0).
-namespace i2c {
-inline constexpr uint8_t kFpgaPort = 0x40;   // FPGA byte registers: write reg, 0, value; read via pointer
-inline constexpr uint8_t kDevice5A = 0x5A;
-inline constexpr uint8_t kEeprom = 0xA2;     // serial EEPROM, 16-bit byte addresses
-inline constexpr uint8_t kSensor = 0x48;     // IMX226
-}  // namespace i2c
-
 // Pauses of the serial EEPROM: its internal write cycle, and the settle time before a read.
 inline constexpr uint32_t kEepromWriteCycleMs = 14;
 inline constexpr uint32_t kEepromReadSettleMs = 10;
 
-// Frame-header retry policy: attempts, wait per attempt, and the FPGA register pulsed after a failure.
+// Frame-header retry policy: attempts and wait per attempt (after a failure the FPGA's frame output is
+// restarted, camera::fpga::kFrameRestart).
 inline constexpr int kHeaderAttempts = 15;
 inline constexpr uint32_t kHeaderTimeoutMs = 400;
-inline constexpr uint8_t kFpgaRegFrameRestart = 108;  // 0x6C, written 1 then 0
 inline constexpr uint32_t kHeaderRetryPauseMs = 10;
 
 // Bulk piece sizes.

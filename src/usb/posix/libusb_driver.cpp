@@ -282,7 +282,7 @@ void OpenDevice::CancelEndpoint(uint8_t endpoint) {
 
 namespace orvane::usb {
 
-// The virtual cameras are chosen above this, in SystemDriver(); here the platform's own driver. It
+// Stand-ins (the virtual cameras) are chosen above this, in SystemDriver(); here the platform's own driver. It
 // lives until the process ends: SDK objects that an application never released are destroyed by
 // static destructors too, in no order relative to this one, and still close their handles. Only its
 // event thread ends with the static destructors, so that no callback reaches a destroyed object.

@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   request.bufferSize = bufferSize;
   if (!rig.cam->ReadFrameHeader(&request) || stream.armRequests != 1) __builtin_trap();
   if (std::memcmp(request.header, stream.header, kFrameHeaderSize) != 0 ||
-      request.headerWord32 != LoadU32(stream.header + frame_header::kFrameCounter) ||
+      request.frameCounterWord != LoadU32(stream.header + frame_header::kFrameCounter) ||
       request.FrameCounter() != stream.header[frame_header::kFrameCounter]) {
     __builtin_trap();
   }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "device/camera_controller.h"
+#include "usb/camera_controller.h"
 #include "tests/unit/sensor/fake_register_bus.h"
 
 class FakeCamera : public CameraController {
@@ -102,7 +102,7 @@ class FakeCamera : public CameraController {
     PutWord(t->header, 32, static_cast<uint32_t>(framesSent_));
     PutWord(t->header, 40, 0x4000 + framesSent_);
     PutWord(t->header, 44, 0x8000 + framesSent_);
-    t->headerWord32 = static_cast<uint32_t>(framesSent_);
+    t->frameCounterWord = static_cast<uint32_t>(framesSent_);
     return true;
   }
 

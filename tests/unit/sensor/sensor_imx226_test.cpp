@@ -87,7 +87,7 @@ TEST(Imx226NoController, WindowIsStoredAndRegisterAccessFails) {
   int32_t v = 0;
   EXPECT_EQ(sensor.ReadRegister(0, &v), 0);
   EXPECT_EQ(sensor.RearmReadout(), 0);
-  EXPECT_EQ(sensor.PulseFpgaRegister130(), 0);
+  EXPECT_EQ(sensor.PulseFpgaStartup(), 0);
 }
 
 // Lines become N whole frame periods and a shutter start S = (N + 1) * period - lines, S >= 8, lines
@@ -177,6 +177,32 @@ TEST_F(Imx226Test, MirrorVMovesTheFpgaStartLine) {
   bus.ClearOps();
   ASSERT_EQ(sensor.SetMirrorV(0), 1);
   EXPECT_THAT(bus.FpgaWrites(), ElementsAre(FW{0x48, uint8_t(340)}, FW{0x49, 1}));
+}
+
+// The geometry the device core asks for before streaming leaves the window registers as the window
+// operation set them (same start margins, mirror line included); only the line length is the caller's.
+TEST_F(Imx226Test, FpgaGeometryAgreesWithTheWindowItRepeats) {
+  struct Case {
+    int32_t x, width, y, height, mode, mirrorV, lineLength;
+  };
+  const Case cases[] = {{0, 4000, 0, 3000, 0, 0, 4000}, {8, 640, 10, 480, 0, 1, 640},
+                        {16, 2048, 8, 1080, 17, 0, 4096}, {264, 1000, 300, 500, 1, 1, 500}};
+  for (const Case& c : cases) {
+    ASSERT_EQ(sensor.SetMirrorV(c.mirrorV), 1);
+    ASSERT_EQ(sensor.SetWindow(c.x, c.width, c.y, c.height, c.mode), 1);
+    const uint8_t vStartLow = bus.FpgaRegister(0x48), vStartHigh = bus.FpgaRegister(0x49);
+    const uint8_t hStartLow = bus.FpgaRegister(0x4C), hStartHigh = bus.FpgaRegister(0x4D);
+    const int32_t height = sensor.Info().windowHeight;
+    bus.ClearOps();
+    ASSERT_EQ(sensor.WriteFpgaGeometry(c.lineLength), 1);
+    EXPECT_THAT(bus.FpgaWrites(),
+                ElementsAre(FW{0x44, uint8_t(c.lineLength)}, FW{0x45, uint8_t(c.lineLength >> 8)},
+                            FW{0x40, uint8_t(height)}, FW{0x41, uint8_t(height >> 8)}, FW{0x48, vStartLow},
+                            FW{0x49, vStartHigh}, FW{0x4C, hStartLow}, FW{0x4D, hStartHigh}))
+        << c.x << "," << c.y << " mode " << c.mode << " mirror " << c.mirrorV;
+  }
+  CSensorIMX226 unattached(nullptr, CSensorIMX226::kI2cAddress);
+  EXPECT_EQ(unattached.WriteFpgaGeometry(4000), 0);
 }
 
 TEST_F(Imx226Test, RegisterAccessSendsAddressHighFirstAndRetriesReads) {

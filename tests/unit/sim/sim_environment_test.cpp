@@ -62,7 +62,9 @@ TEST(SimEnvironment, LinuxDriverSeesNoCamera) {
 }
 
 // The only test of this program that asks for the process's driver: it is chosen once per process.
+// The chooser is offered as the device layer offers it before it makes a controller.
 TEST(SimEnvironment, ProcessDriverIsTheVirtualBusWhenAsked) {
+  usb::OfferDriverChooser(&EnvironmentDriver);
   unsetenv("ORVANE_SIM_CAMERAS");
   EXPECT_EQ(ProcessCameraFaults(1), nullptr) << "no virtual cameras selected";
   setenv("ORVANE_SIM_CAMERAS", "3", 1);

@@ -163,10 +163,10 @@ TEST_F(ControllerBulk, FullResolutionFrameIn8And16BitsHeaderWordsAndPieces) {
     recorder_.Clear();
     ASSERT_TRUE(cam_->ReadFrameHeader(&request));
     ASSERT_EQ(request.PayloadLength(), expectedLength);
-    EXPECT_EQ(request.headerWord32, startCounter + 1);
+    EXPECT_EQ(request.frameCounterWord, startCounter + 1);
     EXPECT_EQ(request.FrameCounter(), static_cast<uint8_t>(startCounter + 1));
     EXPECT_EQ(request.StatusWord(0), 7);
-    EXPECT_EQ(request.StatusWord(1), static_cast<int32_t>(request.headerWord32));
+    EXPECT_EQ(request.StatusWord(1), static_cast<int32_t>(request.frameCounterWord));
     EXPECT_EQ(request.StatusWord(2), -2);
     EXPECT_EQ(request.StatusWord(3), 0x1234);
     ASSERT_TRUE(cam_->ReadFrameData(&request, 3000));

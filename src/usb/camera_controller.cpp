@@ -1,7 +1,6 @@
-// Binds the device object's view of the controller to COrvCy3Cam.
-#include <cstring>
+// Binds the device object's view of the controller (camera_controller.h) to COrvCy3Cam.
+#include "usb/camera_controller.h"
 
-#include "device/camera_controller.h"
 #include "usb/orv_cy3_cam.h"
 
 namespace {
@@ -26,7 +25,7 @@ class Cy3CameraController final : public CameraController {
   bool TableAttached() override { return cam_.IsAttached(); }
   bool PrepareStreaming() override { return cam_.PrepareStreaming(); }
   bool ReadControllerInfo(uint8_t record[kInfoRecordSize]) override { return cam_.ReadControllerInfo(record); }
-  bool ReadControllerStatus(uint8_t record[kInfoRecordSize]) override { return cam_.ReadControllerInfo2(record); }
+  bool ReadControllerStatus(uint8_t record[kInfoRecordSize]) override { return cam_.ReadControllerStatus(record); }
   bool GetLinkSpeed(uint32_t* speed) override { return cam_.GetLinkSpeed(speed); }
   bool OpenDataChannel() override { return cam_.EnsureStreamHandle(); }
   void CloseDataChannel() override { cam_.CloseStreamHandle(); }

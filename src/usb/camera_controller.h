@@ -1,6 +1,7 @@
-// What the device object needs of the USB controller beyond its register interface: discovery and the
+// The USB controller as the device object uses it beyond its register interface: discovery and the
 // device table, the bring-up records, the data channel and the frame reads of endpoint 0x81.
-// COrvCy3Cam provides all of it (controller_adapter.cpp binds it); unit tests use a small fake.
+// This header and usb/controller_base.h are all the device core sees of the controller; COrvCy3Cam
+// provides it (camera_controller.cpp binds it); unit tests of the device use a small fake.
 // Every operation answers true for success and false for failure.
 #pragma once
 
@@ -9,7 +10,9 @@
 #include <memory>
 
 #include "usb/controller_base.h"
-#include "usb/orv_cy3_cam.h"
+#include "usb/controller_options.h"
+#include "usb/driver_seam.h"
+#include "usb/frame_transfer.h"
 
 // One frame transfer: the controller's request record (64-byte header, the copy of its frame-counter
 // word, the transfer buffer and its size).
@@ -70,8 +73,8 @@ class CameraController {
   virtual bool SendStreamReset() = 0;
 };
 
-// Creates the controller of the process's driver (the real one, or the virtual cameras when
-// ORVANE_SIM_CAMERAS selects them) for the interface class `guid`.
+// Creates the controller of the process's driver (usb::SystemDriver(): the platform's, or the
+// stand-in the layer above offered to the seam) for the interface class `guid`.
 std::unique_ptr<CameraController> CreateCameraController(const InterfaceClassGuid& guid);
 // The same with explicit options (tests: their own virtual bus and shared-section name).
 std::unique_ptr<CameraController> CreateCameraController(const orvane::usb::ControllerOptions& options);
