@@ -1,6 +1,6 @@
 // The virtual camera's bulk side and frame stream: the seam's entry, the queue of endpoint 0x81 and the
 // frames it sends. The control endpoint is in virtual_camera_control.cpp, the knobs and the faults in
-// virtual_camera_introspection.cpp and virtual_camera_faults.cpp.
+// virtual_camera_state.cpp and virtual_camera_faults.cpp.
 #include "sim/virtual_camera.h"
 
 #include <algorithm>

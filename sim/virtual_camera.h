@@ -83,7 +83,7 @@ class VirtualCamera : public FaultInjection, public std::enable_shared_from_this
   usb::IoStart Io(uint64_t generation, bool overlapped, usb::IoCode code, void* in, uint32_t inLength, void* out,
                   uint32_t outLength);
 
-  // ---- knobs and introspection ----
+  // ---- knobs and reading the state ----
   void SetPacing(Pacing pacing);
   void SetGpio25DelayMs(uint32_t ms);
   void SetFirmwareVersion(uint16_t version);
