@@ -126,9 +126,9 @@ int COrvaneR3O5Base::GetGainMode() { ORVANE_FORWARD(GetGainMode(), -1); }
 int COrvaneR3O5Base::HasShortExposureMode() { ORVANE_FORWARD(HasShortExposureMode(), 0); }
 int COrvaneR3O5Base::GetShortExposureMode(int32_t* flag) { ORVANE_FORWARD(GetShortExposureMode(flag), 0); }
 int COrvaneR3O5Base::SetShortExposureMode(int32_t flag) { ORVANE_FORWARD(SetShortExposureMode(flag), 0); }
-int COrvaneR3O5Base::ColorModeQuery1() { ORVANE_FORWARD(AllowsGray8AndBgrx(), 1); }
-int COrvaneR3O5Base::ColorModeQuery2() { ORVANE_FORWARD(AllowsGray16(), 1); }
-int COrvaneR3O5Base::ColorModeQuery3() { ORVANE_FORWARD(AllowsColorModes(), 1); }
+int COrvaneR3O5Base::AllowsGray8AndBgrx() { ORVANE_FORWARD(AllowsGray8AndBgrx(), 1); }
+int COrvaneR3O5Base::AllowsGray16() { ORVANE_FORWARD(AllowsGray16(), 1); }
+int COrvaneR3O5Base::AllowsColorModes() { ORVANE_FORWARD(AllowsColorModes(), 1); }
 int COrvaneR3O5Base::SetSamplingRate(int32_t, int32_t word, int32_t* rate) {
   ORVANE_FORWARD(SetSamplingRate(word, rate), 0);
 }

@@ -169,9 +169,9 @@ class COrvaneR3O5Base {
   virtual int HasShortExposureMode();
   virtual int GetShortExposureMode(int32_t* flag);
   virtual int SetShortExposureMode(int32_t flag);
-  virtual int ColorModeQuery1();
-  virtual int ColorModeQuery2();
-  virtual int ColorModeQuery3();
+  virtual int AllowsGray8AndBgrx();
+  virtual int AllowsGray16();
+  virtual int AllowsColorModes();
   // Called once when preview starts, after the settings were pushed (the SDK's 127th operation).
   virtual void PreparePreview();
   // The sampling-rate operation; `sensorIndex` is always 0 for this camera.

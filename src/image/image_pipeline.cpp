@@ -142,11 +142,6 @@ int FusedFrameOp(const PixelOpArgs& a) {
   return 1;
 }
 
-int BitsOfMode(int colorMode) {
-  static constexpr int kBits[6] = {8, 16, 24, 32, 48, 64};
-  return (colorMode >= 0 && colorMode <= 5) ? kBits[colorMode] : 0;
-}
-
 bool Fits(const DibImage* image, int width, int height, int bits) {
   return image != nullptr && image->Valid() && image->Width() == width && image->Height() == height &&
          image->BitsPerPixel() == bits;
@@ -192,7 +187,7 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
   if (raw == nullptr || output == nullptr || !raw->Valid() || !output->Valid()) return false;
   const int w = raw->Width();
   const int h = raw->Height();
-  if (!Fits(raw, w, h, mode == 1 || mode >= 4 ? 16 : 8) || !Fits(output, w, h, BitsOfMode(mode))) return false;
+  if (!Fits(raw, w, h, mode == 1 || mode >= 4 ? 16 : 8) || !Fits(output, w, h, BitsOfColorMode(mode))) return false;
 
   // 1. Automatic exposure on the raw frame.
   if (exposure != nullptr && (s.autoIris == 1 || s.autoIris == 2)) {

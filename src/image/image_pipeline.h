@@ -14,6 +14,12 @@
 
 namespace orvane::image {
 
+// Bits per pixel of colour mode 0..5 (8, 16, 24, 32, 48 and 64); 0 for any other mode.
+constexpr int BitsOfColorMode(int colorMode) {
+  constexpr int kBits[6] = {8, 16, 24, 32, 48, 64};
+  return colorMode >= 0 && colorMode <= 5 ? kBits[colorMode] : 0;
+}
+
 // The settings the pipeline reads, as plain integers. The SDK object keeps the live values (written by
 // other threads) and hands the pipeline a copy taken once per frame, so a frame sees one consistent set.
 // Defaults are the values used when no settings are stored.

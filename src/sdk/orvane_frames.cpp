@@ -19,7 +19,6 @@ using orvane::sdk::Verdict;
 
 namespace {
 
-constexpr int kBitsPerMode[] = {8, 16, 24, 32, 48, 64};
 // How long one wait of the preview loop for a frame lasts before it passes again.
 constexpr int kFrameWaitMs = 3000;
 
@@ -104,7 +103,7 @@ bool COrvane::DeliverFrame(int mode, const FrameTarget& target, const std::stop_
   // The block the frame message points at; the application reads it after the post.
   std::atomic_ref<int32_t>(frameInfo_.width).store(raw.Width());
   std::atomic_ref<int32_t>(frameInfo_.height).store(raw.Height());
-  std::atomic_ref<int32_t>(frameInfo_.bitsPerPixel).store(kBitsPerMode[mode]);
+  std::atomic_ref<int32_t>(frameInfo_.bitsPerPixel).store(orvane::image::BitsOfColorMode(mode));
   std::atomic_ref<int32_t>(frameInfo_.frameRate).store(frameRate_);
   std::atomic_ref<unsigned char*>(frameInfo_.buffer).store(target.buffer);
   ConvertFrame(mode);

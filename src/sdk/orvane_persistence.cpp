@@ -13,7 +13,7 @@ using orvane::platform::SettingsSession;
 namespace {
 
 orvane::persistence::ColorModeQueries Queries(COrvaneR3O5Base& device) {
-  return {device.ColorModeQuery1() != 0, device.ColorModeQuery2() != 0, device.ColorModeQuery3() != 0};
+  return {device.AllowsGray8AndBgrx() != 0, device.AllowsGray16() != 0, device.AllowsColorModes() != 0};
 }
 
 }  // namespace

@@ -9,12 +9,6 @@ using orvane::image::DibImage;
 
 using orvane::settings::SettingStatus;
 
-namespace {
-
-constexpr int kBitsPerMode[] = {8, 16, 24, 32, 48, 64};
-
-}  // namespace
-
 int COrvane::Finish(SettingStatus status) {
   switch (status) {
     case SettingStatus::kOk: return 1;
@@ -141,10 +135,10 @@ int COrvane::GetChannelOffset(int channel, int* ok) {
 
 int COrvane::SetColorMode(int bitsPerPixel) {
   for (int mode = 0; mode < 6; ++mode) {
-    if (kBitsPerMode[mode] != bitsPerPixel) continue;
+    if (orvane::image::BitsOfColorMode(mode) != bitsPerPixel) continue;
     if (device_) {
-      bool refused = (!Dev()->ColorModeQuery1() && (mode == 0 || mode == 3)) ||
-                     (!Dev()->ColorModeQuery3() && mode >= 2);
+      bool refused = (!Dev()->AllowsGray8AndBgrx() && (mode == 0 || mode == 3)) ||
+                     (!Dev()->AllowsColorModes() && mode >= 2);
       if (refused) break;
     }
     colorMode_ = mode;
@@ -156,7 +150,7 @@ int COrvane::SetColorMode(int bitsPerPixel) {
 
 int COrvane::GetColorMode() const {
   int mode = colorMode_;
-  return mode >= 0 && mode < 6 ? kBitsPerMode[mode] : -1;
+  return mode >= 0 && mode < 6 ? orvane::image::BitsOfColorMode(mode) : -1;
 }
 
 int COrvane::SetSubSample(int mode) {
