@@ -47,7 +47,6 @@ constexpr uint64_t kMaxRiffLimit = uint64_t{1} << 31;
 // The part of the OpenDML header written last, in one write: within one page, so a process that dies
 // leaves it whole or untouched. It holds the counts, the super index's entry count and first entries.
 constexpr uint64_t kHeaderPageBytes = 4096;
-constexpr uint64_t kSuperIndexEntriesPos = kStrlEnd + 8 + kSuperIndexHeader;
 
 // Little-endian builder of header bytes.
 class Bytes {
@@ -137,7 +136,6 @@ void AviWriter::Close() {
   indexPos_ = 0;
   indexBytes_ = 0;
   indexFrames_ = 0;
-  headerEntries_ = 0;
   countedFrames_ = 0;
 }
 
@@ -342,7 +340,6 @@ bool AviWriter::StartOpenDml() {
   openDml_ = true;
   indexPos_ = 0;
   indexBytes_ = 0;
-  headerEntries_ = 0;
   if (!WriteOpenDmlHeader(true, 0)) return false;
   return BeginExtendedRiff();
 }
@@ -403,22 +400,18 @@ bool AviWriter::WriteOpenDmlHeader(bool whole, uint32_t rate100) {
   if (rate100 != 0) {
     h.Set32(kMicroSecPerFramePos, 100'000'000u / rate100).Set32(kScalePos, 1'000'000'000u / rate100);
   }
-  const size_t page = static_cast<size_t>(std::min<uint64_t>(kHeaderPageBytes, h.Size()));
-  // Beyond the first page: all of it, or what an update changes (the entries from the last one in use).
-  size_t from = page, to = h.Size();
-  if (!whole) {
-    const size_t last = headerEntries_ == 0 ? 0 : headerEntries_ - 1;
-    from = std::max<size_t>(page, kSuperIndexEntriesPos + kSuperIndexEntryBytes * last);
-    to = std::max<size_t>(from, kSuperIndexEntriesPos + kSuperIndexEntryBytes * entries.size());
-  }
-  bool ok = from >= to || TryWriteAt(from, h.Data() + from, to - from);
-  if (!whole && dmlhCountPos >= page) ok = ok && TryWriteAt(dmlhCountPos, h.Data() + dmlhCountPos, 4);
-  ok = ok && TryWriteAt(0, h.Data(), page) && SeekTo(pos_);
+  // Every count and index entry, from the main header to "dmlh" (the super index in between), goes out
+  // in one write, the last: a process killed at any moment leaves them all from one update. (Written as
+  // two, a kill between them left "dmlh" counting frames the stream header and index did not.) Only the
+  // rest of "dmlh", unchanged by updates, is written before, once, when the header is written whole.
+  const size_t counts = std::max(static_cast<size_t>(std::min<uint64_t>(kHeaderPageBytes, h.Size())),
+                                 dmlhCountPos + 4);
+  bool ok = !whole || counts >= h.Size() || TryWriteAt(counts, h.Data() + counts, h.Size() - counts);
+  ok = ok && TryWriteAt(0, h.Data(), counts) && SeekTo(pos_);
   if (!ok) {
     failed_ = true;
     return false;
   }
-  headerEntries_ = static_cast<uint32_t>(entries.size());
   countedFrames_ = frames;
   return true;
 }

@@ -27,13 +27,13 @@
 // file that readers play up to the last update; frames written after it lie in the reserve, outside the
 // index, and are not shown. A frame that would reach the index first moves it on by another update.
 // Once OpenDML, an update writes the current RIFF's "ix00" past such a reserve (the RIFF's and its
-// "movi" list's sizes then cover it), then the header: the changed super index entries beyond the first
-// 4 KiB and the "dmlh" count, and last, in one write, the first 4 KiB (or the whole header, if shorter)
-// with the stream length, the "must use index" flag, the super index's entry count and its first 240
-// entries. A write within one page is never seen half done after the process died, so the index and
-// the stream length switch together. "dmlh" (and past the first 240 RIFFs the current entry), written
-// just before, leads them by one update for the moment between the writes; the entry of every 256th RIFF
-// from the 241st straddles a page boundary, so a kill within that very write could leave it torn. The
+// "movi" list's sizes then cover it), then the header in one write from its start through the "dmlh"
+// count: the stream length, the "must use index" flag, the super index with its entry count and every
+// entry, and "dmlh". A process killed between two writes finds the index, the stream length and "dmlh"
+// from one update. Within one write the system copies page by page, and a kill that lands inside that
+// copy (a few microseconds an update) can leave a header longer than a page with its first pages from
+// the new update and the rest from the one before; a header within one page (a super index of at most
+// 223 entries) never tears. With the default 4096 entries the header is about 64 KiB. The
 // move at the turn is made safe the same way: the copies, the first RIFF's indexes and an AVI 1.0 "idx1"
 // over the copies are written and referred to before the frames they replace are overwritten, and the
 // header's first page comes last. A RIFF is closed by writing its final "ix00" where no index in use lies and switching
@@ -144,7 +144,6 @@ class AviWriter {
   uint64_t indexPos_ = 0;
   uint64_t indexBytes_ = 0;
   uint32_t indexFrames_ = 0;     // frames the current RIFF's provisional "ix00" lists
-  uint32_t headerEntries_ = 0;   // super index entries in use in the header on disk
   uint32_t countedFrames_ = 0;
 };
 
