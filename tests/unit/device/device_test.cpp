@@ -240,7 +240,7 @@ TEST_F(DeviceTest, ConfigureBuffersAndBitDepthWriteTheFpgaGeometry) {
   EXPECT_EQ(device->BitDepthMode(), 0);
 }
 
-TEST_F(DeviceTest, TriggerModeOneWaitsForRegister8AndStopsStreamingWhenChanged) {
+TEST_F(DeviceTest, TriggerModeOneWaitsForTheFrameCounterAndStopsStreamingWhenChanged) {
   OpenSmall();
   camera->Bus().SetFpgaRegister(8, 0x21);
   ASSERT_EQ(device->SetTriggerMode(1, 0), 1);
