@@ -123,6 +123,7 @@ extern "C" {
 #define ORVANE_FILTER_GRAY_OFFSET_G2 26
 #define ORVANE_FILTER_GRAY_OFFSET_B 27
 #define ORVANE_FILTER_28 28                 /* 0..1, set only */
+#define ORVANE_FILTER_AUTO_GRAY_BALANCE ORVANE_FILTER_28 /* the one-shot automatic gray balance request */
 #define ORVANE_FILTER_PELTIER 100
 #define ORVANE_FILTER_TEMPERATURE 101
 #define ORVANE_FILTER_DOT 102               /* 0 or 1: defect (dot) correction */

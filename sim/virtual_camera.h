@@ -141,11 +141,13 @@ class VirtualCamera : public FaultInjection, public std::enable_shared_from_this
 
   void PowerOnLocked();
   uint32_t ControlTransferLocked(uint8_t* rec, uint32_t length);
+  // One vendor request, decoded once from its transfer record (virtual_camera_control.cpp).
+  struct ControlRequest;
   // The vendor requests in three groups: below 0xB0 (I2C, control byte, word pair), 0xB0 up to the FPGA
   // register requests, and those.
-  uint32_t PortRequestLocked(uint8_t* rec);
-  uint32_t ControllerRequestLocked(uint8_t* rec);
-  uint32_t FpgaRegisterRequestLocked(uint8_t* rec);
+  uint32_t PortRequestLocked(const ControlRequest& r);
+  uint32_t ControllerRequestLocked(const ControlRequest& r);
+  uint32_t FpgaRegisterRequestLocked(const ControlRequest& r);
   bool I2cWriteLocked(uint8_t device, const uint8_t* data, int count);
   bool I2cReadLocked(uint8_t device, uint8_t* data, int count);
   void FpgaByteWriteLocked(uint8_t reg, uint8_t value);

@@ -44,6 +44,27 @@ bool EnvelopeIsValid(const uint8_t* rec) {
 
 }  // namespace
 
+// The fields of a vendor request's record that the handlers read, and its data stage.
+struct VirtualCamera::ControlRequest {
+  explicit ControlRequest(uint8_t* record)
+      : rec(record),
+        type(record[usb::record::kRequestType]),
+        request(record[usb::record::kRequest]),
+        value(LoadU16(record + usb::record::kValue)),
+        index(LoadU16(record + usb::record::kIndex)),
+        data(record + usb::kTransferRecordSize),
+        in(type == usb::kVendorInDevice),
+        out(type == usb::kVendorOutDevice) {}
+  uint8_t* rec;  // the whole record: a refused request stalls it
+  uint8_t type;
+  uint8_t request;
+  uint16_t value;
+  uint16_t index;
+  uint8_t* data;
+  bool in;   // device to host, addressed to the device
+  bool out;  // host to device, addressed to the device
+};
+
 uint32_t VirtualCamera::ControlTransferLocked(uint8_t* rec, uint32_t) {
   ++counters_.controlRequests;
   // The firmware accepts only the envelope the driver documents.
@@ -51,80 +72,70 @@ uint32_t VirtualCamera::ControlTransferLocked(uint8_t* rec, uint32_t) {
   if (rec[usb::record::kRequestType] == usb::kVendorInDevice) {
     std::memset(rec + usb::kTransferRecordSize, 0, usb::kControlDataSize);
   }
-  const uint8_t request = rec[usb::record::kRequest];
-  if (request < usb::vendor::kControllerInfo) return PortRequestLocked(rec);
-  if (request >= usb::vendor::kFpgaWriteRegister) return FpgaRegisterRequestLocked(rec);
-  return ControllerRequestLocked(rec);
+  const ControlRequest r(rec);
+  if (r.request < usb::vendor::kControllerInfo) return PortRequestLocked(r);
+  if (r.request >= usb::vendor::kFpgaWriteRegister) return FpgaRegisterRequestLocked(r);
+  return ControllerRequestLocked(r);
 }
 
 // I2C transfers, the control byte and the word pair.
-uint32_t VirtualCamera::PortRequestLocked(uint8_t* rec) {
-  namespace rf = usb::record;
+uint32_t VirtualCamera::PortRequestLocked(const ControlRequest& r) {
   namespace vr = usb::vendor;
-  const uint8_t type = rec[rf::kRequestType];
-  const uint16_t value = LoadU16(rec + rf::kValue);
-  const uint16_t index = LoadU16(rec + rf::kIndex);
-  uint8_t* data = rec + usb::kTransferRecordSize;
-  const bool in = type == usb::kVendorInDevice;
-  switch (rec[rf::kRequest]) {
+  switch (r.request) {
     case vr::kI2cWrite:
-      if (type != usb::kVendorOutDevice || value > usb::kMaxI2cCount || (index & 1) != 0) return Stall(rec);
-      return I2cWriteLocked(static_cast<uint8_t>(index), data, value) ? kFull : Stall(rec);
+      if (!r.out || r.value > usb::kMaxI2cCount || (r.index & 1) != 0) return Stall(r.rec);
+      return I2cWriteLocked(static_cast<uint8_t>(r.index), r.data, r.value) ? kFull : Stall(r.rec);
     case vr::kI2cRead: {
-      if (!in || value > usb::kMaxI2cCount || (index & 1) == 0) return Stall(rec);
-      if (!I2cReadLocked(static_cast<uint8_t>(index & 0xFE), data, value)) return Stall(rec);
-      return static_cast<uint32_t>(usb::kTransferRecordSize) + value;
+      if (!r.in || r.value > usb::kMaxI2cCount || (r.index & 1) == 0) return Stall(r.rec);
+      if (!I2cReadLocked(static_cast<uint8_t>(r.index & 0xFE), r.data, r.value)) return Stall(r.rec);
+      return static_cast<uint32_t>(usb::kTransferRecordSize) + r.value;
     }
     case vr::kWriteControlByte:
-      if (type != usb::kVendorOutDevice) return Stall(rec);
-      controlByte_ = data[0];
+      if (!r.out) return Stall(r.rec);
+      controlByte_ = r.data[0];
       return kFull;
     case vr::kReadControlByte:
-      if (!in) return Stall(rec);
-      data[0] = controlByte_;
+      if (!r.in) return Stall(r.rec);
+      r.data[0] = controlByte_;
       return kFull;
     case vr::kWritePair:
-      if (type != usb::kVendorOutDevice) return Stall(rec);
-      pair_[0] = static_cast<uint16_t>((data[0] << 8) | data[1]);
-      pair_[1] = static_cast<uint16_t>((data[2] << 8) | data[3]);
+      if (!r.out) return Stall(r.rec);
+      pair_[0] = static_cast<uint16_t>((r.data[0] << 8) | r.data[1]);
+      pair_[1] = static_cast<uint16_t>((r.data[2] << 8) | r.data[3]);
       return kFull;
     case vr::kReadWord:
-      if (!in) return Stall(rec);
-      StoreU16(data, value < 2 ? pair_[value] : value);
+      if (!r.in) return Stall(r.rec);
+      StoreU16(r.data, r.value < 2 ? pair_[r.value] : r.value);
       return kFull;
     default:
-      return Stall(rec);
+      return Stall(r.rec);
   }
 }
 
 // The controller's records, the stream and GPIO 25.
-uint32_t VirtualCamera::ControllerRequestLocked(uint8_t* rec) {
-  namespace rf = usb::record;
+uint32_t VirtualCamera::ControllerRequestLocked(const ControlRequest& r) {
   namespace vr = usb::vendor;
-  const uint8_t type = rec[rf::kRequestType];
-  uint8_t* data = rec + usb::kTransferRecordSize;
-  const bool in = type == usb::kVendorInDevice;
-  switch (rec[rf::kRequest]) {
+  switch (r.request) {
     case vr::kControllerInfo:
-      if (!in) return Stall(rec);
-      std::memcpy(data, "FX3 ORVANE-SIM", 14);
-      StoreU16(data + 24, config_.firmwareVersion);
-      data[52] = 1;  // GPIO 25 is wired to the FPGA's ready output
+      if (!r.in) return Stall(r.rec);
+      std::memcpy(r.data, "FX3 ORVANE-SIM", 14);
+      StoreU16(r.data + 24, config_.firmwareVersion);
+      r.data[52] = 1;  // GPIO 25 is wired to the FPGA's ready output
       return kFull;
     case vr::kControllerStatus:
-      if (!in) return Stall(rec);
-      std::memcpy(data, "KD7-USB3-R5", 11);
-      StoreU16(data + 16, config_.productId);
-      StoreU16(data + 18, kFpgaVersion);
+      if (!r.in) return Stall(r.rec);
+      std::memcpy(r.data, "KD7-USB3-R5", 11);
+      StoreU16(r.data + 16, config_.productId);
+      StoreU16(r.data + 18, kFpgaVersion);
       return kFull;
     case vr::kStreamReset:
-      if (type != usb::kVendorOutDevice) return Stall(rec);
+      if (!r.out) return Stall(r.rec);
       ++counters_.streamResets;
       streaming_ = false;
       ResetStreamLocked(true);
       return kFull;
     case vr::kArmRead:
-      if (type != usb::kVendorOutEndpoint) return Stall(rec);
+      if (r.type != usb::kVendorOutEndpoint) return Stall(r.rec);
       ++counters_.armRequests;
       NoteStreamingLocked(Clock::now());
       // Arming starts a new frame; the rest of an interrupted one is dropped.
@@ -133,50 +144,44 @@ uint32_t VirtualCamera::ControllerRequestLocked(uint8_t* rec) {
       changed_.notify_all();
       return kFull;
     case vr::kReadGpio25: {
-      if (!in) return Stall(rec);
+      if (!r.in) return Stall(r.rec);
       const bool risen = !gpio25Never_ && Clock::now() - powerOn_ >= std::chrono::milliseconds(config_.gpio25DelayMs);
-      data[0] = risen ? 1 : 0;
+      r.data[0] = risen ? 1 : 0;
       return kFull;
     }
     case vr::kRequestCC:
-      if (type != usb::kVendorOutEndpoint) return Stall(rec);
+      if (r.type != usb::kVendorOutEndpoint) return Stall(r.rec);
       return kFull;
     default:
-      return Stall(rec);
+      return Stall(r.rec);
   }
 }
 
 // FPGA registers by number (15 bits plus bit 15 in the value); the byte registers are those of the port.
-uint32_t VirtualCamera::FpgaRegisterRequestLocked(uint8_t* rec) {
-  namespace rf = usb::record;
+uint32_t VirtualCamera::FpgaRegisterRequestLocked(const ControlRequest& r) {
   namespace vr = usb::vendor;
-  const uint8_t type = rec[rf::kRequestType];
-  const uint16_t value = LoadU16(rec + rf::kValue);
-  const uint16_t index = LoadU16(rec + rf::kIndex);
-  uint8_t* data = rec + usb::kTransferRecordSize;
-  const bool in = type == usb::kVendorInDevice;
-  switch (rec[rf::kRequest]) {
+  switch (r.request) {
     case vr::kFpgaWriteRegister: {
-      if (type != usb::kVendorOutDevice || value > 1) return Stall(rec);
-      const uint32_t address = (static_cast<uint32_t>(value) << 15) | (index & 0x7FFF);
-      const uint32_t v = LoadU32(data);
+      if (!r.out || r.value > 1) return Stall(r.rec);
+      const uint32_t address = (static_cast<uint32_t>(r.value) << 15) | (r.index & 0x7FFF);
+      const uint32_t v = LoadU32(r.data);
       if (address < 256) FpgaByteWriteLocked(static_cast<uint8_t>(address), static_cast<uint8_t>(v));
       else fpgaWide_[static_cast<uint16_t>(address)] = v;
       return kFull;
     }
     case vr::kFpgaReadRegister: {
-      if (!in) return Stall(rec);
+      if (!r.in) return Stall(r.rec);
       uint32_t v = 0;
-      if (index < 256) {
-        v = FpgaByteReadLocked(static_cast<uint8_t>(index));
-      } else if (auto it = fpgaWide_.find(index); it != fpgaWide_.end()) {
+      if (r.index < 256) {
+        v = FpgaByteReadLocked(static_cast<uint8_t>(r.index));
+      } else if (auto it = fpgaWide_.find(r.index); it != fpgaWide_.end()) {
         v = it->second;
       }
-      StoreU16(data, static_cast<uint16_t>(v));
+      StoreU16(r.data, static_cast<uint16_t>(v));
       return kFull;
     }
     default:
-      return Stall(rec);
+      return Stall(r.rec);
   }
 }
 

@@ -2,23 +2,23 @@
 // one device object at a time (the controller's claim, usb/orv_cy3_cam.h).
 #include "device/orvane_device.h"
 
-int COrvaneR3O5Base::ReleaseCamera() {
+bool COrvaneR3O5Base::ReleaseCamera() {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
-  if (!controller_ || !controller_->HoldsDevice()) return 1;
+  if (!controller_ || !controller_->HoldsDevice()) return true;
   StopTransfer(1);
   controller_->CloseDataChannel();
   controller_->ReleaseDevice();
   // Whoever opens it next may leave the FPGA programmed otherwise.
   reconfigureNeeded_ = true;
   released_ = true;
-  return 1;
+  return true;
 }
 
-int COrvaneR3O5Base::ReclaimCamera() {
+bool COrvaneR3O5Base::ReclaimCamera() {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
-  if (HoldsCamera()) return 1;
-  if (!released_) return 0;
-  return Open(deviceNumber_) != 0 ? 1 : 0;
+  if (HoldsCamera()) return true;
+  if (!released_) return false;
+  return Open(deviceNumber_);
 }
 
-int COrvaneR3O5Base::HoldsCamera() { return controller_ && controller_->HoldsDevice() ? 1 : 0; }
+bool COrvaneR3O5Base::HoldsCamera() { return controller_ && controller_->HoldsDevice(); }

@@ -23,19 +23,19 @@ constexpr uint32_t kFpgaPulseIntervalMs = 24999;
 
 }  // namespace
 
-int COrvaneR3O5Base::CreateController(void*, const InterfaceClassGuid* guid) {
+bool COrvaneR3O5Base::CreateController(void*, const InterfaceClassGuid* guid) {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
   Close();
   controller_ = controllerFactory_ ? controllerFactory_(guid != nullptr ? *guid : kDefaultInterfaceGuid) : nullptr;
   // Without the shared device table the controller exists but finds no camera.
-  return controller_ && controller_->TableAttached() ? 1 : 0;
+  return controller_ && controller_->TableAttached();
 }
 
-int COrvaneR3O5Base::InitializeDevice() {
-  if (!controller_ || !controller_->PrepareStreaming()) return 0;
+bool COrvaneR3O5Base::InitializeDevice() {
+  if (!controller_ || !controller_->PrepareStreaming()) return false;
   std::array<uint8_t, CameraController::kInfoRecordSize> record{};
   if (controller_->ReadControllerInfo(record.data())) controllerInfo_ = record;
-  if (!sensor_) return 0;
+  if (!sensor_) return false;
 
   const bool infoRead = controller_->ReadControllerInfo(record.data());
   if (infoRead) controllerInfo_ = record;
@@ -60,14 +60,14 @@ int COrvaneR3O5Base::InitializeDevice() {
       }
     }
     ORVANE_LOG(kDevice, kDebug, "open: FPGA %s", ready ? "ready (GPIO 25 high)" : "never raised GPIO 25");
-    if (!ready) return 0;
+    if (!ready) return false;
   }
   ORVANE_LOG(kDevice, kDebug, "open: checking the sensor and applying its defaults");
-  if (sensor_->IsReady() == 0) return 0;
+  if (!sensor_->IsReady()) return false;
   return sensor_->ApplyDefaults();
 }
 
-int COrvaneR3O5Base::Close() {
+bool COrvaneR3O5Base::Close() {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
   StopTransfer(1);
   if (controller_) {
@@ -86,7 +86,7 @@ int COrvaneR3O5Base::Close() {
     threadEnd_.reset();
   }
   transferFailed_ = false;
-  return 1;
+  return true;
 }
 
 void COrvaneR3O5Base::ClearRing() {
@@ -100,22 +100,22 @@ void COrvaneR3O5Base::ClearRing() {
   frameSize_ = 0;
 }
 
-int COrvaneR3O5Base::GetControllerInfo(uint8_t* record) {
-  if (!controller_ || record == nullptr) return 0;
+bool COrvaneR3O5Base::GetControllerInfo(uint8_t* record) {
+  if (!controller_ || record == nullptr) return false;
   std::memcpy(record, controllerInfo_.data(), controllerInfo_.size());
-  return 1;
+  return true;
 }
 
-int COrvaneR3O5Base::GetControllerStatus(uint8_t* record) {
-  if (!controller_ || record == nullptr) return 0;
-  return controller_->ReadControllerStatus(record) ? 1 : 0;
+bool COrvaneR3O5Base::GetControllerStatus(uint8_t* record) {
+  if (!controller_ || record == nullptr) return false;
+  return controller_->ReadControllerStatus(record);
 }
 
-int COrvaneR3O5Base::ForwardSensorRequest(void*, int32_t, int32_t) { return 0; }
+bool COrvaneR3O5Base::ForwardSensorRequest(void*, int32_t, int32_t) { return false; }
 
-int COrvaneR3O5Base::Reopen(int32_t number) {
+bool COrvaneR3O5Base::Reopen(int32_t number) {
   StopTransfer(1);
-  return Open(number) != 0 ? 0 : -1;
+  return Open(number);
 }
 
 int COrvaneR3O5Base::FindTableIndex(int32_t number) {
@@ -126,18 +126,18 @@ int COrvaneR3O5Base::FindTableIndex(int32_t number) {
   return -1;
 }
 
-int COrvaneR3O5Base::Open(int32_t number) {
+bool COrvaneR3O5Base::Open(int32_t number) {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
   ORVANE_LOG(kDevice, kInfo, "open camera %d", static_cast<int>(number));
-  if (!controller_ || cameraType_ == -1) return 0;
-  if (controller_->EnumerateDevices() < 1 || IsDevicePresent(number) == 0) return 0;
+  if (!controller_ || cameraType_ == -1) return false;
+  if (controller_->EnumerateDevices() < 1 || !IsDevicePresent(number)) return false;
   const int index = FindTableIndex(number);
-  if (index < 0) return 0;
-  if (cameraType_ != kCameraTypeImx226) return 0;
+  if (index < 0) return false;
+  if (cameraType_ != kCameraTypeImx226) return false;
   // Selecting a device closes the data channel under the streaming thread: stop it first.
   if (thread_.joinable()) StopTransfer(1);
   // Refused while another object holds the camera; the camera open so far stays open.
-  if (!controller_->Registers()->SelectDevice(index)) return 0;
+  if (!controller_->Registers()->SelectDevice(index)) return false;
   released_ = false;
   sensor_.reset();
   sensor_ = std::make_unique<CSensorIMX226>(controller_->Registers(), orvane::camera::i2c::kSensor);
@@ -150,15 +150,15 @@ int COrvaneR3O5Base::Open(int32_t number) {
   return initialised;
 }
 
-int COrvaneR3O5Base::IsDevicePresent(int32_t number) {
+bool COrvaneR3O5Base::IsDevicePresent(int32_t number) {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
-  if (!controller_) return 0;
+  if (!controller_) return false;
   for (int i = 0; i < kMaxDevices; ++i) {
     DeviceTableEntry entry;
     if (!controller_->GetTableEntry(i, &entry)) continue;
-    if (entry.type == cameraType_ && entry.number == number && controller_->IsDeviceOpenable(i)) return 1;
+    if (entry.type == cameraType_ && entry.number == number && controller_->IsDeviceOpenable(i)) return true;
   }
-  return 0;
+  return false;
 }
 
 int COrvaneR3O5Base::CountDevices(int32_t typeCode) {
@@ -174,18 +174,18 @@ int COrvaneR3O5Base::CountDevices(int32_t typeCode) {
   return present;
 }
 
-int COrvaneR3O5Base::GetDeviceName(int32_t index, char* buffer, size_t size) {
+bool COrvaneR3O5Base::GetDeviceName(int32_t index, char* buffer, size_t size) {
   std::lock_guard<std::recursive_mutex> lock(ClassLock());
-  if (!controller_ || buffer == nullptr || size == 0) return 0;
-  return controller_->GetDeviceName(index, buffer, size) ? 1 : 0;
+  if (!controller_ || buffer == nullptr || size == 0) return false;
+  return controller_->GetDeviceName(index, buffer, size);
 }
 
-int COrvaneR3O5Base::SetCameraType(int32_t code) {
+bool COrvaneR3O5Base::SetCameraType(int32_t code) {
   cameraType_ = code;
   std::lock_guard<std::mutex> ring(ringLock_);
   ringSize_ = kRingSize;
   readMark_ = ringSize_ - 1;
-  return 1;
+  return true;
 }
 
 int32_t COrvaneR3O5Base::GetCameraType() { return cameraType_; }
@@ -208,7 +208,7 @@ int32_t COrvaneR3O5Base::GetTableEntryNumber(int32_t index) {
   return entry.number;
 }
 
-int COrvaneR3O5Base::UsesSingleRequestLoop() { return 0; }
-int COrvaneR3O5Base::IsLineSensor() { return 0; }
+bool COrvaneR3O5Base::UsesSingleRequestLoop() { return false; }
+bool COrvaneR3O5Base::IsLineSensor() { return false; }
 int32_t COrvaneR3O5Base::GetDeviceNumber() { return deviceNumber_; }
 int COrvaneR3O5Base::GetMaxDevices() { return kMaxDevices; }

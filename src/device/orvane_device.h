@@ -5,8 +5,11 @@
 // Threads: the application's threads call the operations; the streaming thread reads frames. Streaming
 // control (StartTransfer, StopTransfer, SetCaptureMode, SetTriggerMode, ConfigureBuffers, Open, Close) and
 // the settings are expected from one thread at a time (the SDK object serialises them); frame consumers
-// (WaitFrame, GetFrame, CopyFrame, ...) may run on another thread at the same time. Results: 1 (non-zero)
-// for success, 0 for failure, unless an operation says otherwise.
+// (WaitFrame, GetFrame, CopyFrame, ...) may run on another thread at the same time. Results: the
+// operations that succeed or fail answer true or false (Has.../Allows... answer whether the camera has
+// or allows it); the value queries answer the value. The SDK object turns a false into the exports'
+// results and error codes. Setters are not [[nodiscard]]: pushing the settings goes on past a value the
+// sensor refuses (the cache keeps it). The streaming engine's operations keep their numeric results.
 #pragma once
 
 #include <array>
@@ -47,38 +50,38 @@ class COrvaneR3O5Base {
 
   // ---- Device object and open sequence ----
   // Closes any open device and creates the controller for `guid` (the camera driver's class when null).
-  // The window is not used. 1, or 0 when the controller could not be created.
-  virtual int CreateController(void* window, const InterfaceClassGuid* guid);
-  virtual int InitializeDevice();
-  virtual int Close();
+  // The window is not used. False when the controller could not be created.
+  [[nodiscard]] virtual bool CreateController(void* window, const InterfaceClassGuid* guid);
+  [[nodiscard]] bool InitializeDevice();
+  virtual bool Close();
   // Copies the 64-byte controller information record read at initialisation.
-  virtual int GetControllerInfo(uint8_t* record);
-  virtual int GetControllerStatus(uint8_t* record);
-  // A request meant for the sensor drivers of other camera types; this camera's driver takes none (0).
-  virtual int ForwardSensorRequest(void* request, int32_t b, int32_t c);
-  // Stops streaming (waiting for the thread), then opens `number`: 0 on success, -1 on failure.
-  virtual int Reopen(int32_t number);
-  virtual int Open(int32_t number);
-  virtual int IsDevicePresent(int32_t number);
+  [[nodiscard]] bool GetControllerInfo(uint8_t* record);
+  [[nodiscard]] bool GetControllerStatus(uint8_t* record);
+  // A request meant for the sensor drivers of other camera types; this camera's driver takes none (false).
+  [[nodiscard]] bool ForwardSensorRequest(void* request, int32_t b, int32_t c);
+  // Stops streaming (waiting for the thread), then opens `number`.
+  [[nodiscard]] bool Reopen(int32_t number);
+  [[nodiscard]] virtual bool Open(int32_t number);
+  [[nodiscard]] virtual bool IsDevicePresent(int32_t number);
   virtual int CountDevices(int32_t typeCode);
-  virtual int GetDeviceName(int32_t index, char* buffer, size_t size);
-  virtual int SetCameraType(int32_t code);
-  virtual int32_t GetCameraType();
-  virtual int32_t GetTableEntryId(int32_t index);
-  virtual int32_t GetTableEntryType(int32_t index);
-  virtual int32_t GetTableEntryNumber(int32_t index);
-  virtual int UsesSingleRequestLoop();
-  virtual int IsLineSensor();
+  [[nodiscard]] bool GetDeviceName(int32_t index, char* buffer, size_t size);
+  bool SetCameraType(int32_t code);
+  int32_t GetCameraType();
+  int32_t GetTableEntryId(int32_t index);
+  int32_t GetTableEntryType(int32_t index);
+  int32_t GetTableEntryNumber(int32_t index);
+  [[nodiscard]] bool UsesSingleRequestLoop();
+  [[nodiscard]] bool IsLineSensor();
   virtual int32_t GetDeviceNumber();
-  virtual int GetMaxDevices();
+  int GetMaxDevices();
   // A camera is open in one device object at a time, across processes: Open fails while another object
   // holds the camera and takes nothing from it. ReleaseCamera stops streaming and gives the camera up
   // while keeping the controller, the sensor driver's ranges and the device number; ReclaimCamera opens
-  // that camera again (the whole open sequence) and answers 0 when it never was this object's or
-  // another object holds it now. HoldsCamera: 1 while the camera is this object's.
-  virtual int ReleaseCamera();
-  virtual int ReclaimCamera();
-  virtual int HoldsCamera();
+  // that camera again (the whole open sequence) and answers false when it never was this object's or
+  // another object holds it now. HoldsCamera: true while the camera is this object's.
+  [[nodiscard]] virtual bool ReleaseCamera();
+  [[nodiscard]] virtual bool ReclaimCamera();
+  [[nodiscard]] virtual bool HoldsCamera();
 
   // ---- Streaming engine ----
   // Capture modes: 0 continuous, 1 one frame then stop, 2 one frame per trigger, 3 stop after the next
@@ -111,109 +114,109 @@ class COrvaneR3O5Base {
                            int32_t* status3, int32_t* status4, int rowOrder);
 
   // ---- Settings engine ----
-  virtual int SetBitDepth(int32_t mode);
-  virtual int SetReadoutMode(int32_t mode);
-  virtual int GetReadoutMode(int32_t* mode);
-  virtual int SetWindow(int32_t x, int32_t y, int32_t width, int32_t height, int32_t mode);
-  virtual int GetWindow(int32_t* x, int32_t* y, int32_t* width, int32_t* height, int32_t* mode);
-  virtual int SetMirrorH(int32_t flag);
-  virtual int SetMirrorV(int32_t flag);
-  virtual int GetMirrorH(int32_t* flag);
-  virtual int GetMirrorV(int32_t* flag);
-  virtual int GetMirrorVDefault();
-  virtual int GetMirrorHDefault();
-  virtual int HasMirrorV();
-  virtual int HasMirrorH();
-  virtual int SetTriggerMode(int32_t mode, int32_t force);
+  virtual bool SetBitDepth(int32_t mode);
+  bool SetReadoutMode(int32_t mode);
+  [[nodiscard]] bool GetReadoutMode(int32_t* mode);
+  virtual bool SetWindow(int32_t x, int32_t y, int32_t width, int32_t height, int32_t mode);
+  [[nodiscard]] bool GetWindow(int32_t* x, int32_t* y, int32_t* width, int32_t* height, int32_t* mode);
+  virtual bool SetMirrorH(int32_t flag);
+  virtual bool SetMirrorV(int32_t flag);
+  [[nodiscard]] bool GetMirrorH(int32_t* flag);
+  [[nodiscard]] bool GetMirrorV(int32_t* flag);
+  int GetMirrorVDefault();
+  int GetMirrorHDefault();
+  [[nodiscard]] bool HasMirrorV();
+  [[nodiscard]] bool HasMirrorH();
+  bool SetTriggerMode(int32_t mode, int32_t force);
   // Whether the window may be narrower / lower than the full 4000 x 3000 frame.
-  virtual int AllowsNarrowWindow();
-  virtual int AllowsLowWindow();
+  [[nodiscard]] virtual bool AllowsNarrowWindow();
+  [[nodiscard]] virtual bool AllowsLowWindow();
 
-  virtual int SetGlobalGain(int32_t code);
-  virtual int GetGlobalGain(int32_t* code);
-  virtual int GetGlobalGainMin(int32_t* code);
-  virtual int GetGlobalGainMax(int32_t* code);
-  virtual int GetGlobalGainDefault(int32_t* code);
+  virtual bool SetGlobalGain(int32_t code);
+  [[nodiscard]] bool GetGlobalGain(int32_t* code);
+  [[nodiscard]] virtual bool GetGlobalGainMin(int32_t* code);
+  [[nodiscard]] virtual bool GetGlobalGainMax(int32_t* code);
+  [[nodiscard]] bool GetGlobalGainDefault(int32_t* code);
   // Exposure in units of 100 us; also sets the transfer timeout.
-  virtual int SetExposureTime(int32_t value);
-  virtual int GetExposureTime(int32_t* value);
-  virtual int GetExposureTimeMin(int32_t* value);
-  virtual int GetExposureTimeMax(int32_t* value);
-  virtual int GetExposureTimeDefault(int32_t* value);
-  virtual int HasExposureTimeEx();
-  virtual int SetExposureTimeEx(double seconds);
-  virtual int GetExposureTimeEx(double* seconds);
-  virtual int GetExposureTimeExMin(double* seconds);
-  virtual int GetExposureTimeExMax(double* seconds);
-  virtual int GetExposureTimeExDefault(double* seconds);
-  virtual int SetColorGainRed(int32_t value);
-  virtual int GetColorGainRed(int32_t* value);
-  virtual int SetColorGainGreen1(int32_t value);
-  virtual int GetColorGainGreen1(int32_t* value);
-  virtual int SetColorGainGreen2(int32_t value);
-  virtual int GetColorGainGreen2(int32_t* value);
-  virtual int SetColorGainBlue(int32_t value);
-  virtual int GetColorGainBlue(int32_t* value);
-  virtual int GetColorGainMin(int32_t* value);
-  virtual int GetColorGainMax(int32_t* value);
-  virtual int GetColorGainDefault(int32_t* value);
-  virtual int HasBlackLevel();
-  virtual int SetBlackLevel(int32_t value);
-  virtual int GetBlackLevel(int32_t* value);
-  virtual int GetBlackLevelMin(int32_t* value);
-  virtual int GetBlackLevelMax(int32_t* value);
-  virtual int GetBlackLevelDefault(int32_t* value);
-  virtual int HasGainMode();
-  virtual int SetGainMode(int32_t mode);
-  virtual int GetGainMode();
-  virtual int HasShortExposureMode();
-  virtual int GetShortExposureMode(int32_t* flag);
-  virtual int SetShortExposureMode(int32_t flag);
-  virtual int AllowsGray8AndBgrx();
-  virtual int AllowsGray16();
-  virtual int AllowsColorModes();
+  virtual bool SetExposureTime(int32_t value);
+  [[nodiscard]] bool GetExposureTime(int32_t* value);
+  [[nodiscard]] virtual bool GetExposureTimeMin(int32_t* value);
+  [[nodiscard]] virtual bool GetExposureTimeMax(int32_t* value);
+  [[nodiscard]] bool GetExposureTimeDefault(int32_t* value);
+  [[nodiscard]] virtual bool HasExposureTimeEx();
+  bool SetExposureTimeEx(double seconds);
+  [[nodiscard]] bool GetExposureTimeEx(double* seconds);
+  [[nodiscard]] bool GetExposureTimeExMin(double* seconds);
+  [[nodiscard]] bool GetExposureTimeExMax(double* seconds);
+  [[nodiscard]] bool GetExposureTimeExDefault(double* seconds);
+  virtual bool SetColorGainRed(int32_t value);
+  [[nodiscard]] bool GetColorGainRed(int32_t* value);
+  virtual bool SetColorGainGreen1(int32_t value);
+  [[nodiscard]] bool GetColorGainGreen1(int32_t* value);
+  virtual bool SetColorGainGreen2(int32_t value);
+  [[nodiscard]] bool GetColorGainGreen2(int32_t* value);
+  virtual bool SetColorGainBlue(int32_t value);
+  [[nodiscard]] bool GetColorGainBlue(int32_t* value);
+  [[nodiscard]] virtual bool GetColorGainMin(int32_t* value);
+  [[nodiscard]] virtual bool GetColorGainMax(int32_t* value);
+  [[nodiscard]] bool GetColorGainDefault(int32_t* value);
+  [[nodiscard]] virtual bool HasBlackLevel();
+  virtual bool SetBlackLevel(int32_t value);
+  [[nodiscard]] bool GetBlackLevel(int32_t* value);
+  [[nodiscard]] bool GetBlackLevelMin(int32_t* value);
+  [[nodiscard]] bool GetBlackLevelMax(int32_t* value);
+  [[nodiscard]] bool GetBlackLevelDefault(int32_t* value);
+  [[nodiscard]] virtual bool HasGainMode();
+  virtual bool SetGainMode(int32_t mode);
+  int GetGainMode();
+  [[nodiscard]] virtual bool HasShortExposureMode();
+  [[nodiscard]] bool GetShortExposureMode(int32_t* flag);
+  bool SetShortExposureMode(int32_t flag);
+  [[nodiscard]] bool AllowsGray8AndBgrx();
+  [[nodiscard]] bool AllowsGray16();
+  [[nodiscard]] bool AllowsColorModes();
   // Called once when preview starts, after the settings were pushed (the SDK's 127th operation).
-  virtual void PreparePreview();
+  void PreparePreview();
   // The sampling-rate operation; `sensorIndex` is always 0 for this camera.
-  virtual int SetSamplingRate(int32_t sensorIndex, int32_t word, int32_t* rate);
+  bool SetSamplingRate(int32_t sensorIndex, int32_t word, int32_t* rate);
   // A setting that preview start resets to 0 where supported (the SDK's 153rd to 155th operations).
-  virtual int HasPreviewResetSetting();
-  virtual int GetPreviewResetSetting(int32_t* value);
-  virtual int SetPreviewResetSetting(int32_t value);
+  [[nodiscard]] bool HasPreviewResetSetting();
+  [[nodiscard]] bool GetPreviewResetSetting(int32_t* value);
+  bool SetPreviewResetSetting(int32_t value);
 
   // ---- Device information and auxiliary I/O ----
-  virtual int WriteEeprom(int32_t address, uint8_t value);
-  virtual int ReadEeprom(int32_t address, uint8_t* value);
+  [[nodiscard]] bool WriteEeprom(int32_t address, uint8_t value);
+  [[nodiscard]] bool ReadEeprom(int32_t address, uint8_t* value);
   // The EEPROM's configuration byte (other camera types keep a setting there).
-  virtual int WriteConfigurationByte(uint8_t value);
-  virtual int ReadConfigurationByte(uint8_t* value);
+  [[nodiscard]] bool WriteConfigurationByte(uint8_t value);
+  [[nodiscard]] bool ReadConfigurationByte(uint8_t* value);
   // Sensor register access; the SDK always passes bank 0. `ok` may be null.
-  virtual int WriteSensorRegister(int32_t bank, int32_t address, int32_t value);
-  virtual int32_t ReadSensorRegister(int32_t bank, int32_t address, int32_t* ok);
+  [[nodiscard]] bool WriteSensorRegister(int32_t bank, int32_t address, int32_t value);
+  int32_t ReadSensorRegister(int32_t bank, int32_t address, int32_t* ok);
   // FPGA byte registers (address and value cut to 8 bits). The read answers the byte, 0 on failure.
-  virtual int WriteFpgaRegister(int32_t address, int32_t value);
-  virtual int32_t ReadFpgaRegister(int32_t address, int32_t* ok);
-  // 1 when the FPGA's busy bit (register 2, bit 1) is clear within `ms` milliseconds.
-  virtual int WaitFpgaIdle(int32_t ms);
-  virtual int HasInternalCorrection();
-  virtual int GetInternalCorrection();
-  virtual int SetInternalCorrection(int32_t on);
-  virtual int HasPeltier();
-  virtual int GetPeltier(int32_t* value);
-  virtual int SetPeltier(int32_t value);
-  virtual int HasTemperature();
-  virtual int ReadTemperature(double* celsius);
-  virtual int GetFpgaTemperature(double* celsius);
+  [[nodiscard]] bool WriteFpgaRegister(int32_t address, int32_t value);
+  int32_t ReadFpgaRegister(int32_t address, int32_t* ok);
+  // True when the FPGA's busy bit (register 2, bit 1) is clear within `ms` milliseconds.
+  [[nodiscard]] bool WaitFpgaIdle(int32_t ms);
+  [[nodiscard]] bool HasInternalCorrection();
+  int GetInternalCorrection();
+  bool SetInternalCorrection(int32_t on);
+  [[nodiscard]] virtual bool HasPeltier();
+  [[nodiscard]] bool GetPeltier(int32_t* value);
+  bool SetPeltier(int32_t value);
+  [[nodiscard]] bool HasTemperature();
+  [[nodiscard]] bool ReadTemperature(double* celsius);
+  [[nodiscard]] bool GetFpgaTemperature(double* celsius);
 
   // Serial number from EEPROM 0x1040..0x105F into `buffer` (at most length - 1 characters and the
-  // terminator). 1 with the text, or 1 with the buffer untouched when the first byte is 0xFF (blank);
-  // 0 when the first read fails or the buffer is unusable.
-  int ReadSerialNumber(char* buffer, int32_t length);
+  // terminator). True with the text, or true with the buffer untouched when the first byte is 0xFF
+  // (blank); false when the first read fails or the buffer is unusable.
+  [[nodiscard]] bool ReadSerialNumber(char* buffer, int32_t length);
   // Identification area (12-bit addresses). The write reads back up to 10 times and rewrites on a
-  // mismatch; `readBackFailures` (may be null) counts the read-backs that failed. 1 when the first write
-  // succeeded.
-  int WriteIdentificationByte(int32_t address, uint8_t value, int32_t* readBackFailures);
-  int ReadIdentificationByte(int32_t address, uint8_t* value);
+  // mismatch; `readBackFailures` (may be null) counts the read-backs that failed. True when the first
+  // write succeeded.
+  [[nodiscard]] bool WriteIdentificationByte(int32_t address, uint8_t value, int32_t* readBackFailures);
+  [[nodiscard]] bool ReadIdentificationByte(int32_t address, uint8_t* value);
 
   // ---- Read-only views for the SDK object ----
   int32_t FrameSize() const;

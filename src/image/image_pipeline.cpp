@@ -202,56 +202,9 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
   if (mask != nullptr && s.dotFilter != 0) mask->CorrectDefects(*raw, s.offsetX, s.offsetY);
 
   const int phase = EffectivePhase(std::clamp(s.bayerPhase, 0, 3), s.mirrorV != 0, s.mirrorH != 0);
-  // The parameters of a demosaic of `src`, after the automatic white balance when it is on.
-  auto demosaicParams = [&](DibImage& src) {
-    if (s.autoWhiteBalance != 0) {
-      int red = s.bayerGainRed;
-      int blue = s.bayerGainBlue;
-      if (MeasureWhiteBalance(src, phase, &red, &blue)) {
-        s.bayerGainRed = red;
-        s.bayerGainBlue = blue;
-        s.bayerGainGreen = 100;
-        up.whiteBalanceMeasured = true;
-        up.bayerGainRed = red;
-        up.bayerGainGreen = 100;
-        up.bayerGainBlue = blue;
-        if (refresh_) refresh_(DialogRefresh::kImage, 0);
-      }
-      if (s.whiteBalanceOnce[0] != 0 && s.whiteBalanceOnce[1] != 0) up.whiteBalanceFinished = true;
-    }
-    return DemosaicParams{phase, GainFactor(s.bayerGainRed), GainFactor(s.bayerGainBlue)};
-  };
-  auto demosaic = [&](DibImage& src, DibImage& dst, const DemosaicParams& params) {
-    PassContext ctx{kernels_, pool_.get(), &params};
-    ApplyPixelOp(dst, DemosaicOp, src, nullptr, 0, 0, &ctx, 0);
-  };
 
   // 3. Gray modes (colour modes 0 and 1).
-  if (mode <= 1) {
-    if (s.grayMode == 1) {
-      if (s.autoGrayBalance == 1) {
-        MeasureGrayBalance(*raw, std::clamp(s.bayerPhase, 0, 3), s.grayGain);
-        up.grayBalanceMeasured = true;
-        std::copy(s.grayGain, s.grayGain + 4, up.grayGain);
-        if (refresh_) refresh_(DialogRefresh::kImage, 0);
-      }
-      bool neutral = true;
-      for (int i = 0; i < 4; ++i) neutral = neutral && s.grayGain[i] == 128 && s.grayOffset[i] == 128;
-      if (!neutral) {
-        const GrayGainParams params =
-            MakeGrayGainParams(s.grayGain, s.grayOffset, std::clamp(s.bayerPhase, 0, 3), mode == 0 ? 8 : 16);
-        PassContext ctx{kernels_, pool_.get(), &params};
-        ApplyPixelOp(*raw, GrayGainOp, *raw, nullptr, 0, 0, &ctx, 0);
-      }
-    } else if (s.grayMode == 2 && mode == 0) {
-      // Colour mode 1 would convert the 8-bit bitmap, which is not its output: nothing visible, so skipped.
-      if (Fits(images.color24, w, h, 24)) {
-        demosaic(*raw, *images.color24, demosaicParams(*raw));
-        PassContext ctx{kernels_, pool_.get(), nullptr};
-        ApplyPixelOp(*raw, LuminanceOp, *images.color24, nullptr, 0, 0, &ctx, 0);
-      }
-    }
-  }
+  if (mode <= 1) RunGrayMode(s, images, *raw, phase, up);
 
   // 4. Software mirror of the directions the device does not mirror itself.
   const bool softH = s.mirrorH != 0 && s.hardwareMirrorH == 0;
@@ -260,17 +213,70 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
 
   // 5. Demosaic and 6. filters on the output: band by band where the kernels allow it.
   if (mode >= 2) {
-    const DemosaicParams params = demosaicParams(*raw);
+    const DemosaicParams params = BalancedDemosaicParams(*raw, phase, s, up);
     FilterPlan plan;
     if (kernels_->demosaicRows != nullptr && kernels_->sharpenRows != nullptr && PlanFilters(s, *output, &plan)) {
       FusedContext ctx{kernels_, pool_.get(), params, &plan, plan.sharpen ? PlaneOf(sharpenScratch_) : Plane{}};
       ApplyPixelOp(*output, FusedFrameOp, *raw, nullptr, 0, 0, &ctx, 0);
       return true;
     }
-    demosaic(*raw, *output, params);
+    Demosaic(*raw, *output, params);
   }
   ApplyFilters(s, *output);
   return true;
+}
+
+DemosaicParams ImagePipeline::BalancedDemosaicParams(DibImage& src, int phase, PipelineSettings& s,
+                                                     PipelineUpdates& up) {
+  if (s.autoWhiteBalance != 0) {
+    int red = s.bayerGainRed;
+    int blue = s.bayerGainBlue;
+    if (MeasureWhiteBalance(src, phase, &red, &blue)) {
+      s.bayerGainRed = red;
+      s.bayerGainBlue = blue;
+      s.bayerGainGreen = 100;
+      up.whiteBalanceMeasured = true;
+      up.bayerGainRed = red;
+      up.bayerGainGreen = 100;
+      up.bayerGainBlue = blue;
+      if (refresh_) refresh_(DialogRefresh::kImage, 0);
+    }
+    if (s.whiteBalanceOnce[0] != 0 && s.whiteBalanceOnce[1] != 0) up.whiteBalanceFinished = true;
+  }
+  return DemosaicParams{phase, GainFactor(s.bayerGainRed), GainFactor(s.bayerGainBlue)};
+}
+
+void ImagePipeline::Demosaic(DibImage& src, DibImage& dst, const DemosaicParams& params) {
+  PassContext ctx{kernels_, pool_.get(), &params};
+  ApplyPixelOp(dst, DemosaicOp, src, nullptr, 0, 0, &ctx, 0);
+}
+
+void ImagePipeline::RunGrayMode(PipelineSettings& s, const PipelineImages& images, DibImage& raw, int phase,
+                                PipelineUpdates& up) {
+  const int mode = s.colorMode;
+  if (s.grayMode == 1) {
+    if (s.autoGrayBalance == 1) {
+      MeasureGrayBalance(raw, std::clamp(s.bayerPhase, 0, 3), s.grayGain);
+      up.grayBalanceMeasured = true;
+      std::copy(s.grayGain, s.grayGain + 4, up.grayGain);
+      if (refresh_) refresh_(DialogRefresh::kImage, 0);
+    }
+    bool neutral = true;
+    for (int i = 0; i < 4; ++i) neutral = neutral && s.grayGain[i] == 128 && s.grayOffset[i] == 128;
+    if (!neutral) {
+      const GrayGainParams params =
+          MakeGrayGainParams(s.grayGain, s.grayOffset, std::clamp(s.bayerPhase, 0, 3), mode == 0 ? 8 : 16);
+      PassContext ctx{kernels_, pool_.get(), &params};
+      ApplyPixelOp(raw, GrayGainOp, raw, nullptr, 0, 0, &ctx, 0);
+    }
+  } else if (s.grayMode == 2 && mode == 0) {
+    // Colour mode 1 would convert the 8-bit bitmap, which is not its output: nothing visible, so skipped.
+    if (Fits(images.color24, raw.Width(), raw.Height(), 24)) {
+      Demosaic(raw, *images.color24, BalancedDemosaicParams(raw, phase, s, up));
+      PassContext ctx{kernels_, pool_.get(), nullptr};
+      ApplyPixelOp(raw, LuminanceOp, *images.color24, nullptr, 0, 0, &ctx, 0);
+    }
+  }
 }
 
 // The passes run in the order hue/saturation, gamma, contrast, sharpness, brightness, each only when its

@@ -117,6 +117,15 @@ class ImagePipeline {
   // The filters' parameters for `settings` on `output`; creates the sharpness's scratch bitmap when the
   // geometry changed. False when the output is invalid or the scratch cannot be had.
   bool PlanFilters(const PipelineSettings& settings, DibImage& output, FilterPlan* plan);
+  // The demosaic parameters of `src`, after the automatic white balance when it is on (which updates
+  // `settings` for the rest of the frame and reports the new gains in `updates`).
+  DemosaicParams BalancedDemosaicParams(DibImage& src, int phase, PipelineSettings& settings,
+                                        PipelineUpdates& updates);
+  void Demosaic(DibImage& src, DibImage& dst, const DemosaicParams& params);
+  // Gray modes 1 (gains and offsets per Bayer cell, with the automatic gray balance) and 2 (luminance
+  // of the demosaiced frame) on the raw frame of colour modes 0 and 1.
+  void RunGrayMode(PipelineSettings& settings, const PipelineImages& images, DibImage& raw, int phase,
+                   PipelineUpdates& updates);
 
   const KernelTable* kernels_;
   std::unique_ptr<RowPool> pool_;

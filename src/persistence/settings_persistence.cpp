@@ -88,16 +88,16 @@ bool WindowWithinSensor(const SizeSettings& size) {
 }
 
 int32_t DefaultColorMode(const ColorModeQueries& queries) {
-  if (queries.query3) return 2;
-  if (queries.query2) return 1;
-  if (queries.query1) return 0;
+  if (queries.color) return 2;
+  if (queries.gray16) return 1;
+  if (queries.gray8AndBgrx) return 0;
   return 2;
 }
 
 int32_t AdjustColorMode(int32_t mode, const ColorModeQueries& queries) {
-  if (!queries.query1 && (mode == 0 || mode == 3)) mode = queries.query2 ? 1 : 2;
-  if (!queries.query3 && mode == 2) mode = queries.query2 ? 1 : 0;
-  if (!queries.query2 && mode == 1) mode = queries.query3 ? 2 : 0;
+  if (!queries.gray8AndBgrx && (mode == 0 || mode == 3)) mode = queries.gray16 ? 1 : 2;
+  if (!queries.color && mode == 2) mode = queries.gray16 ? 1 : 0;
+  if (!queries.gray16 && mode == 1) mode = queries.color ? 2 : 0;
   return mode;
 }
 

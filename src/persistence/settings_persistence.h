@@ -77,18 +77,18 @@ struct StreamSettings {
   bool operator==(const StreamSettings&) const = default;
 };
 
-// The sensor driver's answers to the three colour-mode queries.
+// The sensor driver's answers to the three colour-mode queries: which output forms it allows.
 struct ColorModeQueries {
-  bool query1 = true;
-  bool query2 = true;
-  bool query3 = true;
+  bool gray8AndBgrx = true;  // 8-bit gray and 32-bit colour
+  bool gray16 = true;        // 16-bit gray
+  bool color = true;         // the colour modes
 };
 
-// Colour mode written on first creation: 2 when query 3 holds, else 1 when query 2 holds, else 0
-// when query 1 holds, else 2.
+// Colour mode written on first creation: 2 when colour is allowed, else 1 when 16-bit gray is, else 0
+// when 8-bit gray is, else 2.
 int32_t DefaultColorMode(const ColorModeQueries& queries);
-// Moves a stored colour mode onto one the sensor driver supports (8/32-bit need query 1, 16-bit
-// query 2, colour query 3).
+// Moves a stored colour mode onto one the sensor driver supports (8/32-bit need gray8AndBgrx, 16-bit
+// gray16, colour color).
 int32_t AdjustColorMode(int32_t mode, const ColorModeQueries& queries);
 
 // The value tables: one row per registry value with its range and default.

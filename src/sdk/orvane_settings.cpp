@@ -42,7 +42,7 @@ class COrvane::DeviceExposure : public orvane::image::ExposureControl {
   }
 
  private:
-  int Query(int (COrvaneR3O5Base::*getter)(int32_t*)) {
+  int Query(bool (COrvaneR3O5Base::*getter)(int32_t*)) {
     int32_t value = 0;
     (sdk_.Dev().get()->*getter)(&value);
     return value;

@@ -1,8 +1,10 @@
 // The sensor driver interface: what the device core asks of an image sensor (window, sub-sampling,
 // exposure, gains, mirrors, raw register access) and the defaults every driver inherits.
 //
-// Results: setters answer non-zero for success; getters with an output write it and answer 1; a 0 result
-// means "not supported by this driver" or "failed" and leaves the driver's fields as they were.
+// Results: setters answer true for success; getters with an output write it and answer true; false
+// means "not supported by this driver" or "failed" and leaves the driver's fields as they were. Has...
+// and Allows... answer whether the driver has or allows it; the few value queries answer the value.
+// Setters and the FPGA pulses are not [[nodiscard]]: their callers go on when one fails.
 // The base takes no lock; a driver with multi-step register sequences guards them itself.
 #pragma once
 
@@ -91,148 +93,148 @@ class CSensorBase {
   CSensorBase(const CSensorBase&) = delete;
   CSensorBase& operator=(const CSensorBase&) = delete;
 
-  virtual void SetVariant(int32_t value);
-  virtual void SetStreamParameter(int32_t value);
-  virtual int32_t GetStreamParameter();
-  virtual int IsReady();
-  virtual int ApplyDefaults();
+  void SetVariant(int32_t value);
+  void SetStreamParameter(int32_t value);
+  int32_t GetStreamParameter();
+  [[nodiscard]] virtual bool IsReady();
+  [[nodiscard]] virtual bool ApplyDefaults();
 
   // Window: origin (x, y), size and sub-sampling mode. The driver may adjust the values; GetWindow reports
   // what it applied.
-  virtual int SetWindow(int32_t x, int32_t width, int32_t y, int32_t height, int32_t mode);
-  virtual int GetWindow(int32_t* x, int32_t* width, int32_t* y, int32_t* height, int32_t* mode);
-  virtual int SetBitDepth(int32_t mode);
+  virtual bool SetWindow(int32_t x, int32_t width, int32_t y, int32_t height, int32_t mode);
+  [[nodiscard]] virtual bool GetWindow(int32_t* x, int32_t* width, int32_t* y, int32_t* height, int32_t* mode);
+  virtual bool SetBitDepth(int32_t mode);
 
-  virtual int SetExposureLines(int32_t lines);
-  virtual int GetExposureLines(int32_t* lines);
-  virtual int GetExposureLinesMin(int32_t* lines);
-  virtual int GetExposureLinesMax(int32_t* lines);
-  virtual int GetExposureLinesDefault(int32_t* lines);
+  virtual bool SetExposureLines(int32_t lines);
+  [[nodiscard]] virtual bool GetExposureLines(int32_t* lines);
+  [[nodiscard]] virtual bool GetExposureLinesMin(int32_t* lines);
+  [[nodiscard]] virtual bool GetExposureLinesMax(int32_t* lines);
+  [[nodiscard]] virtual bool GetExposureLinesDefault(int32_t* lines);
 
-  virtual int SetGlobalGain(int32_t code);
-  virtual int GetGlobalGain(int32_t* code);
-  virtual int GetGlobalGainMin(int32_t* code);
-  virtual int GetGlobalGainMax(int32_t* code);
-  virtual int GetGlobalGainDefault(int32_t* code);
+  virtual bool SetGlobalGain(int32_t code);
+  [[nodiscard]] virtual bool GetGlobalGain(int32_t* code);
+  [[nodiscard]] virtual bool GetGlobalGainMin(int32_t* code);
+  [[nodiscard]] virtual bool GetGlobalGainMax(int32_t* code);
+  [[nodiscard]] virtual bool GetGlobalGainDefault(int32_t* code);
 
-  virtual int SetColorGainRed(int32_t value);
-  virtual int GetColorGainRed(int32_t* value);
-  virtual int SetColorGainGreen1(int32_t value);
-  virtual int GetColorGainGreen1(int32_t* value);
-  virtual int SetColorGainGreen2(int32_t value);
-  virtual int GetColorGainGreen2(int32_t* value);
-  virtual int SetColorGainBlue(int32_t value);
-  virtual int GetColorGainBlue(int32_t* value);
-  virtual int GetColorGainMin(int32_t* value);
-  virtual int GetColorGainMax(int32_t* value);
-  virtual int GetColorGainDefault(int32_t* value);
+  bool SetColorGainRed(int32_t value);
+  [[nodiscard]] bool GetColorGainRed(int32_t* value);
+  bool SetColorGainGreen1(int32_t value);
+  [[nodiscard]] bool GetColorGainGreen1(int32_t* value);
+  bool SetColorGainGreen2(int32_t value);
+  [[nodiscard]] bool GetColorGainGreen2(int32_t* value);
+  bool SetColorGainBlue(int32_t value);
+  [[nodiscard]] bool GetColorGainBlue(int32_t* value);
+  [[nodiscard]] virtual bool GetColorGainMin(int32_t* value);
+  [[nodiscard]] virtual bool GetColorGainMax(int32_t* value);
+  [[nodiscard]] virtual bool GetColorGainDefault(int32_t* value);
 
-  virtual int HasBlackLevel();
-  virtual int SetBlackLevel(int32_t value);
-  virtual int GetBlackLevel(int32_t* value);
-  virtual int GetBlackLevelMin(int32_t* value);
-  virtual int GetBlackLevelMax(int32_t* value);
-  virtual int GetBlackLevelDefault(int32_t* value);
+  [[nodiscard]] bool HasBlackLevel();
+  bool SetBlackLevel(int32_t value);
+  [[nodiscard]] bool GetBlackLevel(int32_t* value);
+  [[nodiscard]] bool GetBlackLevelMin(int32_t* value);
+  [[nodiscard]] bool GetBlackLevelMax(int32_t* value);
+  [[nodiscard]] bool GetBlackLevelDefault(int32_t* value);
 
   // Exposure time in units of 100 us.
-  virtual int SetExposureTime(int32_t time);
-  virtual int GetExposureTime(int32_t* time);
-  virtual int GetExposureTimeMin(int32_t* time);
-  virtual int GetExposureTimeMax(int32_t* time);
-  virtual int GetExposureTimeDefault(int32_t* time);
+  virtual bool SetExposureTime(int32_t time);
+  [[nodiscard]] virtual bool GetExposureTime(int32_t* time);
+  [[nodiscard]] virtual bool GetExposureTimeMin(int32_t* time);
+  [[nodiscard]] virtual bool GetExposureTimeMax(int32_t* time);
+  [[nodiscard]] virtual bool GetExposureTimeDefault(int32_t* time);
 
-  virtual int SetMirrorV(int32_t flag);
-  virtual int GetMirrorV(int32_t* flag);
-  virtual int SetMirrorH(int32_t flag);
-  virtual int GetMirrorH(int32_t* flag);
-  virtual int GetMirrorVDefault();
-  virtual int GetMirrorHDefault();
+  virtual bool SetMirrorV(int32_t flag);
+  [[nodiscard]] virtual bool GetMirrorV(int32_t* flag);
+  virtual bool SetMirrorH(int32_t flag);
+  [[nodiscard]] virtual bool GetMirrorH(int32_t* flag);
+  int GetMirrorVDefault();
+  int GetMirrorHDefault();
   // Whether the sensor mirrors in hardware; where not, the image pipeline reverses rows or pixels itself.
-  virtual int HasMirrorV();
-  virtual int HasMirrorH();
+  [[nodiscard]] bool HasMirrorV();
+  [[nodiscard]] bool HasMirrorH();
 
   // Raw sensor register access (16-bit register address, 8-bit value).
-  virtual int WriteRegister(int32_t address, int32_t value);
-  virtual int ReadRegister(int32_t address, int32_t* value);
-  virtual int WriteRegisterChecked(int32_t address, int32_t value);
-  virtual int ReadRegisterRetry(int32_t address, int32_t* value);
+  [[nodiscard]] virtual bool WriteRegister(int32_t address, int32_t value);
+  [[nodiscard]] virtual bool ReadRegister(int32_t address, int32_t* value);
+  [[nodiscard]] virtual bool WriteRegisterChecked(int32_t address, int32_t value);
+  [[nodiscard]] virtual bool ReadRegisterRetry(int32_t address, int32_t* value);
 
-  virtual int SetReadoutMode(int32_t mode);
-  virtual int GetReadoutMode(int32_t* mode);
+  bool SetReadoutMode(int32_t mode);
+  [[nodiscard]] bool GetReadoutMode(int32_t* mode);
   // Trigger mode of the readout (0 free running); the device core hands it on when it changes.
-  virtual int SetTriggerMode(int32_t mode);
+  bool SetTriggerMode(int32_t mode);
 
-  // Copies the whole information block; 0 for a null output.
-  virtual int GetSensorInfo(SensorInfo* info);
+  // Copies the whole information block; false for a null output.
+  [[nodiscard]] bool GetSensorInfo(SensorInfo* info);
 
   // Readout control around streaming: the device core asks IsReadoutStarted when streaming starts and
-  // calls StartReadout when it answers 0; StopReadout when streaming stops. This sensor runs freely.
-  virtual int IsReadoutStarted();
-  virtual int StartReadout();
-  virtual void StopReadout(int wait);
+  // calls StartReadout when it answers false; StopReadout when streaming stops. This sensor runs freely.
+  [[nodiscard]] bool IsReadoutStarted();
+  bool StartReadout();
+  void StopReadout(int wait);
 
   // Geometry capabilities: whether the window may be narrower / lower than the full frame.
-  virtual int AllowsNarrowWindow();
-  virtual int AllowsLowWindow();
+  [[nodiscard]] bool AllowsNarrowWindow();
+  [[nodiscard]] bool AllowsLowWindow();
 
-  virtual int HasInternalCorrection(int32_t typeCode);
-  virtual int SetInternalCorrection(int32_t value);
-  virtual int GetInternalCorrection(int32_t* value);
-  virtual int HasPeltier();
-  virtual int GetPeltier(int32_t* value);
-  virtual int SetPeltier(int32_t value);
+  [[nodiscard]] bool HasInternalCorrection(int32_t typeCode);
+  bool SetInternalCorrection(int32_t value);
+  [[nodiscard]] bool GetInternalCorrection(int32_t* value);
+  [[nodiscard]] bool HasPeltier();
+  [[nodiscard]] bool GetPeltier(int32_t* value);
+  bool SetPeltier(int32_t value);
   // Sensor temperature: the support test, then the reading in degrees Celsius.
-  virtual int HasTemperature();
-  virtual int ReadTemperature(double* celsius);
+  [[nodiscard]] bool HasTemperature();
+  [[nodiscard]] bool ReadTemperature(double* celsius);
 
-  virtual int HasExposureTimeEx();
-  virtual int GetExposureTimeExMin(double* seconds);
-  virtual int GetExposureTimeExMax(double* seconds);
-  virtual int GetExposureTimeExDefault(double* seconds);
-  virtual int GetExposureTimeEx(double* seconds);
-  virtual int SetExposureTimeEx(double seconds);
+  [[nodiscard]] bool HasExposureTimeEx();
+  [[nodiscard]] bool GetExposureTimeExMin(double* seconds);
+  [[nodiscard]] bool GetExposureTimeExMax(double* seconds);
+  [[nodiscard]] bool GetExposureTimeExDefault(double* seconds);
+  [[nodiscard]] bool GetExposureTimeEx(double* seconds);
+  bool SetExposureTimeEx(double seconds);
 
-  virtual int HasShortExposureMode();
-  virtual int GetShortExposureMode(int32_t* flag);
-  virtual int SetShortExposureMode(int32_t flag);
+  [[nodiscard]] bool HasShortExposureMode();
+  [[nodiscard]] bool GetShortExposureMode(int32_t* flag);
+  bool SetShortExposureMode(int32_t flag);
 
-  virtual int HasGainMode();
-  virtual int GetGainMode();
-  virtual int SetGainMode(int32_t mode);
+  [[nodiscard]] bool HasGainMode();
+  int GetGainMode();
+  bool SetGainMode(int32_t mode);
 
   // Orientation of delivered frames: 2 pixels reversed within rows, 3 rows reversed, 4 both, anything
   // else (-1 here) as stored.
-  virtual int GetOrientation();
+  int GetOrientation();
 
   // The colour modes the sensor can deliver, which the SDK consults before it accepts a colour mode
-  // (modes 0 to 5: 8-bit gray, 16-bit gray, BGR, BGRX, 48-bit BGR, 64-bit BGRX); 1 = allowed.
+  // (modes 0 to 5: 8-bit gray, 16-bit gray, BGR, BGRX, 48-bit BGR, 64-bit BGRX); true = allowed.
   // Gray 8 and BGRX (modes 0 and 3).
-  virtual int AllowsGray8AndBgrx();
+  [[nodiscard]] bool AllowsGray8AndBgrx();
   // Gray 16 (mode 1).
-  virtual int AllowsGray16();
+  [[nodiscard]] bool AllowsGray16();
   // The colour modes (2 and above).
-  virtual int AllowsColorModes();
+  [[nodiscard]] bool AllowsColorModes();
 
   // Sampling rate of the analog front end; no driver of this camera has one.
-  virtual int SetSamplingRate(int32_t word, int32_t* rate);
+  bool SetSamplingRate(int32_t word, int32_t* rate);
   // Called once when preview starts, after the settings were pushed.
-  virtual void PreparePreview();
+  void PreparePreview();
   // A setting that preview start resets to 0 where the driver supports it.
-  virtual int HasPreviewResetSetting();
-  virtual int GetPreviewResetSetting(int32_t* value);
-  virtual int SetPreviewResetSetting(int32_t value);
+  [[nodiscard]] bool HasPreviewResetSetting();
+  [[nodiscard]] bool GetPreviewResetSetting(int32_t* value);
+  bool SetPreviewResetSetting(int32_t value);
 
   // Whether the FPGA's vertical start needs the extra line of the alternate readout timing (full
   // resolution only). The device core reads it when it writes the FPGA geometry.
-  virtual int AlternateTimingFlag();
+  [[nodiscard]] virtual bool AlternateTimingFlag();
 
   // Pulses the FPGA readout re-arm register (1, 1 ms, 0, 1 ms). Called between failed frame reads.
-  // Answers 1 at once when re-arming is disabled and 0 without a controller.
-  int RearmReadout();
+  // Answers true at once when re-arming is disabled and false without a controller.
+  bool RearmReadout();
   // Pulses the FPGA's start-up handshake bit (register 0x82, bit 0) low, high, low, 50 ms apart; called
-  // while the core waits for the FPGA to come up. 0 without a controller or when the register cannot be
+  // while the core waits for the FPGA to come up. False without a controller or when the register cannot be
   // read.
-  int PulseFpgaStartup();
+  bool PulseFpgaStartup();
 
   // Where the FPGA's window starts inside the sensor's readout: the window origin plus the margins of
   // the optical black and blanking. `alternateTiming`: the full-resolution readout starts a line later.
@@ -240,8 +242,8 @@ class CSensorBase {
   static int32_t FpgaHorizontalStart(int32_t x, int32_t subSampleMode);
   // The FPGA geometry the device core programs before streaming, for the current window: the line
   // length `lineLength` (pixels) and the height, then the window's start (after AlternateTimingFlag).
-  // The FPGA's window registers are written by the sensor driver only. 0 without a controller.
-  int WriteFpgaGeometry(int32_t lineLength);
+  // The FPGA's window registers are written by the sensor driver only. False without a controller.
+  bool WriteFpgaGeometry(int32_t lineLength);
 
   const SensorInfo& Info() const { return info_; }
   int32_t Variant() const { return variant_; }

@@ -131,28 +131,28 @@ CSensorIMX226::CSensorIMX226(CControllerBase* controller, uint8_t i2cAddress) {
   variant_ = kVariant;
 }
 
-int CSensorIMX226::IsReady() { return 1; }
+bool CSensorIMX226::IsReady() { return true; }
 
-int CSensorIMX226::ApplyDefaults() {
+bool CSensorIMX226::ApplyDefaults() {
   SetGlobalGain(info_.gainDefault);
   SetExposureLines(info_.exposureLinesDefault);
   SetMirrorH(info_.mirrorHDefault);
   SetMirrorV(info_.mirrorVDefault);
   SetWindow(info_.defaultX, info_.maxWidth, info_.defaultY, info_.maxHeight, 0);
-  return 1;
+  return true;
 }
 
-int CSensorIMX226::SetWindow(int32_t x, int32_t width, int32_t y, int32_t height, int32_t mode) {
+bool CSensorIMX226::SetWindow(int32_t x, int32_t width, int32_t y, int32_t height, int32_t mode) {
   // A window of no pixels would give frames of no bytes; refused like a misaligned one.
-  if (width <= 0 || height <= 0) return 0;
+  if (width <= 0 || height <= 0) return false;
   const bool reduced = mode != 0;
   if (!reduced) {
-    if (!IsMultiple(x, 8) || !IsMultiple(width, 8) || !IsMultiple(y, 2) || !IsMultiple(height, 2)) return 0;
+    if (!IsMultiple(x, 8) || !IsMultiple(width, 8) || !IsMultiple(y, 2) || !IsMultiple(height, 2)) return false;
     width = std::min(width, kFullWidthLimit);
     height = std::min(height, kFullHeightLimit);
   } else {
-    if (mode != 1 && mode != 17) return 0;
-    if (!IsMultiple(x, 8) || !IsMultiple(width, 8) || !IsMultiple(y, 4) || !IsMultiple(height, 4)) return 0;
+    if (mode != 1 && mode != 17) return false;
+    if (!IsMultiple(x, 8) || !IsMultiple(width, 8) || !IsMultiple(y, 4) || !IsMultiple(height, 4)) return false;
     if (!(width == kReducedNativeWidth && height == kReducedNativeHeight)) {
       width = std::min(width, kReducedNativeWidth);
       height = std::min(height, kReducedNativeHeight);
@@ -181,29 +181,29 @@ int CSensorIMX226::SetWindow(int32_t x, int32_t width, int32_t y, int32_t height
   info_.windowHeight = height;
   info_.frameLines = height + kFrameLinesMargin;
   info_.subSampleMode = mode;
-  return 1;
+  return true;
 }
 
-int CSensorIMX226::GetWindow(int32_t* x, int32_t* width, int32_t* y, int32_t* height, int32_t* mode) {
+bool CSensorIMX226::GetWindow(int32_t* x, int32_t* width, int32_t* y, int32_t* height, int32_t* mode) {
   if (x) *x = info_.windowX;
   if (width) *width = info_.windowWidth;
   if (y) *y = info_.windowY;
   if (height) *height = info_.windowHeight;
   if (mode) *mode = info_.subSampleMode;
-  return 1;
+  return true;
 }
 
-int CSensorIMX226::SetBitDepth(int32_t mode) {
+bool CSensorIMX226::SetBitDepth(int32_t mode) {
   const int32_t value = mode == 1 ? kLineLength16 : kLineLength8;
   WriteRegister(reg::kLineLengthLow, Low(value));
   WriteRegister(reg::kLineLengthHigh, High(value));
   info_.lineLength = value * 16 / 3;
   info_.bitsPerPixel = mode != 0 ? 16 : 8;
   SetWindow(info_.windowX, info_.windowWidth, info_.windowY, info_.windowHeight, info_.subSampleMode);
-  return 1;
+  return true;
 }
 
-int CSensorIMX226::SetExposureLines(int32_t lines) {
+bool CSensorIMX226::SetExposureLines(int32_t lines) {
   // Unsigned limits: the line count is a 32-bit register quantity.
   uint32_t l = static_cast<uint32_t>(lines);
   l = std::max(l, info_.exposureLinesMin);
@@ -228,21 +228,21 @@ int CSensorIMX226::SetExposureLines(int32_t lines) {
   WriteRegister(reg::kPeriodsLow, static_cast<uint8_t>(periods & 0xFF));
   WriteRegister(reg::kPeriodsHigh, static_cast<uint8_t>((periods >> 8) & 0xFF));
   WriteRegister(reg::kShutterLow, static_cast<uint8_t>(shutter & 0xFF));
-  if (WriteRegister(reg::kShutterHigh, static_cast<uint8_t>((shutter >> 8) & 0xFF)) == 0) return 0;
+  if (WriteRegister(reg::kShutterHigh, static_cast<uint8_t>((shutter >> 8) & 0xFF)) == 0) return false;
   info_.exposureLines = static_cast<int32_t>(l);
-  return 1;
+  return true;
 }
 
-int CSensorIMX226::GetExposureLines(int32_t* lines) { return Report(lines, info_.exposureLines); }
-int CSensorIMX226::GetExposureLinesMin(int32_t* lines) {
+bool CSensorIMX226::GetExposureLines(int32_t* lines) { return Report(lines, info_.exposureLines); }
+bool CSensorIMX226::GetExposureLinesMin(int32_t* lines) {
   return Report(lines, static_cast<int32_t>(info_.exposureLinesMin));
 }
-int CSensorIMX226::GetExposureLinesMax(int32_t* lines) {
+bool CSensorIMX226::GetExposureLinesMax(int32_t* lines) {
   return Report(lines, static_cast<int32_t>(info_.exposureLinesMax));
 }
-int CSensorIMX226::GetExposureLinesDefault(int32_t* lines) { return Report(lines, info_.exposureLinesDefault); }
+bool CSensorIMX226::GetExposureLinesDefault(int32_t* lines) { return Report(lines, info_.exposureLinesDefault); }
 
-int CSensorIMX226::SetGlobalGain(int32_t code) {
+bool CSensorIMX226::SetGlobalGain(int32_t code) {
   const int32_t gain =
       static_cast<int32_t>(std::min(static_cast<uint32_t>(code), static_cast<uint32_t>(info_.gainMax)));
   GainCompensation comp = kFullGainCompensation;
@@ -254,91 +254,91 @@ int CSensorIMX226::SetGlobalGain(int32_t code) {
       }
     }
   }
-  if (WriteRegister(reg::kGainLow, Low(gain)) == 0) return 0;
+  if (!WriteRegister(reg::kGainLow, Low(gain))) return false;
   WriteRegister(reg::kGainHigh, static_cast<uint8_t>((gain >> 8) & 7));
   info_.gain = gain;
   WriteRegister(reg::kGainCompensationALow, Low(comp.c1));
   WriteRegister(reg::kGainCompensationAHigh, static_cast<uint8_t>((comp.c1 >> 8) & 1));
   WriteRegister(reg::kGainCompensationBLow, Low(comp.c2));
   WriteRegister(reg::kGainCompensationBHigh, static_cast<uint8_t>((comp.c2 >> 8) & 1));
-  return 1;
+  return true;
 }
 
-int CSensorIMX226::GetGlobalGain(int32_t* code) { return Report(code, info_.gain); }
-int CSensorIMX226::GetGlobalGainMin(int32_t* code) { return Report(code, info_.gainMin); }
-int CSensorIMX226::GetGlobalGainMax(int32_t* code) { return Report(code, info_.gainMax); }
-int CSensorIMX226::GetGlobalGainDefault(int32_t* code) { return Report(code, info_.gainDefault); }
+bool CSensorIMX226::GetGlobalGain(int32_t* code) { return Report(code, info_.gain); }
+bool CSensorIMX226::GetGlobalGainMin(int32_t* code) { return Report(code, info_.gainMin); }
+bool CSensorIMX226::GetGlobalGainMax(int32_t* code) { return Report(code, info_.gainMax); }
+bool CSensorIMX226::GetGlobalGainDefault(int32_t* code) { return Report(code, info_.gainDefault); }
 
-int CSensorIMX226::GetColorGainMin(int32_t* value) { return Report(value, info_.colorGainMin); }
-int CSensorIMX226::GetColorGainMax(int32_t* value) { return Report(value, info_.colorGainMax); }
-int CSensorIMX226::GetColorGainDefault(int32_t* value) { return Report(value, info_.colorGainDefault); }
+bool CSensorIMX226::GetColorGainMin(int32_t* value) { return Report(value, info_.colorGainMin); }
+bool CSensorIMX226::GetColorGainMax(int32_t* value) { return Report(value, info_.colorGainMax); }
+bool CSensorIMX226::GetColorGainDefault(int32_t* value) { return Report(value, info_.colorGainDefault); }
 
-int CSensorIMX226::SetExposureTime(int32_t time) {
+bool CSensorIMX226::SetExposureTime(int32_t time) {
   // time is in 100 us; 72000 x time / 10 is the number of 72 MHz clocks it lasts.
   const ReadoutTiming& timing = TimingFor(info_.subSampleMode);
   const double clocks = static_cast<double>(info_.sensorClockKHz) * static_cast<double>(time);
   double lines = std::trunc(((clocks - timing.clockOffset) / timing.clocksPerLine) / 10.0);
   // A non-positive time is the shortest exposure, not (through the unsigned line limits) the longest.
   lines = std::clamp(lines, 0.0, static_cast<double>(std::numeric_limits<int32_t>::max()));
-  if (SetExposureLines(static_cast<int32_t>(lines)) == 0) return 0;
+  if (!SetExposureLines(static_cast<int32_t>(lines))) return false;
   info_.exposureTime = time;
-  return 1;
+  return true;
 }
 
-int CSensorIMX226::GetExposureTime(int32_t* time) { return Report(time, info_.exposureTime); }
-int CSensorIMX226::GetExposureTimeMin(int32_t* time) { return Report(time, info_.exposureTimeMin); }
-int CSensorIMX226::GetExposureTimeMax(int32_t* time) { return Report(time, info_.exposureTimeMax); }
-int CSensorIMX226::GetExposureTimeDefault(int32_t* time) { return Report(time, info_.exposureTimeDefault); }
+bool CSensorIMX226::GetExposureTime(int32_t* time) { return Report(time, info_.exposureTime); }
+bool CSensorIMX226::GetExposureTimeMin(int32_t* time) { return Report(time, info_.exposureTimeMin); }
+bool CSensorIMX226::GetExposureTimeMax(int32_t* time) { return Report(time, info_.exposureTimeMax); }
+bool CSensorIMX226::GetExposureTimeDefault(int32_t* time) { return Report(time, info_.exposureTimeDefault); }
 
-int CSensorIMX226::SetMirrorV(int32_t flag) {
-  if (WriteRegisterChecked(reg::kMirrorV, flag) == 0) return 0;
+bool CSensorIMX226::SetMirrorV(int32_t flag) {
+  if (!WriteRegisterChecked(reg::kMirrorV, flag)) return false;
   WriteFpgaWord(fpga::kVerticalStartLow, fpga::kVerticalStartHigh,
                 FpgaVerticalStart(info_.windowY, info_.subSampleMode, flag != 0));
   info_.mirrorV = flag;
-  return 1;
+  return true;
 }
 
-int CSensorIMX226::GetMirrorV(int32_t* flag) { return Report(flag, info_.mirrorV); }
+bool CSensorIMX226::GetMirrorV(int32_t* flag) { return Report(flag, info_.mirrorV); }
 
-int CSensorIMX226::SetMirrorH(int32_t flag) {
+bool CSensorIMX226::SetMirrorH(int32_t flag) {
   info_.mirrorH = flag;
-  return 0;
+  return false;
 }
 
-int CSensorIMX226::GetMirrorH(int32_t* flag) { return Report(flag, info_.mirrorH); }
+bool CSensorIMX226::GetMirrorH(int32_t* flag) { return Report(flag, info_.mirrorH); }
 
-int CSensorIMX226::WriteRegister(int32_t address, int32_t value) {
-  if (controller_ == nullptr) return 0;
+bool CSensorIMX226::WriteRegister(int32_t address, int32_t value) {
+  if (controller_ == nullptr) return false;
   const uint8_t bytes[3] = {High(address), Low(address), Low(value)};
   std::lock_guard<std::mutex> lock(registerLock_);
-  return controller_->I2cWrite(i2cAddress_, bytes, 3) ? 1 : 0;
+  return controller_->I2cWrite(i2cAddress_, bytes, 3);
 }
 
-int CSensorIMX226::ReadRegister(int32_t address, int32_t* value) {
-  if (controller_ == nullptr || value == nullptr) return 0;
+bool CSensorIMX226::ReadRegister(int32_t address, int32_t* value) {
+  if (controller_ == nullptr || value == nullptr) return false;
   const uint8_t bytes[2] = {High(address), Low(address)};
   uint8_t data = 0;
   std::lock_guard<std::mutex> lock(registerLock_);
-  if (!controller_->I2cWrite(i2cAddress_, bytes, 2)) return 0;
-  if (!controller_->I2cRead(i2cAddress_, &data, 1)) return 0;
+  if (!controller_->I2cWrite(i2cAddress_, bytes, 2)) return false;
+  if (!controller_->I2cRead(i2cAddress_, &data, 1)) return false;
   *value = data;
-  return 1;
+  return true;
 }
 
-int CSensorIMX226::WriteRegisterChecked(int32_t address, int32_t value) {
-  return WriteRegister(address, value) != 0 ? 1 : 0;
+bool CSensorIMX226::WriteRegisterChecked(int32_t address, int32_t value) {
+  return WriteRegister(address, value);
 }
 
-int CSensorIMX226::ReadRegisterRetry(int32_t address, int32_t* value) {
-  if (value == nullptr) return 0;
+bool CSensorIMX226::ReadRegisterRetry(int32_t address, int32_t* value) {
+  if (value == nullptr) return false;
   for (int attempt = 0; attempt < kReadRetries; ++attempt) {
     int32_t v = 0;
-    if (ReadRegister(address, &v) != 0) {
+    if (ReadRegister(address, &v)) {
       *value = v;
-      return 1;
+      return true;
     }
   }
-  return 0;
+  return false;
 }
 
-int CSensorIMX226::AlternateTimingFlag() { return info_.mirrorV != 0 ? 1 : 0; }
+bool CSensorIMX226::AlternateTimingFlag() { return info_.mirrorV != 0; }

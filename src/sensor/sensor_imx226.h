@@ -17,48 +17,48 @@ class CSensorIMX226 : public CSensorBase {
   CSensorIMX226(CControllerBase* controller, uint8_t i2cAddress);
   ~CSensorIMX226() override = default;
 
-  int IsReady() override;
-  int ApplyDefaults() override;
+  bool IsReady() override;
+  bool ApplyDefaults() override;
 
-  int SetWindow(int32_t x, int32_t width, int32_t y, int32_t height, int32_t mode) override;
-  int GetWindow(int32_t* x, int32_t* width, int32_t* y, int32_t* height, int32_t* mode) override;
-  int SetBitDepth(int32_t mode) override;
+  bool SetWindow(int32_t x, int32_t width, int32_t y, int32_t height, int32_t mode) override;
+  bool GetWindow(int32_t* x, int32_t* width, int32_t* y, int32_t* height, int32_t* mode) override;
+  bool SetBitDepth(int32_t mode) override;
 
-  int SetExposureLines(int32_t lines) override;
-  int GetExposureLines(int32_t* lines) override;
-  int GetExposureLinesMin(int32_t* lines) override;
-  int GetExposureLinesMax(int32_t* lines) override;
-  int GetExposureLinesDefault(int32_t* lines) override;
+  bool SetExposureLines(int32_t lines) override;
+  bool GetExposureLines(int32_t* lines) override;
+  bool GetExposureLinesMin(int32_t* lines) override;
+  bool GetExposureLinesMax(int32_t* lines) override;
+  bool GetExposureLinesDefault(int32_t* lines) override;
 
-  int SetGlobalGain(int32_t code) override;
-  int GetGlobalGain(int32_t* code) override;
-  int GetGlobalGainMin(int32_t* code) override;
-  int GetGlobalGainMax(int32_t* code) override;
-  int GetGlobalGainDefault(int32_t* code) override;
+  bool SetGlobalGain(int32_t code) override;
+  bool GetGlobalGain(int32_t* code) override;
+  bool GetGlobalGainMin(int32_t* code) override;
+  bool GetGlobalGainMax(int32_t* code) override;
+  bool GetGlobalGainDefault(int32_t* code) override;
 
-  int GetColorGainMin(int32_t* value) override;
-  int GetColorGainMax(int32_t* value) override;
-  int GetColorGainDefault(int32_t* value) override;
+  bool GetColorGainMin(int32_t* value) override;
+  bool GetColorGainMax(int32_t* value) override;
+  bool GetColorGainDefault(int32_t* value) override;
 
-  int SetExposureTime(int32_t time) override;
-  int GetExposureTime(int32_t* time) override;
-  int GetExposureTimeMin(int32_t* time) override;
-  int GetExposureTimeMax(int32_t* time) override;
-  int GetExposureTimeDefault(int32_t* time) override;
+  bool SetExposureTime(int32_t time) override;
+  bool GetExposureTime(int32_t* time) override;
+  bool GetExposureTimeMin(int32_t* time) override;
+  bool GetExposureTimeMax(int32_t* time) override;
+  bool GetExposureTimeDefault(int32_t* time) override;
 
-  int SetMirrorV(int32_t flag) override;
-  int GetMirrorV(int32_t* flag) override;
-  // The driver does not mirror horizontally: the flag is kept for the image pipeline and 0 returned.
-  int SetMirrorH(int32_t flag) override;
-  int GetMirrorH(int32_t* flag) override;
+  bool SetMirrorV(int32_t flag) override;
+  bool GetMirrorV(int32_t* flag) override;
+  // The driver does not mirror horizontally: the flag is kept for the image pipeline and false returned.
+  bool SetMirrorH(int32_t flag) override;
+  bool GetMirrorH(int32_t* flag) override;
 
-  int WriteRegister(int32_t address, int32_t value) override;
-  int ReadRegister(int32_t address, int32_t* value) override;
-  int WriteRegisterChecked(int32_t address, int32_t value) override;
-  int ReadRegisterRetry(int32_t address, int32_t* value) override;
+  bool WriteRegister(int32_t address, int32_t value) override;
+  bool ReadRegister(int32_t address, int32_t* value) override;
+  bool WriteRegisterChecked(int32_t address, int32_t value) override;
+  bool ReadRegisterRetry(int32_t address, int32_t* value) override;
 
   // The vertical mirror shifts the full-resolution readout by one line.
-  int AlternateTimingFlag() override;
+  bool AlternateTimingFlag() override;
 
  private:
   // Serialises each sensor register access so that the address and data phases of a read are not

@@ -10,8 +10,8 @@ namespace {
 struct ColorGain {
   int id;
   int32_t AnalogSettings::*member;
-  int (COrvaneR3O5Base::*set)(int32_t);
-  int (COrvaneR3O5Base::*get)(int32_t*);
+  bool (COrvaneR3O5Base::*set)(int32_t);
+  bool (COrvaneR3O5Base::*get)(int32_t*);
 };
 constexpr ColorGain kColorGains[] = {
     {ORVANE_FILTER_COLOR_GAIN_RED, &AnalogSettings::colorR, &COrvaneR3O5Base::SetColorGainRed,
@@ -32,14 +32,14 @@ const ColorGain* FindColorGain(int id) {
 }
 
 // The device's inclusive range from its two queries; false when either fails.
-bool DeviceRange(COrvaneR3O5Base& device, int (COrvaneR3O5Base::*min)(int32_t*),
-                 int (COrvaneR3O5Base::*max)(int32_t*), Range* range) {
+bool DeviceRange(COrvaneR3O5Base& device, bool (COrvaneR3O5Base::*min)(int32_t*),
+                 bool (COrvaneR3O5Base::*max)(int32_t*), Range* range) {
   return (device.*min)(&range->min) && (device.*max)(&range->max);
 }
 
 // The device's minimum is asked first; its maximum only when the value is not below it.
-bool WithinDeviceRange(COrvaneR3O5Base& device, int (COrvaneR3O5Base::*min)(int32_t*),
-                       int (COrvaneR3O5Base::*max)(int32_t*), int32_t value) {
+bool WithinDeviceRange(COrvaneR3O5Base& device, bool (COrvaneR3O5Base::*min)(int32_t*),
+                       bool (COrvaneR3O5Base::*max)(int32_t*), int32_t value) {
   int32_t limit = 0;
   if (!(device.*min)(&limit) || value < limit) return false;
   return (device.*max)(&limit) && value <= limit;
@@ -144,16 +144,19 @@ SettingStatus DeviceSettings::Get(Device& device, int id, int32_t* value) {
   *value = 0;
   if (row == nullptr) return SettingStatus::kArgument;
   platform::MutexLock lock(mutex_);
+  // Where a failed query is not reported, the value stays as preset (0 or -1) and the export answers it.
   switch (row->kind) {
-    case FilterKind::kGlobalGain: device.GetGlobalGain(value); return SettingStatus::kOk;
-    case FilterKind::kColorGain: (device.*FindColorGain(id)->get)(value); return SettingStatus::kOk;
-    case FilterKind::kExposure: device.GetExposureTime(value); return SettingStatus::kOk;
+    case FilterKind::kGlobalGain: static_cast<void>(device.GetGlobalGain(value)); return SettingStatus::kOk;
+    case FilterKind::kColorGain:
+      static_cast<void>((device.*FindColorGain(id)->get)(value));
+      return SettingStatus::kOk;
+    case FilterKind::kExposure: static_cast<void>(device.GetExposureTime(value)); return SettingStatus::kOk;
     case FilterKind::kPeltier:
       if (!device.HasPeltier()) {
         *value = -1;
         return SettingStatus::kNotSupported;
       }
-      device.GetPeltier(value);
+      static_cast<void>(device.GetPeltier(value));
       return SettingStatus::kOk;
     case FilterKind::kTemperature: *value = -1; return SettingStatus::kNotSupported;
     case FilterKind::kGainMode: *value = device.GetGainMode(); return SettingStatus::kOk;
@@ -167,7 +170,7 @@ SettingStatus DeviceSettings::Get(Device& device, int id, int32_t* value) {
       return SettingStatus::kOkRecorded;
     case FilterKind::kBlackLevel:
       if (!device.HasBlackLevel()) return SettingStatus::kNotSupported;
-      device.GetBlackLevel(value);
+      static_cast<void>(device.GetBlackLevel(value));
       cache_.blackLevel = *value;
       return SettingStatus::kOkRecorded;
     default: return SettingStatus::kArgument;

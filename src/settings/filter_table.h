@@ -122,7 +122,7 @@ inline constexpr FilterRow kFilters[] = {
     {ORVANE_FILTER_GRAY_OFFSET_B, FilterKind::kStored, {-255, 255}, 128, StoredKey::kGray, "OffsetB1",
      [](detail::PipelineSettings& s) -> int& { return s.grayOffset[3]; }},
     // The one-shot gray balance request: consumed by the next frame's balance.
-    {ORVANE_FILTER_28, FilterKind::kStoredSetOnly, {0, 1}, 0, StoredKey::kNone, nullptr,
+    {ORVANE_FILTER_AUTO_GRAY_BALANCE, FilterKind::kStoredSetOnly, {0, 1}, 0, StoredKey::kNone, nullptr,
      [](detail::PipelineSettings& s) -> int& { return s.autoGrayBalance; }},
     detail::Device(ORVANE_FILTER_PELTIER, FilterKind::kPeltier),
     detail::Device(ORVANE_FILTER_TEMPERATURE, FilterKind::kTemperature),

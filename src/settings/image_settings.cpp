@@ -106,7 +106,7 @@ void ImageSettings::StoreFrameUpdates(const image::PipelineUpdates& updates) {
     }
     if (updates.grayBalanceMeasured) {
       for (int i = 0; i < 4; ++i) Assign(kGrayGainIds[i], updates.grayGain[i], changes);
-      Assign(ORVANE_FILTER_28, 0, changes);
+      Assign(ORVANE_FILTER_AUTO_GRAY_BALANCE, 0, changes);
     }
   }
   Announce(changes);

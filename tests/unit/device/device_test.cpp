@@ -70,7 +70,7 @@ TEST_F(DeviceTest, RefusalsWithoutControllerUnknownDevicesAndBadModes) {
   CSensorBase* sensor = device->Sensor();
   EXPECT_EQ(device->Open(3), 0);  // the open device is kept
   EXPECT_EQ(device->Sensor(), sensor);
-  EXPECT_EQ(device->Reopen(7), -1);
+  EXPECT_FALSE(device->Reopen(7));
   for (const int mode : {4, -1}) EXPECT_EQ(device->StartTransfer(mode), 0) << mode;
   EXPECT_FALSE(device->IsStreaming());
   // Entries of cameras that cannot be opened stay in the table; only the typed count drops.
@@ -240,7 +240,7 @@ TEST_F(DeviceTest, ConfigureBuffersAndBitDepthWriteTheFpgaGeometry) {
   EXPECT_EQ(device->BitDepthMode(), 0);
 }
 
-TEST_F(DeviceTest, TriggerModeOneWaitsForRegister8AndStopsStreamingWhenChanged) {
+TEST_F(DeviceTest, TriggerModeOneWaitsForTheFrameCounterAndStopsStreamingWhenChanged) {
   OpenSmall();
   camera->Bus().SetFpgaRegister(8, 0x21);
   ASSERT_EQ(device->SetTriggerMode(1, 0), 1);

@@ -1,10 +1,7 @@
-// Short writes: the file size limit (RLIMIT_FSIZE, SIGXFSZ ignored) makes writes past it fail as a full
-// disk does.
+// Short writes: the file size limit makes writes past it fail as a full disk does.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
-
+#include "file_size_limit.h"
 #include "output/avi_writer.h"
 #include "output/image_file_writer.h"
 #include "output_test_util.h"
@@ -12,26 +9,7 @@
 namespace orvane::output {
 namespace {
 
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &previous_);
-    rlimit limit = previous_;
-    limit.rlim_cur = bytes;
-    applied_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &previous_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-  bool Applied() const { return applied_; }
-
- private:
-  rlimit previous_{};
-  void (*previousHandler_)(int) = nullptr;
-  bool applied_ = false;
-};
+using test::FileSizeLimit;
 
 TEST(DiskFullTest, EveryImageFormFailsOnAShortWrite) {
   test::TempDir dir("full");

@@ -38,27 +38,27 @@ class FakeDevice : public COrvaneR3O5Base {
   bool WaitForStreamFailure() { return WaitUntil([&] { return streamFailures_ > 0; }); }
 
   // ---- The device interface ----
-  int CreateController(void*, const InterfaceClassGuid*) override { return 1; }
-  int Close() override { return Locked([&] { held_ = false; mode_ = -1; return 1; }); }
+  bool CreateController(void*, const InterfaceClassGuid*) override { return 1; }
+  bool Close() override { return Locked([&] { held_ = false; mode_ = -1; return 1; }); }
   int CountDevices(int32_t) override { return Locked([&] { return present_ ? 1 : 0; }); }
-  int IsDevicePresent(int32_t number) override { return Locked([&] { return present_ && number == 0 ? 1 : 0; }); }
+  bool IsDevicePresent(int32_t number) override { return Locked([&] { return present_ && number == 0 ? 1 : 0; }); }
   int32_t GetDeviceNumber() override { return 0; }
-  int Open(int32_t number) override {
+  bool Open(int32_t number) override {
     return Locked([&] { return (held_ = present_ && number == 0) ? 1 : 0; });
   }
-  int HoldsCamera() override { return Locked([&] { return held_ ? 1 : 0; }); }
-  int ReclaimCamera() override { return Locked([&] { return (held_ = present_) ? 1 : 0; }); }
-  int ReleaseCamera() override {
+  bool HoldsCamera() override { return Locked([&] { return held_ ? 1 : 0; }); }
+  bool ReclaimCamera() override { return Locked([&] { return (held_ = present_) ? 1 : 0; }); }
+  bool ReleaseCamera() override {
     return Locked([&] {
       held_ = false;
       mode_ = -1;
       return 1;
     });
   }
-  int AllowsNarrowWindow() override { return 1; }
-  int AllowsLowWindow() override { return 1; }
-  int SetWindow(int32_t, int32_t, int32_t, int32_t, int32_t) override { return 1; }
-  int SetBitDepth(int32_t mode) override { return Locked([&] { bitDepth_ = mode; return 1; }); }
+  bool AllowsNarrowWindow() override { return 1; }
+  bool AllowsLowWindow() override { return 1; }
+  bool SetWindow(int32_t, int32_t, int32_t, int32_t, int32_t) override { return 1; }
+  bool SetBitDepth(int32_t mode) override { return Locked([&] { bitDepth_ = mode; return 1; }); }
 
   int StartTransfer(int32_t mode) override {
     return Locked([&] {

@@ -19,32 +19,32 @@ namespace {
 // query can be held until released, to see whether another settings call gets in meanwhile.
 class FakeDevice : public COrvaneR3O5Base {
  public:
-  int GetGlobalGainMin(int32_t* v) override { return Range(v, 0, "GlobalMin"); }
-  int GetGlobalGainMax(int32_t* v) override {
+  bool GetGlobalGainMin(int32_t* v) override { return Range(v, 0, "GlobalMin"); }
+  bool GetGlobalGainMax(int32_t* v) override {
     Log("GlobalMax");
     HoldIfAsked();
     *v = 480;
     return 1;
   }
-  int GetColorGainMin(int32_t* v) override { return Range(v, 0, "ColorMin"); }
-  int GetColorGainMax(int32_t* v) override { return Range(v, 480, "ColorMax"); }
-  int GetExposureTimeMin(int32_t* v) override { return Range(v, 1, "ExposureMin"); }
-  int GetExposureTimeMax(int32_t* v) override { return Range(v, 30000, "ExposureMax"); }
-  int SetGlobalGain(int32_t v) override { return Set("Global", v); }
-  int SetColorGainRed(int32_t v) override { return Set("R", v); }
-  int SetColorGainGreen1(int32_t v) override { return Set("G1", v); }
-  int SetColorGainGreen2(int32_t v) override { return Set("G2", v); }
-  int SetColorGainBlue(int32_t v) override { return Set("B", v); }
-  int SetExposureTime(int32_t v) override { return Set("Exposure", v); }
-  int HasExposureTimeEx() override { return 0; }
-  int SetMirrorV(int32_t v) override { return Set("MirrorV", v); }
-  int SetMirrorH(int32_t v) override { return Set("MirrorH", v); }
-  int HasBlackLevel() override { return 1; }
-  int SetBlackLevel(int32_t v) override { return Set("BlackLevel", v); }
-  int HasPeltier() override { return 0; }
-  int HasShortExposureMode() override { return 0; }
-  int HasGainMode() override { return 1; }
-  int SetGainMode(int32_t v) override { return Set("GainMode", v); }
+  bool GetColorGainMin(int32_t* v) override { return Range(v, 0, "ColorMin"); }
+  bool GetColorGainMax(int32_t* v) override { return Range(v, 480, "ColorMax"); }
+  bool GetExposureTimeMin(int32_t* v) override { return Range(v, 1, "ExposureMin"); }
+  bool GetExposureTimeMax(int32_t* v) override { return Range(v, 30000, "ExposureMax"); }
+  bool SetGlobalGain(int32_t v) override { return Set("Global", v); }
+  bool SetColorGainRed(int32_t v) override { return Set("R", v); }
+  bool SetColorGainGreen1(int32_t v) override { return Set("G1", v); }
+  bool SetColorGainGreen2(int32_t v) override { return Set("G2", v); }
+  bool SetColorGainBlue(int32_t v) override { return Set("B", v); }
+  bool SetExposureTime(int32_t v) override { return Set("Exposure", v); }
+  bool HasExposureTimeEx() override { return 0; }
+  bool SetMirrorV(int32_t v) override { return Set("MirrorV", v); }
+  bool SetMirrorH(int32_t v) override { return Set("MirrorH", v); }
+  bool HasBlackLevel() override { return 1; }
+  bool SetBlackLevel(int32_t v) override { return Set("BlackLevel", v); }
+  bool HasPeltier() override { return 0; }
+  bool HasShortExposureMode() override { return 0; }
+  bool HasGainMode() override { return 1; }
+  bool SetGainMode(int32_t v) override { return Set("GainMode", v); }
 
   std::vector<std::string> Calls() {
     std::lock_guard lock(mutex_);

@@ -58,8 +58,8 @@ TEST(ColorModeTest, DefaultAndStoredModesFollowTheSensorsQueries) {
   };
   for (const auto& c : cases) {
     int32_t mode = c.stored < 0 ? DefaultColorMode(c.queries) : AdjustColorMode(c.stored, c.queries);
-    EXPECT_EQ(mode, c.mode) << "stored " << c.stored << " queries " << c.queries.query1
-                            << c.queries.query2 << c.queries.query3;
+    EXPECT_EQ(mode, c.mode) << "stored " << c.stored << " queries " << c.queries.gray8AndBgrx
+                            << c.queries.gray16 << c.queries.color;
   }
 }
 

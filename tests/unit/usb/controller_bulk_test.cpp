@@ -101,7 +101,7 @@ TEST_F(ControllerBulk, RefusalsSendNothing) {
   EXPECT_TRUE(recorder_.Log(IoCode::kBufferedBulkTransfer).empty());
 }
 
-TEST_F(ControllerBulk, HeaderRetriesWithTheRegister108PulseThenGivesUp) {
+TEST_F(ControllerBulk, HeaderRetriesWithTheFrameRestartPulseThenGivesUp) {
   camera().FailHeaders(3);
   std::vector<uint8_t> storage;
   FrameTransferRequest request = Request(storage);
