@@ -691,9 +691,91 @@ int HueSatSpan24(uint8_t* dst, const uint8_t* src, int count, const HueSatParams
   return x;
 }
 
+// Hue and saturation of 48- and 64-bit pixels through the 24-bit lanes: the arithmetic takes the high
+// byte of each channel and gives the result's high byte (the low byte 0), so a chunk of a row is packed
+// to 24-bit pixels of those bytes, converted in place, and widened: the result byte b becomes b << 8,
+// or the per-value table's entry for b << 8 (`widen`; with 48-bit pixels looked up 32 at a time through
+// the tables of its low and high bytes). Returns the pixels done.
+struct DeepWiden {
+  uint16_t word[256];
+  bool table = false;
+  std::optional<ByteTable> low, high;
+  explicit DeepWiden(const uint16_t* post16) {
+    uint8_t lowBytes[256], highBytes[256];
+    for (int b = 0; b < 256; ++b) {
+      word[b] = post16 != nullptr ? post16[b << 8] : static_cast<uint16_t>(b << 8);
+      lowBytes[b] = static_cast<uint8_t>(word[b]);
+      highBytes[b] = static_cast<uint8_t>(word[b] >> 8);
+    }
+    table = post16 != nullptr;
+    if (table) low.emplace(lowBytes), high.emplace(highBytes);
+  }
+  // n contiguous channel values (48-bit pixels).
+  void Contiguous(uint16_t* out, const uint8_t* in, int n) const {
+    int j = 0;
+    if (table) {
+      for (; j + 32 <= n; j += 32) {
+        const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(in + j));
+        const __m256i lo = low->Lookup(x);
+        const __m256i hi = high->Lookup(x);
+        const __m256i a = _mm256_unpacklo_epi8(lo, hi);  // values 0..7, 16..23
+        const __m256i b = _mm256_unpackhi_epi8(lo, hi);  // values 8..15, 24..31
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), _mm256_permute2x128_si256(a, b, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j + 16), _mm256_permute2x128_si256(a, b, 0x31));
+      }
+      for (; j < n; ++j) out[j] = word[in[j]];
+    } else {
+      for (; j < n; ++j) out[j] = static_cast<uint16_t>(in[j] << 8);
+    }
+  }
+};
+
+int HueSatSpanDeep(uint8_t* dst, const uint8_t* src, int count, int bytesPerPixel, const HueSatParams& p,
+                   const DeepWiden& widen) {
+  constexpr int kChunk = 256;
+  alignas(32) uint8_t packed[3 * kChunk];
+  const int words = bytesPerPixel / 2;
+  int done = 0;
+  while (done < count) {
+    const int n = std::min(kChunk, count - done);
+    const uint16_t* in = reinterpret_cast<const uint16_t*>(src) + static_cast<ptrdiff_t>(done) * words;
+    if (words == 3) {
+      for (int j = 0; j < 3 * n; ++j) packed[j] = static_cast<uint8_t>(in[j] >> 8);
+    } else {
+      for (int i = 0; i < n; ++i) {
+        for (int c = 0; c < 3; ++c) packed[3 * i + c] = static_cast<uint8_t>(in[4 * i + c] >> 8);
+      }
+    }
+    const int converted = HueSatSpan24<false>(packed, packed, n, p, nullptr);
+    uint16_t* out = reinterpret_cast<uint16_t*>(dst) + static_cast<ptrdiff_t>(done) * words;
+    if (words == 3) {
+      widen.Contiguous(out, packed, 3 * converted);
+    } else {
+      for (int i = 0; i < converted; ++i) {
+        for (int c = 0; c < 3; ++c) out[4 * i + c] = widen.word[packed[3 * i + c]];
+        out[4 * i + 3] = 0;
+      }
+    }
+    done += converted;
+    if (converted < n) break;
+  }
+  return done;
+}
+
 void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool) {
   const int shiftRem = p.shift % 255;
   const int shiftSectors = p.shift / 255;
+  if (src.Deep()) {
+    ForRows(pool, src.height, [&](int y0, int y1) {
+      const DeepWiden widen(p.post16);
+      for (int y = y0; y < y1; ++y) {
+        const int done = HueSatSpanDeep(dst.Row(y), src.Row(y), src.width, src.bytesPerPixel, p, widen);
+        HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, dst.bytesPerPixel, src.bytesPerPixel, true, p,
+                        shiftRem, shiftSectors);
+      }
+    });
+    return;
+  }
   ForRows(pool, src.height, [&](int y0, int y1) {
     if (src.bytesPerPixel == 3 && dst.bytesPerPixel == 3) {
       std::optional<ByteTable> post;

@@ -22,7 +22,7 @@ constexpr struct {
 } kAwkwardSizes[] = {{1, 1}, {2, 2}, {3, 3}, {5, 5}, {1, 7}, {7, 1}, {2, 9}, {4, 4},
                      {19, 6}, {20, 7}, {21, 9}, {11, 5}, {12, 6}, {13, 7}, {37, 11}, {101, 33}};
 
-// The baseline always, AVX2 where the CPU has it; with and without a row pool.
+// The baseline always, AVX2 where the CPU has it; on one to three threads.
 struct Variant {
   const KernelTable* kernels;
   std::unique_ptr<RowPool> pool;
@@ -34,6 +34,7 @@ std::vector<Variant> Variants() {
   if (const KernelTable* avx2 = Avx2Kernels()) {
     v.push_back({avx2, nullptr});
     v.push_back({avx2, std::make_unique<RowPool>(2)});
+    v.push_back({avx2, std::make_unique<RowPool>(3)});
   }
   return v;
 }
@@ -158,6 +159,39 @@ TEST(Kernels, HueSaturationFastEqualsReferenceForEveryChroma) {
   }
   EXPECT_EQ(&ChooseKernels("1"), &ReferenceKernels());  // the force-scalar switch
   EXPECT_NE(&ChooseKernels("0"), &ReferenceKernels());
+}
+
+// The same chroma sweep in 48- and 64-bit pixels (high bytes as above, low bytes noise, which the
+// arithmetic ignores), with and without the per-value table after it, on one to three threads.
+TEST(Kernels, DeepHueSaturationFastEqualsReferenceForEveryChroma) {
+  FilterTables tables;
+  int table[256];
+  BuildSaturationTable(-40, table);
+  for (int bits : {48, 64}) {
+    DibImage source;
+    ASSERT_TRUE(source.Create(259, 256, bits));
+    FillRandom(source, 77, 0.0);
+    for (int y = 0; y < 256; ++y) {
+      for (int x = 0; x < 259; ++x) {
+        const int high[3] = {x & 255, y, (x * 7 + y * 13) & 255};
+        for (int ch = 0; ch < 3; ++ch) test::Set(source, y, x, (high[ch] << 8) | (test::Get(source, y, x, ch) & 255), ch);
+      }
+    }
+    for (const uint16_t* post : {static_cast<const uint16_t*>(nullptr), tables.Compose16(70, 25, -60)}) {
+      HueSatParams params = MakeHueSatParams(-233, -40, table);
+      params.post16 = post;
+      DibImage expected;
+      test::CopyPixels(expected, source);
+      ReferenceKernels().hueSat(PlaneOf(expected), PlaneOf(source), params, nullptr);
+      for (const Variant& variant : Variants()) {
+        DibImage actual;
+        test::CopyPixels(actual, source);
+        std::memset(actual.Bits(), 0xA5, actual.SizeBytes());  // every sample is written from the source
+        variant.kernels->hueSat(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
+        ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " bits " << bits << (post ? " table" : "");
+      }
+    }
+  }
 }
 
 }  // namespace
