@@ -1,5 +1,10 @@
 #include "output/avi_writer.h"
 
+#if defined(__linux__)
+#include <fcntl.h>
+#include <stdio.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 
@@ -130,6 +135,8 @@ AviWriter::~AviWriter() { Close(); }
 
 void AviWriter::Close() {
   file_.reset();
+  behindAt_ = 0;
+  behindBytes_ = 0;
   chunks_.clear();
   superIndex_.clear();
   openDml_ = false;
@@ -288,7 +295,33 @@ bool AviWriter::AddFrame(const uint8_t* frame, size_t bytes) {
   }
   chunks_.push_back(start);
   ++frameCount_;
+  WriteBehind(start, chunk);
   return true;
+}
+
+// Linux keeps written pages in its cache until a threshold of dirty memory, then writes them while the
+// writer waits; a recording much smaller than the memory would otherwise reach the disk only at the
+// end, after the frames' copies, rather than while they are made. So the disk is asked to start on each
+// frame as soon as it is written, and the frame before it, by then written or nearly so, is waited for
+// and dropped from the cache: the recorder writes at the pace of the disk with at most two frames
+// pending, and the frames of a long recording do not push everything else out of the cache. The bytes
+// are those written either way; elsewhere the system's own write-back stays.
+void AviWriter::WriteBehind(uint64_t at, uint64_t bytes) {
+#if defined(__linux__)
+  const int fd = ::fileno(file_.get());
+  if (fd < 0) return;
+  ::sync_file_range(fd, static_cast<off64_t>(at), static_cast<off64_t>(bytes), SYNC_FILE_RANGE_WRITE);
+  if (behindBytes_ != 0) {
+    ::sync_file_range(fd, static_cast<off64_t>(behindAt_), static_cast<off64_t>(behindBytes_),
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(fd, static_cast<off_t>(behindAt_), static_cast<off_t>(behindBytes_), POSIX_FADV_DONTNEED);
+  }
+  behindAt_ = at;
+  behindBytes_ = bytes;
+#else
+  (void)at;
+  (void)bytes;
+#endif
 }
 
 bool AviWriter::WriteIdx1(const std::vector<uint64_t>& chunks, uint64_t moviFourcc) {

@@ -103,6 +103,7 @@ class AviWriter {
   };
 
   bool Put(const void* data, size_t bytes);
+  void WriteBehind(uint64_t at, uint64_t bytes);
   bool TryWriteAt(uint64_t at, const void* data, size_t bytes);
   bool WritePlainHeader(uint64_t moviEnd, uint64_t riffEnd, uint32_t frames, bool provisional, uint32_t rate100);
   uint64_t ReserveBytes() const;
@@ -146,6 +147,9 @@ class AviWriter {
   uint32_t indexFrames_ = 0;     // frames the current RIFF's provisional "ix00" lists
   uint32_t headerEntries_ = 0;   // super index entries in use in the header on disk
   uint32_t countedFrames_ = 0;
+  // The frame written before the last one, still to be waited for and dropped from the cache (Linux).
+  uint64_t behindAt_ = 0;
+  uint64_t behindBytes_ = 0;
 };
 
 }  // namespace orvane::output
