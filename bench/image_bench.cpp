@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "image/defect_mask.h"
 #include "image/dib_image.h"
@@ -144,6 +145,17 @@ void Pipeline(benchmark::State& state, int mode, bool filters) {
   }
   SetBytes(state, static_cast<int64_t>(f.Images().Output(mode)->SizeBytes()));
 }
+// One copy of the 24-bit output frame: the yardstick of the copies the frame path may make.
+void BM_Copy24(benchmark::State& state) {
+  Frames& f = SharedFrames();
+  std::vector<uint8_t> to(f.c24.SizeBytes());
+  for (auto _ : state) {
+    std::memcpy(to.data(), f.c24.Bits(), to.size());
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, static_cast<int64_t>(to.size()));
+}
+
 void BM_Pipeline24Default(benchmark::State& s) { Pipeline(s, 2, false); }
 void BM_Pipeline24AllFilters(benchmark::State& s) { Pipeline(s, 2, true); }
 void BM_Pipeline48Default(benchmark::State& s) { Pipeline(s, 4, false); }
@@ -244,6 +256,7 @@ int main(int argc, char** argv) {
   Register("contrast_48", BM_Contrast16);
   Register("sharpness_48", BM_Sharpness16);
   Register("brightness_48", BM_Brightness16);
+  Register("copy_24", BM_Copy24, false);
   Register("pipeline_24_default", BM_Pipeline24Default);
   Register("pipeline_24_all_filters", BM_Pipeline24AllFilters);
   Register("pipeline_48_default", BM_Pipeline48Default);

@@ -778,11 +778,11 @@ void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* 
   }
   ForRows(pool, src.height, [&](int y0, int y1) {
     if (src.bytesPerPixel == 3 && dst.bytesPerPixel == 3) {
-      std::optional<ByteTable> post;
-      if (p.post8 != nullptr) post.emplace(p.post8);
+      // The per-value table after the hue kernel, over the row while it is in the cache: inside the
+      // kernel its sixteen parts would not stay in registers beside the kernel's own constants.
       for (int y = y0; y < y1; ++y) {
-        const int done = post ? HueSatSpan24<true>(dst.Row(y), src.Row(y), src.width, p, &*post)
-                              : HueSatSpan24<false>(dst.Row(y), src.Row(y), src.width, p, nullptr);
+        const int done = HueSatSpan24<false>(dst.Row(y), src.Row(y), src.width, p, nullptr);
+        if (p.post8 != nullptr) LutBytes(dst.Row(y), dst.Row(y), 3 * done, p.post8, false);
         HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, 3, 3, false, p, shiftRem, shiftSectors);
       }
       return;
