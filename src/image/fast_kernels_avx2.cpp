@@ -710,13 +710,20 @@ struct DeepWiden {
     table = post16 != nullptr;
     if (table) low.emplace(lowBytes), high.emplace(highBytes);
   }
-  // n contiguous channel values (48-bit pixels).
+  // n contiguous channel values (48-bit pixels), n at most 3 × 256.
   void Contiguous(uint16_t* out, const uint8_t* in, int n) const {
     int j = 0;
     if (table) {
-      for (; j + 32 <= n; j += 32) {
+      // The low bytes first, then the high ones with the interleave: one table's parts in registers at a time.
+      alignas(32) uint8_t lowOut[3 * 256];
+      const int whole = std::min(n, 3 * 256) & ~31;
+      for (int k = 0; k < whole; k += 32) {
+        const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(in + k));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lowOut + k), low->Lookup(x));
+      }
+      for (; j < whole; j += 32) {
         const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(in + j));
-        const __m256i lo = low->Lookup(x);
+        const __m256i lo = _mm256_load_si256(reinterpret_cast<const __m256i*>(lowOut + j));
         const __m256i hi = high->Lookup(x);
         const __m256i a = _mm256_unpacklo_epi8(lo, hi);  // values 0..7, 16..23
         const __m256i b = _mm256_unpackhi_epi8(lo, hi);  // values 8..15, 24..31
@@ -919,16 +926,16 @@ void SharpenSpan8(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const uint
 }
 
 // The unsharp mask of 16-bit samples as SharpenSpan8, in 32-bit lanes, 16 samples per step: the vertical
-// sums (below 2^18) go into `vertical`; d = sharpness × (o - blur) stays below 2^21 in magnitude, so d
-// and d / 10 in single precision, truncated, are exact (an inexact quotient lies at least 0.1 from an
-// integer, the rounding at most 2^-7). The optional gain is the reference's single-precision product.
+// sums (below 2^18) go into `vertical`; d = sharpness × (o - blur) stays below 2^21 in magnitude and is
+// divided by 10 by the compilers' multiply-high sequence for 32-bit integers. The optional gain is the
+// reference's single-precision product.
 template <bool kGain>
 void SharpenSpan16(uint16_t* out, const uint16_t* r0, const uint16_t* r1, const uint16_t* r2, const uint16_t* r3,
                    int begin, int end, int step, int sharpness, float gain) {
   constexpr int kChunk = 2048;
   alignas(32) int32_t vertical[kChunk + 16];
   const __m256i sharp = _mm256_set1_epi32(sharpness);
-  const __m256 ten = _mm256_set1_ps(10.0f);
+  const __m256i magic = _mm256_set1_epi32(0x66666667);
   const __m256 gains = _mm256_set1_ps(gain);
   const __m256i zero = _mm256_setzero_si256();
   const __m256i max = _mm256_set1_epi32(65535);
@@ -945,7 +952,11 @@ void SharpenSpan16(uint16_t* out, const uint16_t* r0, const uint16_t* r1, const 
         _mm256_add_epi32(_mm256_add_epi32(at(0), at(step)), _mm256_add_epi32(at(2 * step), at(3 * step)));
     const __m256i o = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r2 + i)));
     const __m256i d = _mm256_mullo_epi32(_mm256_sub_epi32(o, _mm256_srli_epi32(sum, 4)), sharp);
-    const __m256i q = _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(d), ten));
+    // d / 10 truncated: the high half of d × 0x66666667 shifted by 2, plus one for a negative d.
+    const __m256i even = _mm256_mul_epi32(d, magic);
+    const __m256i odd = _mm256_mul_epi32(_mm256_srli_epi64(d, 32), magic);
+    const __m256i high = _mm256_blend_epi32(_mm256_srli_epi64(even, 32), odd, 0xAA);
+    const __m256i q = _mm256_sub_epi32(_mm256_srai_epi32(high, 2), _mm256_srai_epi32(d, 31));
     __m256i value = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(o, q), zero), max);
     if constexpr (kGain) {
       value = _mm256_min_epi32(_mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(value), gains)), max);

@@ -277,7 +277,9 @@ TEST(DefectMask, DotFilterEqualsItsReferenceByteForByte) {
   enum class Scene { kNoise, kSmooth, kStripes };
   const struct {
     int width, height, offsetX, offsetY;
-  } kFrames[] = {{3, 3, 0, 0}, {1, 7, 0, 0}, {64, 48, 0, 0}, {301, 199, kW - 250, kH - 150}, {257, 131, 17, 9}};
+  } kFrames[] = {{3, 3, 0, 0},   {1, 7, 0, 0},   {4, 3, 0, 0},
+                 {3, 90, 0, 0},  {90, 3, 0, 0},  {64, 48, 0, 0},
+                 {301, 199, kW - 250, kH - 150}, {257, 131, 17, 9}};
   for (DefectMask* mask : {&noMaps, &withMaps}) {
     for (int bits : {8, 16}) {
       for (Scene scene : {Scene::kNoise, Scene::kSmooth, Scene::kStripes}) {

@@ -194,5 +194,39 @@ TEST(Kernels, DeepHueSaturationFastEqualsReferenceForEveryChroma) {
   }
 }
 
+// The sharpness at the ends of its arithmetic: samples at 0 and the maximum in a pattern that gives
+// the largest differences from the blur of either sign, every sharpness 0..30, with and without the
+// brightness gain (down to 0 and up to the largest factor), 8- and 16-bit, gray and colour.
+TEST(Kernels, SharpenFastEqualsReferenceAtTheEndsOfItsRange) {
+  for (int bits : {8, 16, 24, 48}) {
+    DibImage source;
+    ASSERT_TRUE(source.Create(53, 9, bits));
+    const int top = test::Deep(source) ? 65535 : 255;
+    for (int y = 0; y < 9; ++y) {
+      for (int x = 0; x < 53; ++x) {
+        for (int ch = 0; ch < test::Channels(source); ++ch) {
+          const bool high = ((x / (1 + ch)) + y) % 3 == 0 || (x == 26 && y == 4);
+          test::Set(source, y, x, high ? top : (x * y) % 2, ch);
+        }
+      }
+    }
+    for (int sharpness = 0; sharpness <= 30; ++sharpness) {
+      for (int brightness : {0, -255, -1, 255}) {
+        const SharpenParams params{sharpness, brightness != 0, BrightnessFactor(brightness)};
+        DibImage expected;
+        ASSERT_TRUE(expected.CopyFormat(source));
+        ReferenceKernels().sharpen(PlaneOf(expected), PlaneOf(source), params, nullptr);
+        for (const Variant& variant : Variants()) {
+          DibImage actual;
+          ASSERT_TRUE(actual.CopyFormat(source));
+          variant.kernels->sharpen(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
+          ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " bits " << bits << " sharpness "
+                                                    << sharpness << " brightness " << brightness;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orvane::image
