@@ -4,10 +4,11 @@
 // fixed number of delivered frames: rate, whole-frame copies per frame (the library's internal count),
 // process CPU time per frame (every thread, the virtual camera's included) and wall time per frame.
 //
-//   orvane_e2e_bench [--frames N] [--warmup N] [--filters] [--no-dot] [--label TEXT] [--header]
+//   orvane_e2e_bench [--frames N] [--warmup N] [--filters] [--no-dot] [--dot-only] [--label TEXT] [--header]
 //
 // --filters turns every image filter on (white balance, gains, gamma, contrast, hue, saturation,
-// sharpness, brightness, shading and defect correction); --no-dot leaves the defect correction off.
+// sharpness, brightness, shading and defect correction); --no-dot leaves the defect correction off;
+// --dot-only keeps the default settings and turns the defect correction on.
 // Logging follows ORVANE_LOG as in any application. One result row goes to stdout; --header prints the
 // column names first. Exit status 1 when the camera or the stream fails.
 #include <time.h>
@@ -31,6 +32,7 @@ struct Options {
   int warmup = 10;
   bool filters = false;
   bool dot = true;
+  bool dotOnly = false;  // default settings with the defect (dot) correction on
   bool header = false;
   std::string label = "default";
 };
@@ -72,6 +74,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->filters = true;
     } else if (a == "--no-dot") {
       o->dot = false;
+    } else if (a == "--dot-only") {
+      o->dotOnly = true;
     } else if (a == "--header") {
       o->header = true;
     } else {
@@ -144,6 +148,7 @@ bool Measure(int handle, const Options& o, Figures* figures) {
   if (Orvane_SetColorMode(handle, 24) != 1) return false;
   std::vector<unsigned char> buffer(static_cast<size_t>(4000) * 3 * 3000);
   if (o.filters && !TurnFiltersOn(handle, o.dot, buffer)) return false;
+  if (o.dotOnly && Orvane_SetFilterValue(handle, ORVANE_FILTER_DOT, 1) != 1) return false;
   HWND queue = Orvane_CreateMessageQueue();
   bool ok = Orvane_CallBackPreview(handle, queue, buffer.data(), static_cast<int>(buffer.size()), 1) == 1 &&
             TakeFrames(queue, o.warmup);
@@ -175,7 +180,8 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, &o)) {
     std::fprintf(stderr,
-                 "usage: orvane_e2e_bench [--frames N] [--warmup N] [--filters] [--no-dot] [--label TEXT] [--header]\n");
+                 "usage: orvane_e2e_bench [--frames N] [--warmup N] [--filters] [--no-dot] [--dot-only] [--label TEXT]\n"
+                 "                        [--header]\n");
     return 2;
   }
   setenv("ORVANE_SIM_CAMERAS", "1", 0);

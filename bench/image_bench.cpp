@@ -4,10 +4,13 @@
 // ("opencv_bayer_8to24/<threads>", "opencv_bayer_16to48/<threads>") of the same run.
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
+#include "image/defect_mask.h"
 #include "image/dib_image.h"
 #include "image/filters.h"
 #include "image/image_pipeline.h"
@@ -142,10 +145,65 @@ void Pipeline(benchmark::State& state, int mode, bool filters) {
   }
   SetBytes(state, static_cast<int64_t>(f.Images().Output(mode)->SizeBytes()));
 }
+// One copy of the 24-bit output frame: the yardstick of the copies the frame path may make.
+void BM_Copy24(benchmark::State& state) {
+  Frames& f = SharedFrames();
+  std::vector<uint8_t> to(f.c24.SizeBytes());
+  for (auto _ : state) {
+    std::memcpy(to.data(), f.c24.Bits(), to.size());
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, static_cast<int64_t>(to.size()));
+}
+
 void BM_Pipeline24Default(benchmark::State& s) { Pipeline(s, 2, false); }
 void BM_Pipeline24AllFilters(benchmark::State& s) { Pipeline(s, 2, true); }
 void BM_Pipeline48Default(benchmark::State& s) { Pipeline(s, 4, false); }
 void BM_Pipeline48AllFilters(benchmark::State& s) { Pipeline(s, 4, true); }
+
+// The corrections on the raw frame before the demosaic: shading between a dark and a bright reference,
+// and the dot (defect) filter, on a full-sensor frame of noise (a Bayer mosaic's neighbours differ, so
+// most pixels are marked: the filter's worst case). The frame is restored untimed before each run.
+struct MaskFixture {
+  DefectMask mask;
+  DibImage frame, source;
+  explicit MaskFixture(int bits) {
+    DibImage dark, bright;
+    if (!mask.EnsureAllocated() || !dark.Create(kWidth, kHeight, bits) || !bright.Create(kWidth, kHeight, bits) ||
+        !frame.Create(kWidth, kHeight, bits) || !source.Create(kWidth, kHeight, bits)) {
+      std::abort();
+    }
+    FillNoise(dark, 4);
+    FillNoise(bright, 5);
+    // Dark references low, bright ones high, as a real pair of calibration frames.
+    for (size_t i = 0; i < dark.SizeBytes(); ++i) {
+      dark.Bits()[i] = static_cast<uint8_t>(dark.Bits()[i] >> 3);
+      bright.Bits()[i] = static_cast<uint8_t>(0xC0 | bright.Bits()[i]);
+    }
+    if (mask.Capture(dark, 0) != MaskStatus::kOk || mask.Capture(bright, 1) != MaskStatus::kOk) std::abort();
+    FillNoise(source, 6);
+  }
+};
+
+void MaskCorrection(benchmark::State& state, int bits, bool dots) {
+  MaskFixture f(bits);
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::memcpy(f.frame.Bits(), f.source.Bits(), f.source.SizeBytes());
+    state.ResumeTiming();
+    if (dots) {
+      f.mask.CorrectDefects(f.frame, 0, 0);
+    } else {
+      f.mask.CorrectShading(f.frame, 0, 0);
+    }
+    benchmark::ClobberMemory();
+  }
+  SetBytes(state, static_cast<int64_t>(f.frame.SizeBytes()));
+}
+void BM_Shading8(benchmark::State& s) { MaskCorrection(s, 8, false); }
+void BM_Shading16(benchmark::State& s) { MaskCorrection(s, 16, false); }
+void BM_DotFilter8(benchmark::State& s) { MaskCorrection(s, 8, true); }
+void BM_DotFilter16(benchmark::State& s) { MaskCorrection(s, 16, true); }
 
 #if defined(ORVANE_BENCH_OPENCV)
 // cv::cvtColor Bayer → BGR (bilinear) on the same mosaic. Our phase 2 reads blue, green / green, red at
@@ -168,10 +226,10 @@ void BM_OpenCvBayer8(benchmark::State& s) { OpenCvBayer(s, false); }
 void BM_OpenCvBayer16(benchmark::State& s) { OpenCvBayer(s, true); }
 #endif
 
-void Register(const char* name, void (*fn)(benchmark::State&)) {
+void Register(const char* name, void (*fn)(benchmark::State&), bool pooled = true) {
   const int cores = RowPool::HardwareThreads();
   auto* b = benchmark::RegisterBenchmark(name, fn)->Arg(1);
-  if (cores > 1) b->Arg(cores);
+  if (cores > 1 && pooled) b->Arg(cores);
   b->ArgName("threads")->UseRealTime()->Unit(benchmark::kMillisecond);
 }
 
@@ -198,10 +256,16 @@ int main(int argc, char** argv) {
   Register("contrast_48", BM_Contrast16);
   Register("sharpness_48", BM_Sharpness16);
   Register("brightness_48", BM_Brightness16);
+  Register("copy_24", BM_Copy24, false);
   Register("pipeline_24_default", BM_Pipeline24Default);
   Register("pipeline_24_all_filters", BM_Pipeline24AllFilters);
   Register("pipeline_48_default", BM_Pipeline48Default);
   Register("pipeline_48_all_filters", BM_Pipeline48AllFilters);
+  // The mask corrections run on the acquisition thread alone.
+  Register("shading_8", BM_Shading8, false);
+  Register("dot_filter_8", BM_DotFilter8, false);
+  Register("shading_16", BM_Shading16, false);
+  Register("dot_filter_16", BM_DotFilter16, false);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::AddCustomContext("kernels", ActiveKernels().name);

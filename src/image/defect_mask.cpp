@@ -58,7 +58,7 @@ bool Resize(std::vector<T>& v) {
 }
 
 template <typename T>
-void Shade(DibImage& raw, const T* dark, const T* bright, int offsetX, int offsetY) {
+void ShadeReference(DibImage& raw, const T* dark, const T* bright, int offsetX, int offsetY) {
   const int border = IsFullFrame(raw) ? 2 : 0;
   const int yEnd = std::min(raw.Height() - border, DefectMask::kHeight - offsetY);
   const int xEnd = std::min(raw.Width() - border, DefectMask::kWidth - offsetX);
@@ -73,6 +73,52 @@ void Shade(DibImage& raw, const T* dark, const T* bright, int offsetX, int offse
         if (d != w) row[x] = static_cast<T>(std::clamp<int64_t>(((v - d) * 256) / (w - d), 0, 255));
       } else {
         if (d < w) row[x] = static_cast<T>(std::clamp<int64_t>(((v - d) * 65536) / (w - d), 0, 65535));
+      }
+    }
+  }
+}
+
+// The same normalisation without a 64-bit division per pixel. 8-bit: with d != w, the quotient
+// ((x - d) 256) / (w - d) is at most 0 (limited to 0) unless x - d and w - d are non-zero with the same
+// sign; then it is 255 from |x - d| >= |w - d| on, and below that |x - d| 256 / |w - d| < 256 in single
+// precision, truncated: the dividend (< 2^16) and divisor are exact, the quotient is rounded correctly,
+// and an inexact quotient lies at least 1/255 from an integer, far more than the rounding (2^-17).
+// 16-bit: with d < w, x <= d gives 0, x - d >= w - d gives 65535, and in between (x - d) 65536 / (w - d)
+// < 65536 in double precision, truncated (an inexact quotient lies at least 1/65535 from an integer,
+// the rounding is below 2^-36). Written without branches so that the loops vectorise.
+inline uint8_t ShadeSample(int v, int d, int w) {
+  const int a = v - d;
+  const int b = w - d;
+  const int aa = a < 0 ? -a : a;
+  const int bb = b < 0 ? -b : b;
+  const bool positive = a != 0 && (a ^ b) >= 0;
+  const int q = static_cast<int>(static_cast<float>(aa * 256) / static_cast<float>(bb == 0 ? 1 : bb));
+  const int shaded = positive ? (aa >= bb ? 255 : q) : 0;
+  return static_cast<uint8_t>(b == 0 ? v : shaded);
+}
+inline uint16_t ShadeSample(uint16_t v, uint16_t d, uint16_t w) {
+  const int a = static_cast<int>(v) - d;
+  const int b = static_cast<int>(w) - d;
+  const int q = static_cast<int>(static_cast<double>(a) * 65536.0 / static_cast<double>(b <= 0 ? 1 : b));
+  const int shaded = a <= 0 ? 0 : (a >= b ? 65535 : q);
+  return static_cast<uint16_t>(b <= 0 ? v : shaded);
+}
+
+template <typename T>
+void Shade(DibImage& raw, const T* dark, const T* bright, int offsetX, int offsetY) {
+  const int border = IsFullFrame(raw) ? 2 : 0;
+  const int yEnd = std::min(raw.Height() - border, DefectMask::kHeight - offsetY);
+  const int xEnd = std::min(raw.Width() - border, DefectMask::kWidth - offsetX);
+  for (int y = border; y < yEnd; ++y) {
+    T* __restrict row = reinterpret_cast<T*>(raw.Row(y));
+    const size_t ref = static_cast<size_t>(y + offsetY) * DefectMask::kWidth + static_cast<size_t>(offsetX);
+    const T* __restrict d = dark + ref;
+    const T* __restrict w = bright + ref;
+    for (int x = border; x < xEnd; ++x) {
+      if constexpr (sizeof(T) == 1) {
+        row[x] = ShadeSample(static_cast<int>(row[x]), static_cast<int>(d[x]), static_cast<int>(w[x]));
+      } else {
+        row[x] = ShadeSample(row[x], d[x], w[x]);
       }
     }
   }
@@ -171,40 +217,59 @@ void MarkDefects(const DibImage& raw, const uint8_t* hot, const uint8_t* dead, i
   }
 }
 
+// `ifMarked` where the mark (0 or 1) is set, else `otherwise`, by a mask rather than a branch.
 template <typename T>
-void ReplaceDefects(DibImage& raw, const uint8_t* work, std::vector<int>& above, std::vector<int>& below) {
+inline T Select(uint8_t mark, T ifMarked, T otherwise) {
+  const T keep = static_cast<T>(0u - mark);
+  return static_cast<T>((ifMarked & keep) | (otherwise & static_cast<T>(~keep)));
+}
+
+// Replacement in four sweeps of fixed work per pixel. The outermost rows and columns are never marked, so
+// every marked pixel has an unmarked pixel in each of the four directions and its new value is the sum
+// of the four nearest ones over 4. Unmarked pixels keep their values, so every source is original:
+//  - bottom-up, the value of the nearest unmarked pixel below each pixel (`down`, one row per frame row);
+//  - per row, the nearest unmarked values to the left and right by one scan each way;
+//  - top-down, the nearest unmarked value above each column, carried from row to row, and the new row.
+template <typename T>
+void ReplaceDefects(DibImage& raw, const uint8_t* work, uint8_t* scratch) {
   const int w = raw.Width();
   const int h = raw.Height();
-  auto marked = [&](int y, int x) { return work[static_cast<size_t>(y) * w + x] != 0; };
-  auto at = [&](int y, int x) -> int { return reinterpret_cast<const T*>(raw.Row(y))[x]; };
-  above.assign(static_cast<size_t>(w), -1);  // nearest unmarked row above the current one, per column
-  below.assign(static_cast<size_t>(w), 0);   // candidate for the nearest unmarked row below, per column
-  for (int x = 0; x < w; ++x) {
-    if (!marked(0, x)) above[x] = 0;
+  if (w < 3 || h < 3) return;
+  const size_t rowLength = static_cast<size_t>(w);
+  // Rows 1 .. h - 2 of `down`, then the carried row above, the left and the right values: (h + 3) rows.
+  T* __restrict down = reinterpret_cast<T*>(scratch);
+  T* __restrict above = down + rowLength * static_cast<size_t>(h);
+  T* __restrict left = above + rowLength;
+  T* __restrict right = left + rowLength;
+  auto row = [&](int y) { return reinterpret_cast<T*>(raw.Row(y)); };
+  auto marks = [&](int y) { return work + static_cast<size_t>(y) * rowLength; };
+  std::memcpy(down + static_cast<size_t>(h - 2) * rowLength, row(h - 1), rowLength * sizeof(T));
+  for (int y = h - 3; y >= 1; --y) {
+    const T* __restrict next = row(y + 1);
+    const uint8_t* __restrict m = marks(y + 1);
+    const T* __restrict below = down + static_cast<size_t>(y + 1) * rowLength;
+    T* __restrict d = down + static_cast<size_t>(y) * rowLength;
+    for (int x = 0; x < w; ++x) d[x] = Select<T>(m[x], below[x], next[x]);
   }
+  std::memcpy(above, row(0), rowLength * sizeof(T));
   for (int y = 1; y < h - 1; ++y) {
-    T* row = reinterpret_cast<T*>(raw.Row(y));
-    int left = marked(y, 0) ? -1 : 0;
-    int right = 1;
-    for (int x = 1; x < w - 1; ++x) {
-      if (!marked(y, x)) {
-        left = x;
-        continue;
-      }
-      if (right <= x) right = x + 1;
-      while (right < w && marked(y, right)) ++right;
-      int& down = below[x];
-      if (down <= y) down = y + 1;
-      while (down < h && marked(down, x)) ++down;
-      int sum = 0, count = 0;
-      if (left >= 0) sum += row[left], ++count;
-      if (right < w) sum += row[right], ++count;
-      if (above[x] >= 0) sum += at(above[x], x), ++count;
-      if (down < h) sum += at(down, x), ++count;
-      if (count > 0) row[x] = static_cast<T>(sum / count);
+    T* __restrict r = row(y);
+    const uint8_t* __restrict m = marks(y);
+    // Both scans at once: two independent chains, without branches (the marks of noise are random).
+    T fromLeft = r[0];
+    T fromRight = r[w - 1];
+    for (int x = 1, xr = w - 2; x < w - 1; ++x, --xr) {
+      left[x] = fromLeft;
+      fromLeft = Select<T>(m[x], fromLeft, r[x]);
+      right[xr] = fromRight;
+      fromRight = Select<T>(m[xr], fromRight, r[xr]);
     }
-    for (int x = 0; x < w; ++x) {
-      if (!marked(y, x)) above[x] = y;
+    const T* __restrict d = down + static_cast<size_t>(y) * rowLength;
+    for (int x = 1; x < w - 1; ++x) {
+      const T v = r[x];
+      const T mean = static_cast<T>((static_cast<int>(left[x]) + right[x] + above[x] + d[x]) >> 2);
+      r[x] = Select<T>(m[x], mean, v);
+      above[x] = Select<T>(m[x], above[x], v);
     }
   }
 }
@@ -278,24 +343,40 @@ void DefectMask::CorrectShading(DibImage& raw, int offsetX, int offsetY) const {
   }
 }
 
-void DefectMask::CorrectDefects(DibImage& raw, int offsetX, int offsetY) {
-  if (!raw.Valid() || offsetX < 0 || offsetY < 0) return;
-  const size_t pixels = static_cast<size_t>(raw.Width()) * static_cast<size_t>(raw.Height());
-  if (work_.size() != pixels) {
-    try {
-      work_.assign(pixels, 0);
-    } catch (const std::bad_alloc&) {
-      work_ = {};
-      return;
-    }
+void DefectMask::CorrectShadingReference(DibImage& raw, int offsetX, int offsetY) const {
+  // Unallocated references read as zero: dark equals bright and nothing changes.
+  if (!Allocated() || !raw.Valid() || offsetX < 0 || offsetY < 0) return;
+  if (raw.BitsPerPixel() == 8) {
+    ShadeReference<uint8_t>(raw, dark8_.data(), bright8_.data(), offsetX, offsetY);
+  } else if (raw.BitsPerPixel() == 16) {
+    ShadeReference<uint16_t>(raw, dark16_.data(), bright16_.data(), offsetX, offsetY);
   }
-  std::fill(work_.begin(), work_.end(), uint8_t{0});
+}
+
+void DefectMask::CorrectDefects(DibImage& raw, int offsetX, int offsetY) {
+  if (!raw.Valid() || offsetX < 0 || offsetY < 0 || (raw.BitsPerPixel() != 8 && raw.BitsPerPixel() != 16)) return;
+  const int w = raw.Width();
+  const int h = raw.Height();
+  const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
+  const size_t scratchBytes = static_cast<size_t>(raw.BytesPerPixel()) * static_cast<size_t>(w) * (h + 3u);
+  try {
+    if (work_.size() != pixels) work_.assign(pixels, 0);
+    if (scratch_.size() < scratchBytes) scratch_.resize(scratchBytes);
+  } catch (const std::bad_alloc&) {
+    work_ = {};
+    scratch_ = {};
+    return;
+  }
+  // The outermost rows and columns stay unmarked; MarkDefects sets every other mark.
+  std::fill_n(work_.begin(), w, uint8_t{0});
+  std::fill_n(work_.end() - w, w, uint8_t{0});
+  for (int y = 1; y < h - 1; ++y) work_[static_cast<size_t>(y) * w] = work_[static_cast<size_t>(y) * w + w - 1] = 0;
   if (raw.BitsPerPixel() == 8) {
     MarkDefects<uint8_t>(raw, Map(8, 0), Map(8, 1), offsetX, offsetY, kThreshold8, work_.data());
-    ReplaceDefects<uint8_t>(raw, work_.data(), above_, below_);
-  } else if (raw.BitsPerPixel() == 16) {
+    ReplaceDefects<uint8_t>(raw, work_.data(), scratch_.data());
+  } else {
     MarkDefects<uint16_t>(raw, Map(16, 0), Map(16, 1), offsetX, offsetY, kThreshold16, work_.data());
-    ReplaceDefects<uint16_t>(raw, work_.data(), above_, below_);
+    ReplaceDefects<uint16_t>(raw, work_.data(), scratch_.data());
   }
 }
 

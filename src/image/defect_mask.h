@@ -45,6 +45,9 @@ class DefectMask {
   // sensor): 8-bit x' = ((x - d) × 256) / (w - d) when d != w; 16-bit ((x - d) × 65536) / (w - d) when d < w;
   // limited to the sample range. A full-size frame keeps a two-pixel border.
   void CorrectShading(DibImage& raw, int offsetX, int offsetY) const;
+  // The same normalisation with a division per pixel as written above: the reference the tests compare
+  // CorrectShading with, byte for byte.
+  void CorrectShadingReference(DibImage& raw, int offsetX, int offsetY) const;
 
   // Marks pixels flagged by the hot or dead map or differing from their four neighbours' mean by at least
   // 30 (8-bit) or 480 (16-bit), then replaces each marked pixel by the mean of the nearest unmarked pixels
@@ -76,8 +79,8 @@ class DefectMask {
   std::vector<uint8_t> hot8_, dead8_, hot16_, dead16_;
   // Pixels flagged in the current frame, frame-sized; resized only when the frame size changes.
   std::vector<uint8_t> work_;
-  // Per-column nearest unmarked rows of the linear-time correction, frame-wide.
-  std::vector<int> above_, below_;
+  // The nearest unmarked values of the correction: a frame of them and three rows.
+  std::vector<uint8_t> scratch_;
 };
 
 }  // namespace orvane::image

@@ -691,16 +691,105 @@ int HueSatSpan24(uint8_t* dst, const uint8_t* src, int count, const HueSatParams
   return x;
 }
 
+// Hue and saturation of 48- and 64-bit pixels through the 24-bit lanes: the arithmetic takes the high
+// byte of each channel and gives the result's high byte (the low byte 0), so a chunk of a row is packed
+// to 24-bit pixels of those bytes, converted in place, and widened: the result byte b becomes b << 8,
+// or the per-value table's entry for b << 8 (`widen`; with 48-bit pixels looked up 32 at a time through
+// the tables of its low and high bytes). Returns the pixels done.
+struct DeepWiden {
+  uint16_t word[256];
+  bool table = false;
+  std::optional<ByteTable> low, high;
+  explicit DeepWiden(const uint16_t* post16) {
+    uint8_t lowBytes[256], highBytes[256];
+    for (int b = 0; b < 256; ++b) {
+      word[b] = post16 != nullptr ? post16[b << 8] : static_cast<uint16_t>(b << 8);
+      lowBytes[b] = static_cast<uint8_t>(word[b]);
+      highBytes[b] = static_cast<uint8_t>(word[b] >> 8);
+    }
+    table = post16 != nullptr;
+    if (table) low.emplace(lowBytes), high.emplace(highBytes);
+  }
+  // n contiguous channel values (48-bit pixels), n at most 3 × 256.
+  void Contiguous(uint16_t* out, const uint8_t* in, int n) const {
+    int j = 0;
+    if (table) {
+      // The low bytes first, then the high ones with the interleave: one table's parts in registers at a time.
+      alignas(32) uint8_t lowOut[3 * 256];
+      const int whole = std::min(n, 3 * 256) & ~31;
+      for (int k = 0; k < whole; k += 32) {
+        const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(in + k));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lowOut + k), low->Lookup(x));
+      }
+      for (; j < whole; j += 32) {
+        const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(in + j));
+        const __m256i lo = _mm256_load_si256(reinterpret_cast<const __m256i*>(lowOut + j));
+        const __m256i hi = high->Lookup(x);
+        const __m256i a = _mm256_unpacklo_epi8(lo, hi);  // values 0..7, 16..23
+        const __m256i b = _mm256_unpackhi_epi8(lo, hi);  // values 8..15, 24..31
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), _mm256_permute2x128_si256(a, b, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j + 16), _mm256_permute2x128_si256(a, b, 0x31));
+      }
+      for (; j < n; ++j) out[j] = word[in[j]];
+    } else {
+      for (; j < n; ++j) out[j] = static_cast<uint16_t>(in[j] << 8);
+    }
+  }
+};
+
+int HueSatSpanDeep(uint8_t* dst, const uint8_t* src, int count, int bytesPerPixel, const HueSatParams& p,
+                   const DeepWiden& widen) {
+  constexpr int kChunk = 256;
+  alignas(32) uint8_t packed[3 * kChunk];
+  const int words = bytesPerPixel / 2;
+  int done = 0;
+  while (done < count) {
+    const int n = std::min(kChunk, count - done);
+    const uint16_t* in = reinterpret_cast<const uint16_t*>(src) + static_cast<ptrdiff_t>(done) * words;
+    if (words == 3) {
+      for (int j = 0; j < 3 * n; ++j) packed[j] = static_cast<uint8_t>(in[j] >> 8);
+    } else {
+      for (int i = 0; i < n; ++i) {
+        for (int c = 0; c < 3; ++c) packed[3 * i + c] = static_cast<uint8_t>(in[4 * i + c] >> 8);
+      }
+    }
+    const int converted = HueSatSpan24<false>(packed, packed, n, p, nullptr);
+    uint16_t* out = reinterpret_cast<uint16_t*>(dst) + static_cast<ptrdiff_t>(done) * words;
+    if (words == 3) {
+      widen.Contiguous(out, packed, 3 * converted);
+    } else {
+      for (int i = 0; i < converted; ++i) {
+        for (int c = 0; c < 3; ++c) out[4 * i + c] = widen.word[packed[3 * i + c]];
+        out[4 * i + 3] = 0;
+      }
+    }
+    done += converted;
+    if (converted < n) break;
+  }
+  return done;
+}
+
 void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool) {
   const int shiftRem = p.shift % 255;
   const int shiftSectors = p.shift / 255;
+  if (src.Deep()) {
+    ForRows(pool, src.height, [&](int y0, int y1) {
+      const DeepWiden widen(p.post16);
+      for (int y = y0; y < y1; ++y) {
+        const int done = HueSatSpanDeep(dst.Row(y), src.Row(y), src.width, src.bytesPerPixel, p, widen);
+        HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, dst.bytesPerPixel, src.bytesPerPixel, true, p,
+                        shiftRem, shiftSectors);
+      }
+    });
+    return;
+  }
   ForRows(pool, src.height, [&](int y0, int y1) {
     if (src.bytesPerPixel == 3 && dst.bytesPerPixel == 3) {
-      std::optional<ByteTable> post;
-      if (p.post8 != nullptr) post.emplace(p.post8);
+      // The per-value table after the hue kernel, over the row while it is in the cache: inside the
+      // kernel its sixteen parts would not stay in registers beside the kernel's own constants.
       for (int y = y0; y < y1; ++y) {
-        const int done = post ? HueSatSpan24<true>(dst.Row(y), src.Row(y), src.width, p, &*post)
-                              : HueSatSpan24<false>(dst.Row(y), src.Row(y), src.width, p, nullptr);
+        const int done = HueSatSpan24<false>(dst.Row(y), src.Row(y), src.width, p, nullptr);
+        if (p.post8 != nullptr) LutBytes(dst.Row(y), dst.Row(y), 3 * done, p.post8, false);
         HueSatRowScalar(dst.Row(y), src.Row(y), done, src.width, 3, 3, false, p, shiftRem, shiftSectors);
       }
       return;
@@ -836,12 +925,126 @@ void SharpenSpan8(uint8_t* out, const uint8_t* r0, const uint8_t* r1, const uint
   }
 }
 
-// Sharpness (and the brightness gain) for 8-bit gray and 24-bit colour; other formats, sharpness outside
-// 0..30 and gains without an exact fixed-point form take the generic code.
-bool SharpenByHand(const Plane& src, const SharpenParams& p, Gain8* gain) {
-  *gain = p.applyGain ? FixedGain8(p.gain) : Gain8{};
-  return (src.bytesPerPixel == 1 || src.bytesPerPixel == 3) && p.sharpness >= 0 && p.sharpness <= 30 &&
-         (!p.applyGain || gain->exact);
+// The unsharp mask of 16-bit samples as SharpenSpan8, in 32-bit lanes, 16 samples per step: the vertical
+// sums (below 2^18) go into `vertical`; d = sharpness × (o - blur) stays below 2^21 in magnitude and is
+// divided by 10 by the compilers' multiply-high sequence for 32-bit integers. The optional gain is the
+// reference's single-precision product.
+template <bool kGain>
+void SharpenSpan16(uint16_t* out, const uint16_t* r0, const uint16_t* r1, const uint16_t* r2, const uint16_t* r3,
+                   int begin, int end, int step, int sharpness, float gain) {
+  constexpr int kChunk = 2048;
+  alignas(32) int32_t vertical[kChunk + 16];
+  const __m256i sharp = _mm256_set1_epi32(sharpness);
+  const __m256i magic = _mm256_set1_epi32(0x66666667);
+  const __m256 gains = _mm256_set1_ps(gain);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i max = _mm256_set1_epi32(65535);
+  auto scalar = [&](int i, const int32_t* v) {
+    const int blur = (v[0] + v[step] + v[2 * step] + v[3 * step]) >> 4;
+    const int o = r2[i];
+    int value = std::clamp(o + (sharpness * (o - blur)) / 10, 0, 65535);
+    if constexpr (kGain) value = std::clamp(static_cast<int>(static_cast<float>(value) * gain), 0, 65535);
+    out[i] = static_cast<uint16_t>(value);
+  };
+  auto eight = [&](int i, const int32_t* v) ORVANE_ALWAYS_INLINE_LAMBDA {
+    auto at = [&](int offset) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + offset)); };
+    const __m256i sum =
+        _mm256_add_epi32(_mm256_add_epi32(at(0), at(step)), _mm256_add_epi32(at(2 * step), at(3 * step)));
+    const __m256i o = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r2 + i)));
+    const __m256i d = _mm256_mullo_epi32(_mm256_sub_epi32(o, _mm256_srli_epi32(sum, 4)), sharp);
+    // d / 10 truncated: the high half of d × 0x66666667 shifted by 2, plus one for a negative d.
+    const __m256i even = _mm256_mul_epi32(d, magic);
+    const __m256i odd = _mm256_mul_epi32(_mm256_srli_epi64(d, 32), magic);
+    const __m256i high = _mm256_blend_epi32(_mm256_srli_epi64(even, 32), odd, 0xAA);
+    const __m256i q = _mm256_sub_epi32(_mm256_srai_epi32(high, 2), _mm256_srai_epi32(d, 31));
+    __m256i value = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(o, q), zero), max);
+    if constexpr (kGain) {
+      value = _mm256_min_epi32(_mm256_cvttps_epi32(_mm256_mul_ps(_mm256_cvtepi32_ps(value), gains)), max);
+    }
+    return value;
+  };
+  for (int c0 = begin; c0 < end; c0 += kChunk) {
+    const int c1 = std::min(c0 + kChunk, end);
+    const int lo = c0 - 2 * step;
+    const int count = c1 - c0 + 3 * step;
+    int j = 0;
+    auto widen = [](const uint16_t* p) {
+      return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    };
+    for (; j + 8 <= count; j += 8) {
+      const int i = lo + j;
+      const __m256i sum = _mm256_add_epi32(_mm256_add_epi32(widen(r0 + i), widen(r1 + i)),
+                                           _mm256_add_epi32(widen(r2 + i), widen(r3 + i)));
+      _mm256_store_si256(reinterpret_cast<__m256i*>(vertical + j), sum);
+    }
+    for (; j < count; ++j) {
+      const int i = lo + j;
+      vertical[j] = r0[i] + r1[i] + r2[i] + r3[i];
+    }
+    int i = c0;
+    for (; i + 16 <= c1; i += 16) {
+      const __m256i a = eight(i, vertical + (i - c0));
+      const __m256i b = eight(i + 8, vertical + (i + 8 - c0));
+      const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), packed);
+    }
+    for (; i < c1; ++i) scalar(i, vertical + (i - c0));
+  }
+}
+
+// The gain over n 16-bit samples, src into dst (may be the same), as the reference: (int)(v × gain).
+void GainWords16(uint16_t* dst, const uint16_t* src, int n, float gain) {
+  for (int i = 0; i < n; ++i) {
+    dst[i] = static_cast<uint16_t>(std::clamp(static_cast<int>(static_cast<float>(src[i]) * gain), 0, 65535));
+  }
+}
+
+void SharpenRows16(const Plane& dst, const Plane& src, const SharpenParams& p, int y0, int y1) {
+  const int step = src.bytesPerPixel / 2;
+  const int samples = src.width * step;
+  const bool interiorExists = src.width >= 5 && src.height >= 5;
+  auto row = [&](int y) { return reinterpret_cast<const uint16_t*>(src.Row(y)); };
+  for (int y = y0; y < y1; ++y) {
+    uint16_t* out = reinterpret_cast<uint16_t*>(dst.Row(y));
+    const uint16_t* in = row(y);
+    if (!interiorExists || y < 2 || y >= src.height - 2) {
+      if (p.applyGain) {
+        GainWords16(out, in, samples, p.gain);
+      } else {
+        std::memcpy(out, in, static_cast<size_t>(samples) * 2);
+      }
+      continue;
+    }
+    const int edge = 2 * step;
+    if (p.applyGain) {
+      GainWords16(out, in, edge, p.gain);
+      GainWords16(out + samples - edge, in + samples - edge, edge, p.gain);
+      SharpenSpan16<true>(out, row(y - 2), row(y - 1), in, row(y + 1), edge, samples - edge, step, p.sharpness,
+                          p.gain);
+    } else {
+      std::memcpy(out, in, static_cast<size_t>(edge) * 2);
+      std::memcpy(out + samples - edge, in + samples - edge, static_cast<size_t>(edge) * 2);
+      SharpenSpan16<false>(out, row(y - 2), row(y - 1), in, row(y + 1), edge, samples - edge, step, p.sharpness,
+                           p.gain);
+    }
+  }
+}
+
+// Which hand-written sharpness serves a format: 8-bit gray and 24-bit colour (with a gain that has an
+// exact fixed-point form), 16-bit gray and 48-bit colour (with a gain of 0 .. 65535); the fourth channel
+// of 32- and 64-bit pixels, sharpness outside 0..30 and other gains take the generic code.
+enum class SharpenPath { kGeneric, kBytes, kWords };
+
+SharpenPath SharpenByHand(const Plane& src, const SharpenParams& p, Gain8* gain) {
+  if (p.sharpness < 0 || p.sharpness > 30) return SharpenPath::kGeneric;
+  if (src.bytesPerPixel == 1 || src.bytesPerPixel == 3) {
+    *gain = p.applyGain ? FixedGain8(p.gain) : Gain8{};
+    return !p.applyGain || gain->exact ? SharpenPath::kBytes : SharpenPath::kGeneric;
+  }
+  if (src.bytesPerPixel == 2 || src.bytesPerPixel == 6) {
+    return !p.applyGain || (p.gain >= 0.0f && p.gain < 65536.0f) ? SharpenPath::kWords : SharpenPath::kGeneric;
+  }
+  return SharpenPath::kGeneric;
 }
 
 void SharpenRows8(const Plane& dst, const Plane& src, const SharpenParams& p, const Gain8& gain, int y0, int y1) {
@@ -876,20 +1079,27 @@ void SharpenRows8(const Plane& dst, const Plane& src, const SharpenParams& p, co
 
 void SharpenRows(const Plane& dst, const Plane& src, const SharpenParams& p, int y0, int y1) {
   Gain8 gain;
-  if (SharpenByHand(src, p, &gain)) {
-    SharpenRows8(dst, src, p, gain, y0, y1);
-  } else {
-    SharpenRowsAny(dst, src, p, y0, y1);
+  switch (SharpenByHand(src, p, &gain)) {
+    case SharpenPath::kBytes: SharpenRows8(dst, src, p, gain, y0, y1); break;
+    case SharpenPath::kWords: SharpenRows16(dst, src, p, y0, y1); break;
+    default: SharpenRowsAny(dst, src, p, y0, y1); break;
   }
 }
 
 void Sharpen(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool) {
   Gain8 gain;
-  if (!SharpenByHand(src, p, &gain)) {
+  const SharpenPath path = SharpenByHand(src, p, &gain);
+  if (path == SharpenPath::kGeneric) {
     SharpenGeneric(dst, src, p, pool);
     return;
   }
-  ForRows(pool, src.height, [&](int y0, int y1) { SharpenRows8(dst, src, p, gain, y0, y1); });
+  ForRows(pool, src.height, [&](int y0, int y1) {
+    if (path == SharpenPath::kBytes) {
+      SharpenRows8(dst, src, p, gain, y0, y1);
+    } else {
+      SharpenRows16(dst, src, p, y0, y1);
+    }
+  });
 }
 
 // One output pixel at column c of a row whose four source rows are given (rows outside the image already

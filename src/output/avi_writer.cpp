@@ -1,5 +1,10 @@
 #include "output/avi_writer.h"
 
+#if defined(__linux__)
+#include <fcntl.h>
+#include <stdio.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 
@@ -122,13 +127,17 @@ Bytes StandardIndex(const std::vector<uint64_t>& chunks, uint32_t frameBytes) {
 
 }  // namespace
 
-AviWriter::AviWriter(uint64_t riffLimit, uint32_t superIndexEntries)
-    : requestedLimit_(riffLimit), superIndexCapacity_(std::max<uint32_t>(superIndexEntries, 4)) {}
+AviWriter::AviWriter(uint64_t riffLimit, uint32_t superIndexEntries, uint64_t writeBehindBytes)
+    : requestedLimit_(riffLimit),
+      superIndexCapacity_(std::max<uint32_t>(superIndexEntries, 4)),
+      writeBehindBytes_(writeBehindBytes) {}
 
 AviWriter::~AviWriter() { Close(); }
 
 void AviWriter::Close() {
   file_.reset();
+  behind_.clear();
+  behindBytes_ = 0;
   chunks_.clear();
   superIndex_.clear();
   openDml_ = false;
@@ -286,7 +295,37 @@ bool AviWriter::AddFrame(const uint8_t* frame, size_t bytes) {
   }
   chunks_.push_back(start);
   ++frameCount_;
+  WriteBehind(start, chunk);
   return true;
+}
+
+// Linux keeps written pages in its cache until a threshold of dirty memory, then writes them while the
+// writer waits; a recording much smaller than the memory would otherwise reach the disk only at the
+// end, after the frames' copies, rather than while they are made. So the disk is asked to start on each
+// frame as soon as it is written, and once more than the write-behind window (256 MiB) is pending the oldest frames
+// are waited for and dropped from the cache: the recorder writes at the pace of the disk with a bounded
+// burst ahead of it (a short recording still catches a burst at the camera's rate), and the frames of a
+// long recording do not push everything else out of the cache. The bytes are those written either way;
+// elsewhere the system's own write-back stays.
+void AviWriter::WriteBehind(uint64_t at, uint64_t bytes) {
+#if defined(__linux__)
+  const int fd = ::fileno(file_.get());
+  if (fd < 0) return;
+  ::sync_file_range(fd, static_cast<off64_t>(at), static_cast<off64_t>(bytes), SYNC_FILE_RANGE_WRITE);
+  behind_.push_back({at, bytes});
+  behindBytes_ += bytes;
+  while (behindBytes_ > writeBehindBytes_ && behind_.size() > 1) {
+    const auto [oldAt, oldBytes] = behind_.front();
+    ::sync_file_range(fd, static_cast<off64_t>(oldAt), static_cast<off64_t>(oldBytes),
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(fd, static_cast<off_t>(oldAt), static_cast<off_t>(oldBytes), POSIX_FADV_DONTNEED);
+    behind_.pop_front();
+    behindBytes_ -= oldBytes;
+  }
+#else
+  (void)at;
+  (void)bytes;
+#endif
 }
 
 bool AviWriter::WriteIdx1(const std::vector<uint64_t>& chunks, uint64_t moviFourcc) {

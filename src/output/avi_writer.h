@@ -47,7 +47,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace orvane::output {
@@ -60,9 +62,14 @@ class AviWriter {
   // Nominal frame rate written at creation, frames per second.
   static constexpr uint32_t kNominalRate = 30;
 
+  // Bytes of frames the writer lets the system hold in its cache before it waits for the disk (Linux).
+  static constexpr uint64_t kDefaultWriteBehindBytes = uint64_t{256} << 20;
+
   // `riffLimit` bounds the size of each RIFF (the whole file while it is plain AVI 1.0); it is raised to
-  // what the header growth and a few frames need, and capped at 2 GiB. Tests inject a small one.
-  explicit AviWriter(uint64_t riffLimit = kDefaultRiffLimit, uint32_t superIndexEntries = kDefaultSuperIndexEntries);
+  // what the header growth and a few frames need, and capped at 2 GiB. Tests inject a small one, and a
+  // small write-behind window.
+  explicit AviWriter(uint64_t riffLimit = kDefaultRiffLimit, uint32_t superIndexEntries = kDefaultSuperIndexEntries,
+                     uint64_t writeBehindBytes = kDefaultWriteBehindBytes);
   ~AviWriter();  // closes an unfinished file as it is (in its last provisional state)
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
@@ -103,6 +110,7 @@ class AviWriter {
   };
 
   bool Put(const void* data, size_t bytes);
+  void WriteBehind(uint64_t at, uint64_t bytes);
   bool TryWriteAt(uint64_t at, const void* data, size_t bytes);
   bool WritePlainHeader(uint64_t moviEnd, uint64_t riffEnd, uint32_t frames, bool provisional, uint32_t rate100);
   uint64_t ReserveBytes() const;
@@ -123,6 +131,7 @@ class AviWriter {
 
   const uint64_t requestedLimit_;
   const uint32_t superIndexCapacity_;
+  const uint64_t writeBehindBytes_;
   uint64_t riffLimit_ = 0;
   std::unique_ptr<std::FILE, FileCloser> file_;
   uint64_t pos_ = 0;  // write position: the end of the valid data
@@ -145,6 +154,9 @@ class AviWriter {
   uint64_t indexBytes_ = 0;
   uint32_t indexFrames_ = 0;     // frames the current RIFF's provisional "ix00" lists
   uint32_t countedFrames_ = 0;
+  // Frames (position, bytes) still to be waited for and dropped from the cache, and their bytes (Linux).
+  std::deque<std::pair<uint64_t, uint64_t>> behind_;
+  uint64_t behindBytes_ = 0;
 };
 
 }  // namespace orvane::output

@@ -277,7 +277,9 @@ TEST(DefectMask, DotFilterEqualsItsReferenceByteForByte) {
   enum class Scene { kNoise, kSmooth, kStripes };
   const struct {
     int width, height, offsetX, offsetY;
-  } kFrames[] = {{3, 3, 0, 0}, {1, 7, 0, 0}, {64, 48, 0, 0}, {301, 199, kW - 250, kH - 150}, {257, 131, 17, 9}};
+  } kFrames[] = {{3, 3, 0, 0},   {1, 7, 0, 0},   {4, 3, 0, 0},
+                 {3, 90, 0, 0},  {90, 3, 0, 0},  {64, 48, 0, 0},
+                 {301, 199, kW - 250, kH - 150}, {257, 131, 17, 9}};
   for (DefectMask* mask : {&noMaps, &withMaps}) {
     for (int bits : {8, 16}) {
       for (Scene scene : {Scene::kNoise, Scene::kSmooth, Scene::kStripes}) {
@@ -300,6 +302,57 @@ TEST(DefectMask, DotFilterEqualsItsReferenceByteForByte) {
           mask->CorrectDefectsReference(reference, f.offsetX, f.offsetY);
           ASSERT_TRUE(test::SamePixels(fast, reference));
         }
+      }
+    }
+  }
+}
+
+// The shading without a division per pixel against the division as written, byte for byte. 8-bit: the
+// references of pixel i hold every pair (dark, bright) = (i & 255, (i >> 8) & 255), and two frames give
+// each pair every sample value (equal, inverted and zero-width references included). 16-bit: noise and
+// the values at the edges of the range (d = w, d > w, x = d, x - d = w - d, the largest quotients).
+// Full frames keep their border; crops read the references at their offset, cut by the sensor's edge.
+TEST(DefectMask, ShadingEqualsItsReferenceByteForByte) {
+  DefectMask mask;
+  DibImage dark8, bright8, dark16, bright16;
+  ASSERT_TRUE(dark8.Create(kW, kH, 8) && bright8.Create(kW, kH, 8));
+  ASSERT_TRUE(dark16.Create(kW, kH, 16) && bright16.Create(kW, kH, 16));
+  test::FillRandom(dark16, 21, 0.02);
+  test::FillRandom(bright16, 22, 0.02);
+  const int edges[] = {0, 1, 2, 255, 256, 32767, 32768, 65533, 65534, 65535};
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      const int i = y * kW + x;
+      Set(dark8, y, x, i & 255);
+      Set(bright8, y, x, (i >> 8) & 255);
+      if (y < 100) Set(dark16, y, x, edges[x % 10]), Set(bright16, y, x, edges[(x / 10) % 10]);
+    }
+  }
+  for (DibImage* ref : {&dark8, &dark16}) ASSERT_EQ(mask.Capture(*ref, 0), MaskStatus::kOk);
+  for (DibImage* ref : {&bright8, &bright16}) ASSERT_EQ(mask.Capture(*ref, 1), MaskStatus::kOk);
+  const struct {
+    int width, height, offsetX, offsetY;
+  } kFrames[] = {{kW, kH, 0, 0}, {1, 1, 5, 5}, {33, 7, 0, 0}, {301, 199, kW - 250, kH - 150}, {257, 131, 17, 9}};
+  for (int bits : {8, 16}) {
+    for (const auto& f : kFrames) {
+      for (int pass = 0; pass < 2; ++pass) {
+        SCOPED_TRACE(::testing::Message() << bits << " bits, " << f.width << "x" << f.height << " at " << f.offsetX
+                                          << "," << f.offsetY << ", pass " << pass);
+        DibImage fast, reference;
+        ASSERT_TRUE(fast.Create(f.width, f.height, bits));
+        for (int y = 0; y < f.height; ++y) {
+          for (int x = 0; x < f.width; ++x) {
+            const int i = (y + f.offsetY) * kW + x + f.offsetX;
+            // 8-bit: the sample runs through 0..255 over the frame's two passes; 16-bit: edges, then noise.
+            const int v8 = ((i >> 16) + 128 * pass) & 255;
+            const int v16 = y < 100 ? edges[(x / 100 + pass * 3) % 10] : ((i * 2654435761u) >> 16) & 0xFFFF;
+            Set(fast, y, x, bits == 8 ? v8 : v16);
+          }
+        }
+        test::CopyPixels(reference, fast);
+        mask.CorrectShading(fast, f.offsetX, f.offsetY);
+        mask.CorrectShadingReference(reference, f.offsetX, f.offsetY);
+        ASSERT_TRUE(test::SamePixels(fast, reference));
       }
     }
   }

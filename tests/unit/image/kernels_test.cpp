@@ -22,7 +22,7 @@ constexpr struct {
 } kAwkwardSizes[] = {{1, 1}, {2, 2}, {3, 3}, {5, 5}, {1, 7}, {7, 1}, {2, 9}, {4, 4},
                      {19, 6}, {20, 7}, {21, 9}, {11, 5}, {12, 6}, {13, 7}, {37, 11}, {101, 33}};
 
-// The baseline always, AVX2 where the CPU has it; with and without a row pool.
+// The baseline always, AVX2 where the CPU has it; on one to three threads.
 struct Variant {
   const KernelTable* kernels;
   std::unique_ptr<RowPool> pool;
@@ -34,6 +34,7 @@ std::vector<Variant> Variants() {
   if (const KernelTable* avx2 = Avx2Kernels()) {
     v.push_back({avx2, nullptr});
     v.push_back({avx2, std::make_unique<RowPool>(2)});
+    v.push_back({avx2, std::make_unique<RowPool>(3)});
   }
   return v;
 }
@@ -158,6 +159,73 @@ TEST(Kernels, HueSaturationFastEqualsReferenceForEveryChroma) {
   }
   EXPECT_EQ(&ChooseKernels("1"), &ReferenceKernels());  // the force-scalar switch
   EXPECT_NE(&ChooseKernels("0"), &ReferenceKernels());
+}
+
+// The same chroma sweep in 48- and 64-bit pixels (high bytes as above, low bytes noise, which the
+// arithmetic ignores), with and without the per-value table after it, on one to three threads.
+TEST(Kernels, DeepHueSaturationFastEqualsReferenceForEveryChroma) {
+  FilterTables tables;
+  int table[256];
+  BuildSaturationTable(-40, table);
+  for (int bits : {48, 64}) {
+    DibImage source;
+    ASSERT_TRUE(source.Create(259, 256, bits));
+    FillRandom(source, 77, 0.0);
+    for (int y = 0; y < 256; ++y) {
+      for (int x = 0; x < 259; ++x) {
+        const int high[3] = {x & 255, y, (x * 7 + y * 13) & 255};
+        for (int ch = 0; ch < 3; ++ch) test::Set(source, y, x, (high[ch] << 8) | (test::Get(source, y, x, ch) & 255), ch);
+      }
+    }
+    for (const uint16_t* post : {static_cast<const uint16_t*>(nullptr), tables.Compose16(70, 25, -60)}) {
+      HueSatParams params = MakeHueSatParams(-233, -40, table);
+      params.post16 = post;
+      DibImage expected;
+      test::CopyPixels(expected, source);
+      ReferenceKernels().hueSat(PlaneOf(expected), PlaneOf(source), params, nullptr);
+      for (const Variant& variant : Variants()) {
+        DibImage actual;
+        test::CopyPixels(actual, source);
+        std::memset(actual.Bits(), 0xA5, actual.SizeBytes());  // every sample is written from the source
+        variant.kernels->hueSat(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
+        ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " bits " << bits << (post ? " table" : "");
+      }
+    }
+  }
+}
+
+// The sharpness at the ends of its arithmetic: samples at 0 and the maximum in a pattern that gives
+// the largest differences from the blur of either sign, every sharpness 0..30, with and without the
+// brightness gain (down to 0 and up to the largest factor), 8- and 16-bit, gray and colour.
+TEST(Kernels, SharpenFastEqualsReferenceAtTheEndsOfItsRange) {
+  for (int bits : {8, 16, 24, 48}) {
+    DibImage source;
+    ASSERT_TRUE(source.Create(53, 9, bits));
+    const int top = test::Deep(source) ? 65535 : 255;
+    for (int y = 0; y < 9; ++y) {
+      for (int x = 0; x < 53; ++x) {
+        for (int ch = 0; ch < test::Channels(source); ++ch) {
+          const bool high = ((x / (1 + ch)) + y) % 3 == 0 || (x == 26 && y == 4);
+          test::Set(source, y, x, high ? top : (x * y) % 2, ch);
+        }
+      }
+    }
+    for (int sharpness = 0; sharpness <= 30; ++sharpness) {
+      for (int brightness : {0, -255, -1, 255}) {
+        const SharpenParams params{sharpness, brightness != 0, BrightnessFactor(brightness)};
+        DibImage expected;
+        ASSERT_TRUE(expected.CopyFormat(source));
+        ReferenceKernels().sharpen(PlaneOf(expected), PlaneOf(source), params, nullptr);
+        for (const Variant& variant : Variants()) {
+          DibImage actual;
+          ASSERT_TRUE(actual.CopyFormat(source));
+          variant.kernels->sharpen(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
+          ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " bits " << bits << " sharpness "
+                                                    << sharpness << " brightness " << brightness;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -195,6 +195,33 @@ TEST(AviWriterTest, PastTheRiffLimitTheFileBecomesOpenDmlWithEveryFrameIndexedIn
   }
 }
 
+// Waiting for the disk and dropping written frames from the cache changes no byte: a recording that
+// crosses into OpenDML (its first frames read back from the file after they were dropped) with updates
+// between the frames is the same with a window of one byte (every frame but the newest waited for and
+// dropped) as with no waiting at all, and every frame is indexed in order.
+TEST(AviWriterTest, WritingBehindTheFramesChangesNoByte) {
+  TempDir dir("behind");
+  std::vector<uint8_t> files[2];
+  const uint64_t windows[2] = {1, UINT64_MAX};
+  for (int i = 0; i < 2; ++i) {
+    AviWriter writer(256 * 1024, 16, windows[i]);
+    const std::string path = dir.File("behind.avi");
+    ASSERT_TRUE(writer.Create(path.c_str(), 64, 64));  // three pages a frame
+    const size_t frameBytes = writer.FrameBytes();
+    for (uint32_t n = 0; n < 90; ++n) {
+      ASSERT_TRUE(writer.AddFrame(NumberedFrame(frameBytes, n).data(), frameBytes));
+      if (n % 7 == 3) {
+        ASSERT_TRUE(writer.Update());
+      }
+    }
+    EXPECT_TRUE(writer.IsOpenDml());
+    ASSERT_TRUE(writer.Finish(2500));
+    files[i] = ReadFileBytes(path);
+    EXPECT_EQ(test::OpenDmlFrames(files[i], frameBytes), 90u);
+  }
+  EXPECT_TRUE(files[0] == files[1]);
+}
+
 TEST(AviWriterTest, AFullSuperIndexRefusesFurtherFrames) {
   TempDir dir("odmlfull");
   AviWriter writer(16 * 1024, 4);
