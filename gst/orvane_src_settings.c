@@ -266,16 +266,29 @@ static int find_serial(int h, const char *serial) {
 }
 
 /* Opens the SDK object and the camera the `camera` property names. */
+/* A camera named by its number (decimal digits only); FALSE for a serial number. */
+static gboolean parse_camera_number(const gchar *camera, int *number) {
+  gint64 value = 0;
+  *number = 0;
+  if (camera == NULL) return TRUE;
+  if (!g_ascii_string_to_signed(camera, 10, 0, 31, &value, NULL)) return FALSE;
+  *number = (int)value;
+  return TRUE;
+}
+
 gboolean orvane_src_open_camera(GstOrvaneSrc *self) {
   GST_OBJECT_LOCK(self);
   gchar *camera = g_strdup(self->settings.camera);
   GST_OBJECT_UNLOCK(self);
-  int number = 0;
-  char *end = NULL;
-  const gboolean by_number = camera == NULL || (camera[0] != '\0' && (number = (int)strtol(camera, &end, 10), *end == '\0'));
-  self->queue = Orvane_CreateMessageQueue();
-  self->handle = self->queue != NULL ? Orvane_Initialize(self->queue) : 0;
-  if (self->handle == 0) {
+  int number;
+  const gboolean by_number = parse_camera_number(camera, &number);
+  HWND queue = Orvane_CreateMessageQueue();
+  const int handle = queue != NULL ? Orvane_Initialize(queue) : 0;
+  GST_OBJECT_LOCK(self);
+  self->queue = queue;
+  self->handle = handle;
+  GST_OBJECT_UNLOCK(self);
+  if (handle == 0) {
     GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("the Orvane SDK could not be initialised"), (NULL));
     g_free(camera);
     return FALSE;
