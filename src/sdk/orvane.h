@@ -10,12 +10,15 @@
 // Lock order (a thread holding one of these takes only locks further down the list):
 //   controlMutex_   serialises start, stop, snapshot, record and close; guards the acquisition thread
 //   frameLock_      the images, the pipeline, the mask, FrameInfo and the application-buffer copy
+//   callbackMutex_  the application's frame callback, held while it runs (acquisition thread, frame
+//                   lock held) and while it is replaced
 //   deviceMutex_    held by Dev() for one device call
 //   the device settings' lock (gains, exposure, mirrors applied to the device as one unit)
 //   windowMutex_    the preview window's configuration and the frame target
 //   the image settings' lock, the recorder's lock, waitMutex_, the preview window's own lock, the error
 //   history's lock
-// The acquisition thread never takes controlMutex_, so a stop that holds it may join the thread; the
+// The acquisition thread never takes controlMutex_, so a stop that holds it may join the thread (the
+// frame callback, which runs on it, is refused every operation that takes controlMutex_); the
 // recording thread takes frameLock_ (inside the recorder's frame source) and nothing above it. Settings
 // change notifications are called with no settings lock held.
 #pragma once
@@ -33,6 +36,7 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "OrvaneSdkEx.h"
 #include "device/orvane_device.h"
 #include "image/defect_mask.h"
 #include "image/dib_image.h"
@@ -123,6 +127,13 @@ class COrvane {
   // lock, so the image is not replaced meanwhile; its rows are valid only during the call. False, with
   // `read` not called, when no frame has been delivered since the last Close.
   bool ReadNewestFrame(const std::function<void(const DeliveredFrame&)>& read);
+
+  // ---- Extensions (OrvaneSdkEx.h; orvane_extension.cpp) ----
+  int GetNewestFrame(unsigned char* buffer, int size, int rowOrder, OrvaneExFrameMetadata* metadata);
+  int SetFrameCallback(OrvaneExFrameCallback callback, void* context);
+  int GetStreamStats(OrvaneExStreamStats* stats);
+  // True on the acquisition thread while it runs the application's frame callback.
+  bool InFrameCallback() const;
 
   // ---- Image format ----
   int SetColorMode(int bitsPerPixel);
@@ -352,6 +363,20 @@ class COrvane {
 
   // Its own thread and lock; started and stopped under controlMutex_.
   orvane::sdk::Recorder recorder_;
+
+  // The application's frame callback (OrvaneEx_SetFrameCallback).
+  struct FrameCallback {
+    OrvaneExFrameCallback function = nullptr;
+    void* context = nullptr;
+  };
+  orvane::platform::Mutex callbackMutex_;
+  FrameCallback frameCallback_ ORVANE_GUARDED_BY(callbackMutex_);
+  // The thread running the frame callback (none otherwise): the callback may replace itself, and is
+  // refused what would wait for its own thread.
+  std::atomic<std::thread::id> callbackThread_{};
+  void SetFrameCallbackHeld(const FrameCallback& callback) ORVANE_REQUIRES(callbackMutex_);
+  // Records error 1 and answers true on the frame callback's thread.
+  bool RefuseInFrameCallback();
 
   DeviceFactory deviceFactory_;
   orvane::platform::Mutex controlMutex_;  // serialises start, stop, snapshot, record and close

@@ -186,6 +186,7 @@ int COrvane::SnapShot(unsigned char* buffer, int size, int rowOrder) {
     return 0;
   }
   if (!RequireDevice()) return 0;
+  if (RefuseInFrameCallback()) return 0;
   MutexLock control(controlMutex_);
   if (Ask(AcquisitionRequest::kSnapShot) == Verdict::kRefuse) return 0;
   // Capture mode was prepared once for all its snapshots; from idle each snapshot prepares.
