@@ -55,6 +55,12 @@ ORVANE_API int ORVANE_CALL Orvane_Initialize(HWND notifyWindow) {
 ORVANE_API int ORVANE_CALL Orvane_Release(int handle) {
   try {
     const orvane::log::ExportScope scope("Orvane_Release");
+    // Not from inside the handle's own frame callback: the object's acquisition thread, which runs
+    // the callback, would have to end itself (error 1, the handle stays).
+    if (std::shared_ptr<COrvane> running = CSdkChain::Library().Lookup(handle); running && running->InFrameCallback()) {
+      running->ReportError(ORVANE_ERR_NOT_NOW);
+      return 0;
+    }
     std::shared_ptr<COrvane> object = CSdkChain::Library().Remove(handle);
     if (!object) return 0;
     // Stopped and its callback buffer forgotten before Release returns, even when another call still

@@ -3,11 +3,11 @@
 #include "device/orvane_device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <new>
 
 #include "device/controller_info.h"
-#include "device/frame_copy.h"
 #include "hardware/camera_registers.h"
 #include "platform/frame_copies.h"
 #include "platform/log.h"
@@ -15,6 +15,7 @@
 #include "platform/time.h"
 #include "sim/environment_driver.h"
 
+using orvane::device::FrameMetadata;
 using orvane::device::SyncEvent;
 
 namespace {
@@ -129,6 +130,11 @@ int COrvaneR3O5Base::StartTransfer(int32_t mode) {
   }
   // A new start is a new attempt: waiters must not see the previous run's failure.
   transferFailed_ = false;
+  {
+    std::lock_guard<std::mutex> ring(ringLock_);
+    stats_ = {};
+    lastTakenSequence_ = 0;
+  }
   running_ = true;
   thread_ = std::thread([this] { ThreadBody(); });
   if (sensor_ && sensor_->IsReadoutStarted() == 0) sensor_->StartReadout();
@@ -252,10 +258,28 @@ void COrvaneR3O5Base::ThreadBody() {
 bool COrvaneR3O5Base::RecordFailedAttempt(int* attempts) {
   controller_->CloseDataChannel();
   ORVANE_LOG(kDevice, kWarn, "frame transfer failed (attempt %d of %d)", *attempts + 1, kMaxFailedAttempts);
-  if (++*attempts >= kMaxFailedAttempts) return true;
+  const bool givesUp = ++*attempts >= kMaxFailedAttempts;
+  {
+    std::lock_guard<std::mutex> ring(ringLock_);
+    ++stats_.failedTransfers;
+    stats_.timeouts += transfer_.timeouts;
+    if (!givesUp) ++stats_.resets;
+  }
+  transfer_.timeouts = 0;
+  if (givesUp) return true;
   if (sensor_) sensor_->RearmReadout();
   controller_->OpenDataChannel();
   return false;
+}
+
+FrameMetadata COrvaneR3O5Base::ReadMetadata() const {
+  FrameMetadata metadata;
+  metadata.hostTimeNs = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+  // This camera's header always carries the low byte of its frame counter.
+  metadata.cameraCounter = transfer_.FrameCounter();
+  metadata.status = orvane::device::TransferStatus::kComplete;
+  return metadata;
 }
 
 void COrvaneR3O5Base::CountFrameForRate() {
@@ -269,19 +293,35 @@ void COrvaneR3O5Base::CountFrameForRate() {
   }
 }
 
-void COrvaneR3O5Base::StoreFrame(int slotIndex, int32_t counter, const std::array<int32_t, 4>* status) {
+void COrvaneR3O5Base::StoreFrame(int slotIndex, int32_t counter, const std::array<int32_t, 4>* status,
+                                 const FrameMetadata& metadata, bool intoRing) {
   int32_t size = 0;
+  uint64_t sequence = 0;
   {
     std::lock_guard<std::mutex> ring(ringLock_);
     size = frameSize_;
+    // Only this thread counts frames read: the frame is counted once it is in its slot.
+    sequence = stats_.framesRead + 1;
   }
-  Slot& slot = slots_[slotIndex];
-  std::lock_guard<std::mutex> slotLock(slot.lock);
-  const size_t bytes = std::min({static_cast<size_t>(size), slot.data.size(), transferBuffer_.size()});
-  std::memcpy(slot.data.data(), transferBuffer_.data(), bytes);
-  orvane::platform::CountFrameCopy();
-  slot.counter = counter;
-  if (status != nullptr) slot.status = *status;
+  {
+    Slot& slot = slots_[slotIndex];
+    std::lock_guard<std::mutex> slotLock(slot.lock);
+    const size_t bytes = std::min({static_cast<size_t>(size), slot.data.size(), transferBuffer_.size()});
+    std::memcpy(slot.data.data(), transferBuffer_.data(), bytes);
+    orvane::platform::CountFrameCopy();
+    slot.counter = counter;
+    if (status != nullptr) slot.status = *status;
+    slot.metadata = metadata;
+    slot.metadata.sequence = sequence;
+  }
+  std::lock_guard<std::mutex> ring(ringLock_);
+  stats_.framesRead = sequence;
+  stats_.timeouts += transfer_.timeouts;
+  transfer_.timeouts = 0;
+  if (intoRing) {
+    writeIndex_ = (slotIndex + 1) % ringSize_;
+    ++framesStored_;
+  }
 }
 
 void COrvaneR3O5Base::TransferLoop() {
@@ -350,6 +390,7 @@ bool COrvaneR3O5Base::ReadFramesWhileRunning(int32_t frameSize) {
       if ((gaveUp = RecordFailedAttempt(&attempts))) break;
       continue;
     }
+    const FrameMetadata metadata = ReadMetadata();
     const uint32_t elapsedMs = std::max<uint32_t>(orvane::platform::MultimediaTimeMs() - start, 1);
     transferFailed_ = false;
     transferRate_ = static_cast<double>(frameSize / 1024) / 128.0 / (elapsedMs / 1000.0);
@@ -359,12 +400,7 @@ bool COrvaneR3O5Base::ReadFramesWhileRunning(int32_t frameSize) {
       std::lock_guard<std::mutex> ring(ringLock_);
       slotIndex = writeIndex_;
     }
-    StoreFrame(slotIndex, lastFrameCounter_, &status);
-    {
-      std::lock_guard<std::mutex> ring(ringLock_);
-      writeIndex_ = (slotIndex + 1) % ringSize_;
-      ++framesStored_;
-    }
+    StoreFrame(slotIndex, lastFrameCounter_, &status, metadata, true);
     frameInTransfer_ = false;
     SignalFrameEvent();
     attempts = 0;
@@ -411,7 +447,7 @@ int COrvaneR3O5Base::CaptureOneFrame() {
     for (;;) {
       if (controller_->ReadFrameHeader(&transfer_) && controller_->ReadFrameData(&transfer_, kSinglePieceTimeoutMs) &&
           transfer_.PayloadLength() >= static_cast<uint32_t>(frameSize)) {
-        StoreFrame(0, transfer_.FrameCounter(), nullptr);
+        StoreFrame(0, transfer_.FrameCounter(), nullptr, ReadMetadata(), false);
         break;
       }
       ++failures;
@@ -444,90 +480,3 @@ int COrvaneR3O5Base::SetTransferTimeout(int32_t ms) {
   transferTimeout_ = ms;
   return 1;
 }
-
-int COrvaneR3O5Base::WaitFrame(int32_t ms) {
-  if (transferFailed_) return kWaitFailed;
-  std::shared_ptr<SyncEvent> event = FrameEvent();
-  if (!event || !event->Wait(ms)) return kWaitNoFrame;
-  // The thread may have given up while we waited.
-  if (transferFailed_) return kWaitFailed;
-  std::lock_guard<std::mutex> ring(ringLock_);
-  // Counted, not compared by ring index: when exactly a ring's worth of frames arrived since the last
-  // hand-out, the write index is back at the read mark although new frames are there.
-  return framesStored_ != framesHandedOut_ ? kWaitNewFrame : kWaitNoFrame;
-}
-
-int32_t COrvaneR3O5Base::RingWriteIndex() const {
-  std::lock_guard<std::mutex> ring(ringLock_);
-  return writeIndex_;
-}
-
-int32_t COrvaneR3O5Base::FrameSize() const {
-  std::lock_guard<std::mutex> ring(ringLock_);
-  return frameSize_;
-}
-
-
-// The slot stays locked for the copy, so the streaming thread never writes it at the same time.
-int COrvaneR3O5Base::CopySlot(void* buffer, int32_t length, int32_t* counter, int32_t* status, int firstSlot,
-                              int rowOrder, bool markRead) {
-  if (buffer == nullptr) return 0;
-  std::unique_lock<std::mutex> ring(ringLock_);
-  if (frameSize_ <= 0 || length < frameSize_) return 0;
-  const int slotIndex = firstSlot != 0 ? 0 : (writeIndex_ + ringSize_ - 1) % ringSize_;
-  if (markRead) {
-    readMark_ = writeIndex_;
-    if (framesStored_ - framesHandedOut_ > 1) ORVANE_LOG(kDevice, kDebug, "%llu frames skipped (taken slower than they came)", static_cast<unsigned long long>(framesStored_ - framesHandedOut_ - 1));
-    framesHandedOut_ = framesStored_;
-  }
-  Slot& slot = slots_[slotIndex];
-  std::unique_lock<std::mutex> slotLock(slot.lock);
-  const int32_t frameSize = frameSize_;
-  const int32_t rows = copyHeight_;
-  const int32_t unit = bytesPerPixel_;
-  const int32_t rowBytes = copyWidth_ * unit;
-  const int32_t d = orientation_;
-  ring.unlock();
-
-  orvane::device::CopyOrientedFrame(static_cast<uint8_t*>(buffer), slot.data.data(), frameSize, rows, rowBytes, unit, d, rowOrder);
-  if (counter) *counter = slot.counter;
-  if (status) std::copy(slot.status.begin(), slot.status.end(), status);
-  return 1;
-}
-
-int COrvaneR3O5Base::CopyFrame(void* buffer, int32_t length, int32_t* counter, int32_t* status1, int32_t* status2,
-                               int32_t* status3, int32_t* status4, int firstSlot, int rowOrder) {
-  int32_t status[4] = {};
-  if (CopySlot(buffer, length, counter, status, firstSlot, rowOrder, false) == 0) return 0;
-  if (status1) *status1 = status[0];
-  if (status2) *status2 = status[1];
-  if (status3) *status3 = status[2];
-  if (status4) *status4 = status[3];
-  return 1;
-}
-
-int COrvaneR3O5Base::GetFrame(void* buffer, int32_t length, int rowOrder) {
-  return CopySlot(buffer, length, nullptr, nullptr, 0, rowOrder, true) != 0 ? 0 : 1;
-}
-
-int COrvaneR3O5Base::GetFrameTimed(void* buffer, int32_t length, int64_t*, int32_t*, int) {
-  return CopySlot(buffer, length, nullptr, nullptr, 0, 1, true) != 0 ? 0 : 1;
-}
-
-int COrvaneR3O5Base::GetFrameInfo(void* buffer, int32_t length, int32_t* counter, int32_t* status1, int32_t* status2,
-                                  int32_t* status3, int32_t* status4, int rowOrder) {
-  int32_t status[4] = {};
-  if (CopySlot(buffer, length, counter, status, 0, rowOrder, true) == 0) return 1;
-  if (status1) *status1 = status[0];
-  if (status2) *status2 = status[1];
-  if (status3) *status3 = status[2];
-  if (status4) *status4 = status[3];
-  return 0;
-}
-
-int COrvaneR3O5Base::GetFirstSlotFrame(void* buffer, int32_t length, int rowOrder) {
-  if (buffer == nullptr) return -2;
-  CopySlot(buffer, length, nullptr, nullptr, 1, rowOrder, false);
-  return 0;
-}
-

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "usb/camera_controller.h"
+#include "device/frame_metadata.h"
 #include "device/sync_event.h"
 #include "sensor/sensor_base.h"
 
@@ -109,6 +110,14 @@ class COrvaneR3O5Base {
   virtual int GetFrameTimed(void* buffer, int32_t length, int64_t* time, int32_t* extra, int first);
   virtual int GetFrameInfo(void* buffer, int32_t length, int32_t* counter, int32_t* status1, int32_t* status2,
                            int32_t* status3, int32_t* status4, int rowOrder);
+  // Takes the newest frame for delivery, as GetFrame does, into `dst` of `dstBytes` bytes whose rows lie
+  // `dstStride` bytes apart (at least a row of the frame), and gives the metadata read with it, its
+  // skipped count being the frames read since the previous frame taken. False, with nothing taken,
+  // when there is no frame, `dst` is null or smaller than the frame, or the stride is too short.
+  [[nodiscard]] virtual bool TakeNewestFrame(uint8_t* dst, int32_t dstStride, size_t dstBytes, int rowOrder,
+                                             orvane::device::FrameMetadata* metadata);
+  // The counts of the stream since the last StartTransfer (any thread).
+  virtual orvane::device::StreamStatistics StreamStats() const;
 
   // ---- Settings engine ----
   virtual int SetBitDepth(int32_t mode);
@@ -248,6 +257,7 @@ class COrvaneR3O5Base {
     std::vector<uint8_t> data;
     int32_t counter = -1;
     std::array<int32_t, 4> status{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
+    orvane::device::FrameMetadata metadata;  // its sequence is set when the slot joins the ring
     // Held while the slot's bytes are written or copied out, so that a consumer never sees a torn frame.
     std::mutex lock;
   };
@@ -264,10 +274,27 @@ class COrvaneR3O5Base {
   std::shared_ptr<orvane::device::SyncEvent> FrameEvent();
   void SignalFrameEvent();
   void CountFrameForRate();
+  // Counts the failed attempt (a failed header read counts as a timeout too when its waits ran out);
+  // true when the stream gives up.
   bool RecordFailedAttempt(int* attempts);
-  void StoreFrame(int slotIndex, int32_t counter, const std::array<int32_t, 4>* status);
-  int CopySlot(void* buffer, int32_t length, int32_t* counter, int32_t* status, int firstSlot, int rowOrder,
-               bool markRead);
+  // The metadata of the frame just read by transfer_ (its sequence comes when it is stored).
+  orvane::device::FrameMetadata ReadMetadata() const;
+  // Stores the transfer buffer's frame in slot `slotIndex` and counts it read; `intoRing` also makes it
+  // the ring's newest.
+  void StoreFrame(int slotIndex, int32_t counter, const std::array<int32_t, 4>* status,
+                  const orvane::device::FrameMetadata& metadata, bool intoRing);
+  // Where CopySlot puts a frame: the caller's buffer and the distance of its rows (0: the frame's own).
+  struct CopyTarget {
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    int32_t stride = 0;
+  };
+  // A buffer of `length` bytes (none when negative) taking the frame's rows back to back.
+  static CopyTarget PackedTarget(void* buffer, int32_t length);
+  int CopySlot(const CopyTarget& target, int32_t* counter, int32_t* status, int firstSlot, int rowOrder,
+               bool markRead, orvane::device::FrameMetadata* metadata = nullptr);
+  // Counts the hand-out of the frame of `metadata` and sets its skipped count (ring lock held).
+  void CountHandOut(orvane::device::FrameMetadata* metadata);
   int FindTableIndex(int32_t number);
   void Sleep(uint32_t ms) const;
   uint32_t Now() const;
@@ -298,6 +325,8 @@ class COrvaneR3O5Base {
   int32_t readMark_ = kRingSize - 1;   // guarded by ringLock_
   uint64_t framesStored_ = 0;          // guarded by ringLock_: frames put into the ring
   uint64_t framesHandedOut_ = 0;       // guarded by ringLock_: framesStored_ when a frame was last taken
+  orvane::device::StreamStatistics stats_;  // guarded by ringLock_: since the last StartTransfer
+  uint64_t lastTakenSequence_ = 0;          // guarded by ringLock_: sequence of the frame taken last
   int32_t frameSize_ = 0;              // guarded by ringLock_
   int32_t copyWidth_ = 0;              // guarded by ringLock_: window width of the row copies
   int32_t copyHeight_ = 0;             // guarded by ringLock_

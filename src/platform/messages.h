@@ -23,4 +23,10 @@ bool GetQueuedMessage(HWND queue, uint32_t* message, uintptr_t* wParam, intptr_t
 void DestroyMessageQueue(HWND queue);
 #endif
 
+// Linux: a descriptor that poll() reports readable while `queue` holds a message; owned by the queue
+// (made readable by DestroyMessageQueue to wake a poller, then closed once the queue's last waiter has
+// left). -1 for a null, unknown or destroyed queue, when the system has no descriptor to give, and
+// always on Windows, whose windows have no such descriptor.
+int MessageQueueFd(HWND queue);
+
 }  // namespace orvane::platform

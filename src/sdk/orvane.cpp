@@ -167,6 +167,7 @@ int COrvane::GetDeviceNameW(int deviceNumber, ORVANE_WCHAR* name, int length) {
 
 int COrvane::SetDeviceNumber(int deviceNumber) {
   if (!RequireDevice()) return 0;
+  if (RefuseInFrameCallback()) return 0;
   orvane::platform::MutexLock control(controlMutex_);
   if (cameraSelected_) SaveCameraSettings();
   cameraSelected_ = true;

@@ -10,12 +10,15 @@
 // Lock order (a thread holding one of these takes only locks further down the list):
 //   controlMutex_   serialises start, stop, snapshot, record and close; guards the acquisition thread
 //   frameLock_      the images, the pipeline, the mask, FrameInfo and the application-buffer copy
+//   callbackMutex_  the application's frame callback, held while it runs (acquisition thread, frame
+//                   lock held) and while it is replaced
 //   deviceMutex_    held by Dev() for one device call
 //   the device settings' lock (gains, exposure, mirrors applied to the device as one unit)
 //   windowMutex_    the preview window's configuration and the frame target
 //   the image settings' lock, the recorder's lock, waitMutex_, the preview window's own lock, the error
 //   history's lock
-// The acquisition thread never takes controlMutex_, so a stop that holds it may join the thread; the
+// The acquisition thread never takes controlMutex_, so a stop that holds it may join the thread (the
+// frame callback, which runs on it, is refused every operation that takes controlMutex_); the
 // recording thread takes frameLock_ (inside the recorder's frame source) and nothing above it. Settings
 // change notifications are called with no settings lock held.
 #pragma once
@@ -33,6 +36,7 @@
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "OrvaneSdkEx.h"
 #include "device/orvane_device.h"
 #include "image/defect_mask.h"
 #include "image/dib_image.h"
@@ -41,6 +45,7 @@
 #include "platform/preview_window.h"
 #include "platform/thread_annotations.h"
 #include "sdk/acquisition_state.h"
+#include "sdk/delivered_frame.h"
 #include "sdk/error_history.h"
 #include "sdk/recorder.h"
 #include "settings/device_settings.h"
@@ -62,6 +67,7 @@ class COrvane {
   // Makes the device object at Setup. The library passes none and gets the camera device; unit tests
   // pass a factory of a fake camera that implements the device's operations.
   using DeviceFactory = std::function<std::unique_ptr<COrvaneR3O5Base>()>;
+  using DeliveredFrame = orvane::sdk::DeliveredFrame;
 
   COrvane();
   explicit COrvane(DeviceFactory deviceFactory);
@@ -115,6 +121,19 @@ class COrvane {
   int RecordW(const ORVANE_WCHAR* fileName, int durationMs, int showWindow);
   int SetWaitTime(int milliseconds);
   int GetWaitTime() const { return waitTime_; }
+  // The counts of the device's stream since it last started (zeros without a device).
+  orvane::device::StreamStatistics StreamStats();
+  // Calls `read` with the newest delivered frame (the output image and its metadata) under the frame
+  // lock, so the image is not replaced meanwhile; its rows are valid only during the call. False, with
+  // `read` not called, when no frame has been delivered since the last Close.
+  bool ReadNewestFrame(const std::function<void(const DeliveredFrame&)>& read);
+
+  // ---- Extensions (OrvaneSdkEx.h; orvane_extension.cpp) ----
+  int GetNewestFrame(unsigned char* buffer, int size, int rowOrder, OrvaneExFrameMetadata* metadata);
+  int SetFrameCallback(OrvaneExFrameCallback callback, void* context);
+  int GetStreamStats(OrvaneExStreamStats* stats);
+  // True on the acquisition thread while it runs the application's frame callback.
+  bool InFrameCallback() const;
 
   // ---- Image format ----
   int SetColorMode(int bitsPerPixel);
@@ -240,6 +259,11 @@ class COrvane {
   // One pass of the preview loop for a frame the device has ready; false when the frame was not
   // delivered to the application (no frame message).
   bool DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop);
+  // The output image of `mode` with the metadata of the frame it holds (frame lock held).
+  DeliveredFrame DescribeOutput(int mode);
+  // Called on the acquisition thread with the frame lock held for every frame delivered to the
+  // application, after the copy into its buffer (orvane_extension.cpp).
+  void FrameDelivered(const DeliveredFrame& frame);
   // The recorder's frame source: the newest output image as one AVI frame (takes frameLock_).
   bool TakeRecordingFrame(uint8_t* out, size_t size, uint32_t* captureMs);
   bool GeometryValid() const;
@@ -248,9 +272,9 @@ class COrvane {
   void PushCachedSettings();
   bool CreatePreviewWindow();
   void AcquisitionLoop(const std::stop_token& stop);
-  // Reads the newest raw frame into the raw image of colour mode `mode` (frame lock held); false when
-  // no frame could be had.
-  bool ReadRawFrame(int mode);
+  // Reads the newest raw frame into the raw image of colour mode `mode`, with its metadata (frame lock
+  // held); false when no frame could be had.
+  bool ReadRawFrame(int mode, orvane::device::FrameMetadata* metadata);
   // Runs the pipeline for colour mode `mode` on the raw frame and stores what it measured (frame
   // lock held).
   void ConvertFrame(int mode);
@@ -332,12 +356,27 @@ class COrvane {
   std::unique_ptr<orvane::image::ImagePipeline> pipeline_;
   OrvaneFrameInfo frameInfo_{};
   uint32_t frameCaptureMs_ = 0;      // millisecond clock when the frame in the images was read (frameLock_)
+  orvane::device::FrameMetadata frameMetadata_;  // frameLock_: of the frame in the images
   int frameCounter_ = 0;             // acquisition thread only
   uint32_t lastRateTime_ = 0;        // acquisition thread only
   std::atomic<int> frameRate_{0};    // frames per second x 10
 
   // Its own thread and lock; started and stopped under controlMutex_.
   orvane::sdk::Recorder recorder_;
+
+  // The application's frame callback (OrvaneEx_SetFrameCallback).
+  struct FrameCallback {
+    OrvaneExFrameCallback function = nullptr;
+    void* context = nullptr;
+  };
+  orvane::platform::Mutex callbackMutex_;
+  FrameCallback frameCallback_ ORVANE_GUARDED_BY(callbackMutex_);
+  // The thread running the frame callback (none otherwise): the callback may replace itself, and is
+  // refused what would wait for its own thread.
+  std::atomic<std::thread::id> callbackThread_{};
+  void SetFrameCallbackHeld(const FrameCallback& callback) ORVANE_REQUIRES(callbackMutex_);
+  // Records error 1 and answers true on the frame callback's thread.
+  bool RefuseInFrameCallback();
 
   DeviceFactory deviceFactory_;
   orvane::platform::Mutex controlMutex_;  // serialises start, stop, snapshot, record and close

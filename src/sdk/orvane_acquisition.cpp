@@ -204,6 +204,7 @@ int COrvane::CallBackPreview(HWND callbackWindow, unsigned char* buffer, int siz
     return 0;
   }
   if (!RequireDevice()) return 0;
+  if (RefuseInFrameCallback()) return 0;
   MutexLock control(controlMutex_);
   SetTarget({callbackWindow, buffer, size, rowOrder});
   if (!orvane::sdk::PreviewIsUp(CurrentState()) && !CreatePreviewWindow()) return 0;
@@ -217,6 +218,7 @@ int COrvane::CallBackPreview(HWND callbackWindow, unsigned char* buffer, int siz
 
 int COrvane::StartPreview() {
   if (!RequireDevice()) return 0;
+  if (RefuseInFrameCallback()) return 0;
   MutexLock control(controlMutex_);
   return StartPreviewLocked() ? 1 : 0;
 }
@@ -245,6 +247,7 @@ bool COrvane::StartPreviewLocked() {
 }
 
 int COrvane::StopPreview() {
+  if (RefuseInFrameCallback()) return 0;
   MutexLock control(controlMutex_);
   StopLocked();
   if (!RequireDevice()) return 0;
@@ -268,6 +271,7 @@ void COrvane::StopLocked() {
 
 int COrvane::Capture() {
   if (!RequireDevice()) return 0;
+  if (RefuseInFrameCallback()) return 0;
   MutexLock control(controlMutex_);
   switch (Ask(AcquisitionRequest::kCapture)) {
     case Verdict::kAlready: return 1;
@@ -280,6 +284,7 @@ int COrvane::Capture() {
 }
 
 int COrvane::Close() {
+  if (RefuseInFrameCallback()) return 0;
   MutexLock control(controlMutex_);
   CloseLocked();
   return 1;

@@ -41,12 +41,39 @@ void COrvane::UpdateFrameRate() {
   }
 }
 
-bool COrvane::ReadRawFrame(int mode) {
+bool COrvane::ReadRawFrame(int mode, orvane::device::FrameMetadata* metadata) {
   DibImage& raw = UsesRaw16(mode) ? image16_ : image8_;
   if (!raw.Valid()) return false;
-  if (device_->GetFrame(raw.Bits(), static_cast<int32_t>(raw.SizeBytes()), 1) != 0) return false;
-  orvane::image::RepairStride(raw);
+  // The rows land at the image's own stride: nothing is moved again afterwards.
+  return device_->TakeNewestFrame(raw.Bits(), raw.Stride(), raw.SizeBytes(), 1, metadata);
+}
+
+COrvane::DeliveredFrame COrvane::DescribeOutput(int mode) {
+  DeliveredFrame frame;
+  const DibImage* output = OutputImage(mode);
+  if (output == nullptr || !output->Valid()) return frame;
+  // The rows are stored top row first (image/dib_image.h).
+  frame.topRow = output->Row(0);
+  frame.stride = output->Stride();
+  frame.size = static_cast<int32_t>(output->SizeBytes());
+  frame.width = output->Width();
+  frame.height = output->Height();
+  frame.bitsPerPixel = output->BitsPerPixel();
+  frame.metadata = frameMetadata_;
+  return frame;
+}
+
+bool COrvane::ReadNewestFrame(const std::function<void(const DeliveredFrame&)>& read) {
+  std::lock_guard frame(frameLock_);
+  if (imageValid_ == 0) return false;
+  const DeliveredFrame newest = DescribeOutput(ActiveMode());
+  if (newest.topRow == nullptr) return false;
+  read(newest);
   return true;
+}
+
+orvane::device::StreamStatistics COrvane::StreamStats() {
+  return device_ ? device_->StreamStats() : orvane::device::StreamStatistics{};
 }
 
 // ---- The acquisition thread ----------------------------------------------------------------------
@@ -88,7 +115,8 @@ void COrvane::AcquisitionLoop(const std::stop_token& stop) {
 
 bool COrvane::DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop) {
   std::lock_guard frame(frameLock_);
-  if (!ReadRawFrame(mode)) {
+  orvane::device::FrameMetadata metadata;
+  if (!ReadRawFrame(mode, &metadata)) {
     ORVANE_LOG(kSdk, kWarn, "a frame could not be taken from the device: skipped");
     PostFrameMessage(target.window, 0, ORVANE_ERR_TRANSFER);
     ReportError(ORVANE_ERR_TRANSFER);
@@ -107,6 +135,7 @@ bool COrvane::DeliverFrame(int mode, const FrameTarget& target, const std::stop_
   std::atomic_ref<int32_t>(frameInfo_.frameRate).store(frameRate_);
   std::atomic_ref<unsigned char*>(frameInfo_.buffer).store(target.buffer);
   ConvertFrame(mode);
+  frameMetadata_ = metadata;
   recorder_.FrameReady();
   imageValid_ = 1;
   DrawPreview(mode);
@@ -114,6 +143,7 @@ bool COrvane::DeliverFrame(int mode, const FrameTarget& target, const std::stop_
       !CopyOutput(mode, target.buffer, target.size, target.rowOrder, target.window)) {
     return false;
   }
+  FrameDelivered(DescribeOutput(mode));
   return true;
 }
 
@@ -156,6 +186,7 @@ int COrvane::SnapShot(unsigned char* buffer, int size, int rowOrder) {
     return 0;
   }
   if (!RequireDevice()) return 0;
+  if (RefuseInFrameCallback()) return 0;
   MutexLock control(controlMutex_);
   if (Ask(AcquisitionRequest::kSnapShot) == Verdict::kRefuse) return 0;
   // Capture mode was prepared once for all its snapshots; from idle each snapshot prepares.
@@ -184,11 +215,13 @@ bool COrvane::TakeSnapshot(unsigned char* buffer, int size, int rowOrder, bool i
   if (!started || WaitSnapshotFrame() != COrvaneR3O5Base::kWaitNewFrame) return finish(ORVANE_ERR_TRANSFER);
   // Capture mode keeps the mode of its preparation; otherwise Prepare has just set it.
   const int prepared = streamMode_;
-  if (!ReadRawFrame(prepared)) {
+  orvane::device::FrameMetadata metadata;
+  if (!ReadRawFrame(prepared, &metadata)) {
     PostFrameMessage(callback, 0, ORVANE_ERR_TRANSFER);
     return finish(ORVANE_ERR_TRANSFER);
   }
   ConvertFrame(prepared);
+  frameMetadata_ = metadata;
   if (buffer != nullptr && size != 0 && !CopyOutput(prepared, buffer, size, rowOrder, callback)) {
     return finish(ORVANE_ERR_MEMORY);
   }

@@ -34,6 +34,7 @@ int COrvane::Record(const char* fileName, int durationMs, int showWindow) {
     return 0;
   }
   if (!RequireDevice()) return 0;
+  if (RefuseInFrameCallback()) return 0;
   orvane::platform::MutexLock control(controlMutex_);
   // One recording at a time; in capture mode the recording's preview is refused below.
   if (Ask(orvane::sdk::AcquisitionRequest::kRecord) == orvane::sdk::Verdict::kRefuse) return 0;

@@ -16,6 +16,7 @@ struct FrameTransferRequest {
   uint8_t* buffer = nullptr;  // transfer buffer (not owned)
   size_t bufferSize = 0;      // bytes available at `buffer`
   size_t frameSize = 0;       // bytes of one frame (auxiliary reads)
+  uint32_t timeouts = 0;      // bulk waits of this request's reads that ran out (added to, never cleared)
 
   uint32_t PayloadLength() const { return LoadU32(header + frame_header::kPayloadLength); }
   // Status word 0..3 of the header (bytes 28, 32, 40, 44).

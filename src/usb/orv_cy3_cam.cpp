@@ -230,6 +230,7 @@ bool COrvCy3Cam::DirectBulkTransfer(DeviceHandle* handle, void* data, size_t len
   }
 
   if (!done) {
+    if (endpoint == kEndpointFrames) frameTimeouts_.fetch_add(1, std::memory_order_relaxed);
     ORVANE_LOG(kUsb, kDebug, "bulk transfer of %u bytes on endpoint 0x%02x timed out after %u ms", static_cast<unsigned>(length), endpoint, timeoutMs);
     // The request is still in flight: cancel it and wait until the driver has released `data`, so
     // the caller may reuse or free it as soon as we return.
@@ -281,8 +282,11 @@ bool COrvCy3Cam::ReadFrameHeader(FrameTransferRequest* request) {
     // The arming request precedes every attempt, and is sent once more after the last failure.
     if (!ArmRead(handle.get()) || attempt >= kHeaderAttempts) break;
     uint32_t count = 0;
-    if (DirectBulkTransfer(handle.get(), scratch, kFrameHeaderSize, kEndpointFrames, &count, kHeaderTimeoutMs) &&
-        count == kFrameHeaderSize) {
+    const uint64_t timeouts = frameTimeouts_.load(std::memory_order_relaxed);
+    const bool read =
+        DirectBulkTransfer(handle.get(), scratch, kFrameHeaderSize, kEndpointFrames, &count, kHeaderTimeoutMs);
+    request->timeouts += static_cast<uint32_t>(frameTimeouts_.load(std::memory_order_relaxed) - timeouts);
+    if (read && count == kFrameHeaderSize) {
       std::memcpy(request->header, scratch, kFrameHeaderSize);
       request->frameCounterWord = LoadU32(scratch + frame_header::kFrameCounter);
       return true;
@@ -311,9 +315,11 @@ bool COrvCy3Cam::ReadFrameData(FrameTransferRequest* request, uint32_t timeoutMs
   for (uint32_t offset = 0; ok && offset < length;) {
     const uint32_t piece = std::min(length - offset, kFramePieceSize);
     uint32_t count = 0;
+    const uint64_t timeouts = frameTimeouts_.load(std::memory_order_relaxed);
     // A short piece leaves the rest of the frame stale: the frame failed.
     ok = DirectBulkTransfer(handle.get(), request->buffer + offset, piece, kEndpointFrames, &count, timeoutMs) &&
          count == piece;
+    request->timeouts += static_cast<uint32_t>(frameTimeouts_.load(std::memory_order_relaxed) - timeouts);
     offset += piece;
   }
   if (!ok) ORVANE_LOG(kUsb, kWarn, "frame payload of %u bytes failed", length);

@@ -149,6 +149,9 @@ class COrvCy3Cam : public CFx3Api, public CControllerBase {
   // Counts AbortPipe calls (a stop of the stream). A frame-header read that sees it change gives up
   // its remaining attempts: they would only wait for frames nobody wants.
   std::atomic<uint64_t> streamAborts_{0};
+  // Waits for the frame endpoint that ran out. A frame read adds those of its own waits to its request:
+  // one thread reads that endpoint at a time, so the difference over a wait is that wait's.
+  std::atomic<uint64_t> frameTimeouts_{0};
 
   mutable std::mutex streamMutex_;
   // Guarded by streamMutex_. Users copy the pointer under the lock and run their I/O outside it, so

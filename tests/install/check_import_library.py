@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks that import libraries name exactly the exports of the .def file.
+"""Checks that import libraries name exactly the exports of the .def file (the 149 and the extensions).
 
 check_import_library.py --def orvane_sdk.def --msvc LLVM_NM X.lib --mingw MINGW_NM libX.dll.a
 
@@ -14,7 +14,7 @@ import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
-from def_file import def_names  # noqa: E402
+from def_file import EXTENSION_EXPORTS, def_names, split_names  # noqa: E402
 
 
 def symbols(nm, library):
@@ -41,8 +41,10 @@ def main():
     parser.add_argument("--mingw", nargs=2, metavar=("NM", "DLL_A"), required=True)
     args = parser.parse_args()
     names = def_names(args.def_file)
-    if len(names) != 149 or len(set(names)) != 149:
-        print("FAIL the .def lists %d names (%d distinct), not 149" % (len(names), len(set(names))))
+    core, extensions = split_names(names)
+    if len(core) != 149 or len(set(core)) != 149 or sorted(extensions) != sorted(EXTENSION_EXPORTS):
+        print("FAIL the .def lists %d Orvane_ names (%d distinct), not 149, and extensions %s" %
+              (len(core), len(set(core)), sorted(extensions)))
         return 1
     imports = {"__imp_" + n for n in names}
     dll = "OrvaneSdk_KD7_USB3_R5"

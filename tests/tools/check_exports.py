@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""Checks the built library's exports against the .def file and the public header.
+"""Checks the built library's exports against the .def file and the public headers.
 
+The .def lists the 149 Orvane_ exports and then exactly the extensions named in def_file.py.
 Windows: the DLL's export table equals the .def list (no decorated names, no extras) and it imports
 only Windows system DLLs. Linux: the shared library's dynamic symbols are the .def list plus the
-three message-queue exports. Both: the header declares exactly the .def list (plus the three
-message-queue exports, which it declares for Linux only).
+three message-queue exports. Both: OrvaneSdk.h declares exactly the 149 (plus the three
+message-queue exports, which it declares for Linux only) and OrvaneSdkEx.h exactly the extensions.
 """
 import argparse
 import re
@@ -12,7 +13,7 @@ import subprocess
 import sys
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from def_file import def_names  # noqa: E402
+from def_file import EXTENSION_EXPORTS, def_names, split_names  # noqa: E402
 
 QUEUE_EXPORTS = {"Orvane_CreateMessageQueue", "Orvane_GetMessage", "Orvane_DestroyMessageQueue"}
 SYSTEM_DLLS = {
@@ -24,7 +25,7 @@ SYSTEM_DLLS = {
 
 def header_names(path):
     text = open(path).read()
-    return set(re.findall(r"ORVANE_API\s+\w+\s+(?:ORVANE_CALL\s+)?(Orvane_\w+)\s*\(", text))
+    return set(re.findall(r"ORVANE_API\s+[\w ]+?\s*\*?\s*(?:ORVANE_CALL\s+)?(OrvaneEx_\w+|Orvane_\w+)\s*\(", text))
 
 
 def pe_exports_and_imports(objdump, library):
@@ -50,20 +51,29 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--def", dest="def_file", required=True)
     parser.add_argument("--header", required=True)
+    parser.add_argument("--ex-header", required=True)
     parser.add_argument("--library", required=True)
     parser.add_argument("--kind", choices=["windows", "linux"], required=True)
     parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
     args = parser.parse_args()
 
     failures = []
-    listed = def_names(args.def_file)
-    if len(listed) != 149 or len(set(listed)) != 149:
-        failures.append(f".def lists {len(listed)} names ({len(set(listed))} distinct), not 149")
-    listed = set(listed)
+    core, extensions = split_names(def_names(args.def_file))
+    if len(core) != 149 or len(set(core)) != 149:
+        failures.append(f".def lists {len(core)} Orvane_ names ({len(set(core))} distinct), not 149")
+    if sorted(extensions) != sorted(EXTENSION_EXPORTS):
+        failures.append(f".def extensions differ: extra {sorted(set(extensions) - EXTENSION_EXPORTS)}, "
+                        f"missing {sorted(EXTENSION_EXPORTS - set(extensions))}")
+    core = set(core)
+    listed = core | EXTENSION_EXPORTS
     declared = header_names(args.header)
-    if declared != listed | QUEUE_EXPORTS:
-        failures.append(f"header and .def differ: only in header {sorted(declared - listed - QUEUE_EXPORTS)}, "
-                        f"only in .def {sorted(listed - declared)}")
+    if declared != core | QUEUE_EXPORTS:
+        failures.append(f"header and .def differ: only in header {sorted(declared - core - QUEUE_EXPORTS)}, "
+                        f"only in .def {sorted(core - declared)}")
+    declared_ex = header_names(args.ex_header)
+    if declared_ex != EXTENSION_EXPORTS:
+        failures.append(f"extension header differs: extra {sorted(declared_ex - EXTENSION_EXPORTS)}, "
+                        f"missing {sorted(EXTENSION_EXPORTS - declared_ex)}")
 
     if args.kind == "windows":
         exports, imports = pe_exports_and_imports(args.objdump, args.library)

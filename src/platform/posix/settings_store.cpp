@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/posix/unique_fd.h"
 #include "platform/registry_tree.h"
 
 namespace orvane::platform {
@@ -21,39 +22,6 @@ constexpr char kStoreDirName[] = "orvane-sdk";
 constexpr char kStoreFileName[] = "registry.reg";
 constexpr char kLockSuffix[] = ".lock";
 constexpr char kDamagedSuffix[] = ".bad";
-
-// A file descriptor that closes itself.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = other.Release();
-    }
-    return *this;
-  }
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  // Closes now; false when close reported an error (for a written file: data may be lost).
-  bool Reset() {
-    if (fd_ < 0) return true;
-    bool ok = ::close(fd_) == 0;
-    fd_ = -1;
-    return ok;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
 

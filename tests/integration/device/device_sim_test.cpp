@@ -118,6 +118,36 @@ TEST_F(DeviceSimTest, UnplugMidStreamEndsTheThreadAndStopReturns) {
   EXPECT_EQ(device->Close(), 1);
 }
 
+// The camera's own frame counter confirms the metadata of every frame taken: each frame read counts one
+// in the sequence and in the counter, so the gap between two frames taken is the skipped count plus one.
+// The consumer takes a frame only after at least two more were read.
+TEST_F(DeviceSimTest, SequenceAndSkippedCountsAgreeWithTheCamerasCounter) {
+  ASSERT_EQ(device->SetWindow(0, 0, 640, 480, 0), 1);
+  ASSERT_EQ(device->StartTransfer(0), 1);
+  std::vector<uint8_t> frame(static_cast<size_t>(device->FrameSize()));
+  orvane::device::FrameMetadata previous;
+  for (int i = 0; i < 6; ++i) {
+    const uint64_t after = previous.sequence + 3;
+    for (int waits = 0; waits < 300 && device->StreamStats().framesRead < after; ++waits) {
+      ASSERT_NE(device->WaitFrame(1000), kFailed);
+    }
+    orvane::device::FrameMetadata next;
+    ASSERT_TRUE(device->TakeNewestFrame(frame.data(), 640, frame.size(), 1, &next));
+    ASSERT_GE(next.sequence, after);
+    EXPECT_EQ(next.skipped, next.sequence - previous.sequence - 1);
+    if (i > 0) {
+      EXPECT_EQ((next.cameraCounter - previous.cameraCounter) & 0xFF, static_cast<int64_t>(next.skipped + 1) & 0xFF);
+      EXPECT_GT(next.hostTimeNs, previous.hostTimeNs);
+    }
+    previous = next;
+  }
+  ASSERT_EQ(device->StopTransfer(1), 1);
+  const orvane::device::StreamStatistics stats = device->StreamStats();
+  EXPECT_EQ(stats.framesDelivered, 6u);
+  EXPECT_GE(stats.framesRead, previous.sequence);
+  EXPECT_EQ(stats.failedTransfers, 0u);
+}
+
 // The transfer timeout is 5000 ms up to exposure 50000 and 10000 ms above. A payload 8 s late outlasts
 // the short one; one 6.5 s late is beyond the short timeout and within the long one. Both keep seconds
 // of margin, since on a loaded machine the waiting thread may wake well after its timeout.

@@ -1,6 +1,8 @@
 // A fake camera behind the device interface, for driving the SDK object's acquisition without USB: one
-// camera (number 0) that streams frames of one byte value filling the raw frame, and that can refuse to
-// start streaming, fail the transfer of frames, or be unplugged (its stream then fails).
+// camera (number 0) that streams frames of one byte value filling the raw frame's rows, and that can
+// refuse to start streaming, fail the transfer of frames, or be unplugged (its stream then fails). Every
+// frame taken counts as read, and a test may let frames be read that nobody takes (ReadUntaken); the
+// metadata and counts it gives follow them as the device's do.
 #pragma once
 
 #include <chrono>
@@ -17,6 +19,8 @@ class FakeDevice : public COrvaneR3O5Base {
   void FailStart(bool fail) { Locked([&] { failStart_ = fail; }); }
   void FailTransfers(bool fail) { Locked([&] { failTransfers_ = fail; }); }
   void Unplug() { Locked([&] { unplugged_ = true; present_ = false; }); }
+  // `count` more frames are read before the next one taken (they are skipped).
+  void ReadUntaken(uint64_t count) { Locked([&] { stats_.framesRead += count; }); }
 
   // ---- What a test reads ----
   int Starts() { return Locked([&] { return starts_; }); }
@@ -66,6 +70,8 @@ class FakeDevice : public COrvaneR3O5Base {
       lastStartMode_ = mode;
       if (failStart_) return 0;
       mode_ = mode;
+      stats_ = {};
+      lastTaken_ = 0;
       singlePending_ = mode == 1;
       return 1;
     });
@@ -91,17 +97,33 @@ class FakeDevice : public COrvaneR3O5Base {
     }
     return ready() ? kWaitNewFrame : kWaitNoFrame;
   }
-  int GetFrame(void* buffer, int32_t length, int) override {
+  bool TakeNewestFrame(uint8_t* dst, int32_t stride, size_t bytes, int, orvane::device::FrameMetadata* metadata) override {
     std::lock_guard<std::mutex> lock(mutex_);
     changed_.notify_all();
     if (failTransfers_) {
       ++failedTakes_;
-      return 1;
+      ++stats_.failedTransfers;
+      return false;
     }
-    std::memset(buffer, fill_, static_cast<size_t>(length));
+    for (size_t row = 0; row + stride <= bytes; row += static_cast<size_t>(stride)) {
+      std::memset(dst + row, fill_, static_cast<size_t>(stride));
+    }
     singlePending_ = false;
     ++framesTaken_;
-    return 0;
+    orvane::device::FrameMetadata taken;
+    taken.sequence = ++stats_.framesRead;
+    taken.skipped = static_cast<uint32_t>(taken.sequence - lastTaken_ - 1);
+    taken.hostTimeNs = taken.sequence * 1000;
+    taken.cameraCounter = static_cast<int64_t>(taken.sequence & 0xFF);
+    stats_.framesSkipped += taken.skipped;
+    ++stats_.framesDelivered;
+    lastTaken_ = taken.sequence;
+    *metadata = taken;
+    return true;
+  }
+  orvane::device::StreamStatistics StreamStats() const override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stats_;
   }
 
  private:
@@ -112,7 +134,7 @@ class FakeDevice : public COrvaneR3O5Base {
     return f();
   }
 
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   std::condition_variable changed_;  // notified at every call and change
   bool present_ = true, held_ = false, unplugged_ = false;
   bool failStart_ = false, failTransfers_ = false, singlePending_ = false;
@@ -120,4 +142,6 @@ class FakeDevice : public COrvaneR3O5Base {
   uint8_t fill_ = 0x80;
   int bitDepth_ = -1, starts_ = 0, stops_ = 0, lastStartMode_ = -1;
   int framesTaken_ = 0, failedTakes_ = 0, streamFailures_ = 0;
+  orvane::device::StreamStatistics stats_;
+  uint64_t lastTaken_ = 0;
 };

@@ -14,6 +14,10 @@ const char* const kDefExports[] = {
 #include "def_exports.inc"
 };
 
+const char* const kDefExtensionExports[] = {
+#include "def_extension_exports.inc"
+};
+
 class Dll : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -45,6 +49,19 @@ TEST_F(Dll, EveryExportIsFoundByItsPlainName) {
   ASSERT_EQ(std::size(kDefExports), 149u);
   for (const char* name : kDefExports) EXPECT_NE(GetProcAddress(module_, name), nullptr) << name;
   EXPECT_EQ(GetProcAddress(module_, "Orvane_CreateMessageQueue"), nullptr);  // Linux only
+}
+
+TEST_F(Dll, EveryExtensionIsFoundByItsPlainNameAndAnswersWithoutACamera) {
+  ASSERT_EQ(std::size(kDefExtensionExports), 5u);
+  for (const char* name : kDefExtensionExports) EXPECT_NE(GetProcAddress(module_, name), nullptr) << name;
+  auto errorName = Get<const char*(WINAPI*)(int)>("OrvaneEx_GetErrorName");
+  auto queueFd = Get<int(WINAPI*)(HWND)>("OrvaneEx_GetMessageQueueFd");
+  auto stats = Get<int(WINAPI*)(int, void*)>("OrvaneEx_GetStreamStats");
+  ASSERT_TRUE(errorName && queueFd && stats);
+  EXPECT_STREQ(errorName(13), "ORVANE_ERR_STREAM");
+  EXPECT_STREQ(errorName(-3), "unknown");
+  EXPECT_EQ(queueFd(nullptr), -1);
+  EXPECT_EQ(stats(0, nullptr), 0);  // no such handle
 }
 
 TEST_F(Dll, InstanceCallsAndErrorMessagesWithARealWindow) {
