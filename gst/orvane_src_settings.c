@@ -345,16 +345,18 @@ void orvane_src_output_size(GstOrvaneSrc *self, gint *width, gint *height) {
   }
 }
 
+/* The element's counts are taken before the camera's: every frame the element counted was read
+   before, so within one structure frames-read covers buffers-pushed plus the frames not pushed. */
 GstStructure *orvane_src_stats(GstOrvaneSrc *self) {
+  g_mutex_lock(&self->lock);
+  const guint64 pushed = self->pushed, dropped = self->dropped, gaps = self->gaps, gap_frames = self->gap_frames;
+  g_mutex_unlock(&self->lock);
   OrvaneExStreamStats c = {.size = sizeof c};
   if (self->handle == 0 || OrvaneEx_GetStreamStats(self->handle, &c) != 1) memset(&c, 0, sizeof c);
-  g_mutex_lock(&self->lock);
-  GstStructure *s = gst_structure_new("orvanesrc-stats",
+  return gst_structure_new("orvanesrc-stats",
       "frames-read", G_TYPE_UINT64, c.framesRead, "frames-delivered", G_TYPE_UINT64, c.framesDelivered,
       "frames-skipped", G_TYPE_UINT64, c.framesSkipped, "failed-transfers", G_TYPE_UINT64, c.failedTransfers,
       "timeouts", G_TYPE_UINT64, c.timeouts, "resets", G_TYPE_UINT64, c.resets,
-      "buffers-pushed", G_TYPE_UINT64, self->pushed, "frames-dropped", G_TYPE_UINT64, self->dropped,
-      "gaps", G_TYPE_UINT64, self->gaps, "gap-frames", G_TYPE_UINT64, self->gap_frames, NULL);
-  g_mutex_unlock(&self->lock);
-  return s;
+      "buffers-pushed", G_TYPE_UINT64, pushed, "frames-dropped", G_TYPE_UINT64, dropped,
+      "gaps", G_TYPE_UINT64, gaps, "gap-frames", G_TYPE_UINT64, gap_frames, NULL);
 }

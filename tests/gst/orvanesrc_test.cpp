@@ -162,14 +162,24 @@ GstPadProbeReturn RecordGap(GstPad*, GstPadProbeInfo* info, gpointer data) {
   return GST_PAD_PROBE_OK;
 }
 
-guint64 Stat(GstElement* src, const char* field) {
-  GstStructure* stats = nullptr;
-  g_object_get(src, "stats", &stats, nullptr);
-  guint64 value = 0;
-  EXPECT_TRUE(stats != nullptr && gst_structure_get_uint64(stats, field, &value)) << field;
-  if (stats != nullptr) gst_structure_free(stats);
-  return value;
-}
+// One reading of the element's stats property, by field.
+class Stats {
+ public:
+  explicit Stats(GstElement* src) { g_object_get(src, "stats", &stats_, nullptr); }
+  ~Stats() {
+    if (stats_ != nullptr) gst_structure_free(stats_);
+  }
+  Stats(const Stats&) = delete;
+  Stats& operator=(const Stats&) = delete;
+  guint64 operator[](const char* field) const {
+    guint64 value = 0;
+    EXPECT_TRUE(stats_ != nullptr && gst_structure_get_uint64(stats_, field, &value)) << field;
+    return value;
+  }
+
+ private:
+  GstStructure* stats_ = nullptr;
+};
 
 // A sink that takes three frame periods per buffer: the frames it cannot take are missing from the
 // offsets, each hole has one gap event between its neighbours' times, and the stats count them.
@@ -191,10 +201,10 @@ TEST_F(OrvaneSrcTest, ASinkSlowerThanTheCameraSeesGaps) {
     buffers.emplace_back(GST_BUFFER_OFFSET(gst_sample_get_buffer(sample)), GST_BUFFER_PTS(gst_sample_get_buffer(sample)));
     gst_sample_unref(sample);
   }
-  GstElement* src = p.Child("src");
-  const guint64 gapFramesCounted = Stat(src, "gap-frames");
-  const guint64 gapsCounted = Stat(src, "gaps");
-  const guint64 notPushed = Stat(src, "frames-skipped") + Stat(src, "frames-dropped");
+  const Stats stats(p.Child("src"));
+  const guint64 gapFramesCounted = stats["gap-frames"], gapsCounted = stats["gaps"];
+  const guint64 notPushed = stats["frames-skipped"] + stats["frames-dropped"];
+  const guint64 read = stats["frames-read"], pushed = stats["buffers-pushed"];
   ASSERT_TRUE(p.Stop());
   // The probe runs on the streaming thread, which has stopped: the events before the last buffer
   // pulled are all recorded.
@@ -214,6 +224,9 @@ TEST_F(OrvaneSrcTest, ASinkSlowerThanTheCameraSeesGaps) {
   EXPECT_GE(gapsCounted, holes);
   EXPECT_GE(gapFramesCounted, missing);
   EXPECT_GE(notPushed, gapFramesCounted);
+  // Every frame read was pushed or is counted as not pushed (the newest may still be on their way).
+  EXPECT_GE(pushed, buffers.size());
+  EXPECT_GE(read, pushed + notPushed);
 }
 
 // Each property set before the start reaches the camera: read back while the camera is open, it is
