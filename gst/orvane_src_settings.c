@@ -204,8 +204,7 @@ static gchar *read_window(int h) {
 }
 
 /* The camera's own value of a property. */
-static void read_from_camera(GstOrvaneSrc *self, guint id, GValue *value) {
-  const int h = self->handle;
+static void read_from_camera(int h, guint id, GValue *value) {
   switch (id) {
     case PROP_EXPOSURE: g_value_set_int(value, Orvane_GetRealExposureTime(h, NULL)); break;
     case PROP_GAIN: g_value_set_int(value, Orvane_GetGlobalGain(h, NULL)); break;
@@ -244,7 +243,7 @@ gboolean orvane_src_get_property(GstOrvaneSrc *self, guint id, GValue *value) {
   if (id == PROP_CAMERA) g_value_set_string(value, self->settings.camera);
   else if (handle == 0) read_stored(&self->settings, id, value);
   GST_OBJECT_UNLOCK(self);
-  if (id != PROP_CAMERA && handle != 0) read_from_camera(self, id, value);
+  if (id != PROP_CAMERA && handle != 0) read_from_camera(handle, id, value);
   return TRUE;
 }
 

@@ -256,12 +256,25 @@ TEST_F(OrvaneSrcTest, EachPropertyReachesTheCameraAndReadsBack) {
     g_value_unset(&read);
     g_value_unset(&wanted);
   }
-  // A live change reaches the open camera at once.
-  g_object_set(src, "brightness", -40, "exposure", 30000, nullptr);
-  int brightness = 0, exposure = 0;
-  g_object_get(src, "brightness", &brightness, "exposure", &exposure, nullptr);
+  // A live change reaches the open camera at once; a gain the camera refuses is a warning naming the
+  // SDK's error, and the camera keeps its gain.
+  GstBus* bus = gst_bus_new();
+  gst_element_set_bus(src, bus);
+  g_object_set(src, "brightness", -40, "exposure", 30000, "gain", G_MAXINT, nullptr);
+  int brightness = 0, exposure = 0, gain = 0;
+  g_object_get(src, "brightness", &brightness, "exposure", &exposure, "gain", &gain, nullptr);
   EXPECT_EQ(brightness, -40);
   EXPECT_EQ(exposure, 30000);
+  EXPECT_EQ(gain, 8);
+  GstMessage* warning = gst_bus_pop_filtered(bus, GST_MESSAGE_WARNING);
+  ASSERT_NE(warning, nullptr);
+  GError* error = nullptr;
+  gst_message_parse_warning(warning, &error, nullptr);
+  EXPECT_NE(std::string(error->message).find("gain: ORVANE_ERR_ARGUMENT"), std::string::npos) << error->message;
+  g_error_free(error);
+  gst_message_unref(warning);
+  gst_element_set_bus(src, nullptr);
+  gst_object_unref(bus);
   EXPECT_EQ(gst_element_set_state(src, GST_STATE_NULL), GST_STATE_CHANGE_SUCCESS);
   gst_object_unref(src);
 }
