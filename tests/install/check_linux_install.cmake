@@ -14,6 +14,14 @@ expect_files(${prefix} include/OrvaneSdk.h ${lib} ${lib}.2 ${lib}.2.10.5.21
 if(EXISTS ${SOURCE_DIR}/packaging/udev/70-orvane-kd7.rules)
   expect_files(${prefix} lib/udev/rules.d/70-orvane-kd7.rules)
 endif()
+# The GStreamer plugin, when the build has one: in the plugin folder under the prefix, and GStreamer
+# loads it from there (it finds the library one folder up).
+if(EXISTS ${BUILD_DIR}/gst-plugins/libgstorvane.so)
+  expect_files(${prefix} ${LIBDIR}/gstreamer-1.0/libgstorvane.so)
+  set(ENV{GST_PLUGIN_PATH} ${prefix}/${LIBDIR}/gstreamer-1.0)
+  set(ENV{GST_REGISTRY} ${WORK_DIR}/gst-registry.bin)
+  run(gst-launch-1.0 -q orvanesrc num-buffers=3 sub-sample=true ! fakesink)
+endif()
 # The link names point at the versioned file, whose SONAME carries the major version.
 foreach(link ${lib} ${lib}.2)
   if(NOT IS_SYMLINK ${prefix}/${link})
