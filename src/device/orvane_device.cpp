@@ -9,7 +9,6 @@
 
 #include "device/controller_info.h"
 #include "hardware/camera_registers.h"
-#include "platform/frame_copies.h"
 #include "platform/log.h"
 #include "platform/thread.h"
 #include "platform/time.h"
@@ -213,9 +212,12 @@ int COrvaneR3O5Base::ConfigureBuffers() {
         Slot& slot = slots_[i];
         std::lock_guard<std::mutex> slotLock(slot.lock);
         slot.data = std::vector<uint8_t>();
-        if (i < ringSize_) slot.data.resize(static_cast<size_t>(frameSize));
+        // Of the transfer buffer's size: frames are read into the free buffer, which then changes places
+        // with a slot.
+        if (i < ringSize_) slot.data.resize(bufferSize);
         slot.counter = -1;
         slot.status.fill(0xFFFF);
+        slot.metadata = {};
       }
     } catch (const std::bad_alloc&) {
       transferBuffer_ = std::vector<uint8_t>();
@@ -295,29 +297,22 @@ void COrvaneR3O5Base::CountFrameForRate() {
 
 void COrvaneR3O5Base::StoreFrame(int slotIndex, int32_t counter, const std::array<int32_t, 4>* status,
                                  const FrameMetadata& metadata, bool intoRing) {
-  int32_t size = 0;
-  uint64_t sequence = 0;
+  std::lock_guard<std::mutex> ring(ringLock_);
   {
-    std::lock_guard<std::mutex> ring(ringLock_);
-    size = frameSize_;
-    // Only this thread counts frames read: the frame is counted once it is in its slot.
-    sequence = stats_.framesRead + 1;
-  }
-  {
+    // The frame was read straight into the free buffer: it changes places with the slot's bytes, which
+    // become the free buffer of the next read. Nothing is copied.
     Slot& slot = slots_[slotIndex];
     std::lock_guard<std::mutex> slotLock(slot.lock);
-    const size_t bytes = std::min({static_cast<size_t>(size), slot.data.size(), transferBuffer_.size()});
-    std::memcpy(slot.data.data(), transferBuffer_.data(), bytes);
-    orvane::platform::CountFrameCopy();
+    slot.data.swap(transferBuffer_);
     slot.counter = counter;
     if (status != nullptr) slot.status = *status;
     slot.metadata = metadata;
-    slot.metadata.sequence = sequence;
+    slot.metadata.sequence = ++stats_.framesRead;
   }
-  std::lock_guard<std::mutex> ring(ringLock_);
-  stats_.framesRead = sequence;
   stats_.timeouts += transfer_.timeouts;
   transfer_.timeouts = 0;
+  transfer_.buffer = transferBuffer_.data();
+  transfer_.bufferSize = transferBuffer_.size();
   if (intoRing) {
     writeIndex_ = (slotIndex + 1) % ringSize_;
     ++framesStored_;

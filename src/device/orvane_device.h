@@ -282,8 +282,8 @@ class COrvaneR3O5Base {
   bool RecordFailedAttempt(int* attempts);
   // The metadata of the frame just read by transfer_ (its sequence comes when it is stored).
   orvane::device::FrameMetadata ReadMetadata() const;
-  // Stores the transfer buffer's frame in slot `slotIndex` and counts it read; `intoRing` also makes it
-  // the ring's newest.
+  // Puts the frame read into the transfer buffer into slot `slotIndex` (the two change places) and
+  // counts it read; `intoRing` also makes it the ring's newest.
   void StoreFrame(int slotIndex, int32_t counter, const std::array<int32_t, 4>* status,
                   const orvane::device::FrameMetadata& metadata, bool intoRing);
   // Where CopySlot puts a frame: the caller's buffer and the distance of its rows (0: the frame's own).
@@ -310,7 +310,10 @@ class COrvaneR3O5Base {
   ControllerFactory controllerFactory_;
 
   std::array<uint8_t, CameraController::kInfoRecordSize> controllerInfo_{};  // written by InitializeDevice
-  std::vector<uint8_t> transferBuffer_;  // written by the controller in the streaming thread only
+  // The free buffer, of a slot's size: the controller reads the next frame into it (streaming thread, or
+  // CaptureOneFrame while no thread runs), and StoreFrame swaps it with a slot under the ring and slot
+  // locks. Resized only while no thread runs.
+  std::vector<uint8_t> transferBuffer_;
   FrameTransfer transfer_;                // used by the streaming thread / CaptureOneFrame only
 
   int32_t cameraType_ = -1;

@@ -16,9 +16,7 @@ COrvane::COrvane(DeviceFactory deviceFactory)
     : pipeline_(std::make_unique<orvane::image::ImagePipeline>()),
       recorder_([this](uint8_t* out, size_t size, uint32_t* captureMs) { return TakeRecordingFrame(out, size, captureMs); },
                 [this](int code) { ReportError(code); }),
-      deviceFactory_(std::move(deviceFactory)) {
-  lastRateTime_ = orvane::platform::MultimediaTimeMs();
-}
+      deviceFactory_(std::move(deviceFactory)) {}
 
 COrvane::~COrvane() {
   currentCamera_ = -1;
@@ -231,7 +229,9 @@ int COrvane::GetCaptureWindowEx(int* th, int* ehs, int* eh, int* tv, int* evs, i
 int COrvane::SetCaptureWindowEx(int th, int ehs, int eh, int tv, int evs, int ev) {
   if (!RequireDevice()) return 0;
   // The sensor driver tells whether the window may be narrower or lower than the full frame.
-  if ((!Dev()->AllowsNarrowWindow() && eh != kSensorWidth) || (!Dev()->AllowsLowWindow() && ev != kSensorHeight)) {
+  const bool narrowAllowed = Dev()->AllowsNarrowWindow() != 0;
+  const bool lowAllowed = Dev()->AllowsLowWindow() != 0;
+  if ((!narrowAllowed && eh != kSensorWidth) || (!lowAllowed && ev != kSensorHeight)) {
     ReportError(ORVANE_ERR_ARGUMENT);
     return 0;
   }

@@ -3,20 +3,22 @@
 // which every exported call reports why it failed. Each public operation is the body of one export
 // (same name without the "Orvane_" prefix); the export layer looks the handle up and calls it.
 //
-// Threads: application threads call the operations; the acquisition thread runs the preview loop and the
-// recorder's thread writes the recording. The image and device settings parts lock themselves; the
-// pipeline takes one copy of the image settings per frame.
+// Threads: application threads call the operations; the acquisition thread (the frame loop, its own
+// class) waits for frames and has this object deliver them, and the recorder's thread writes the
+// recording. The image and device settings parts lock themselves; the pipeline takes one copy of the
+// image settings per frame.
 //
-// Lock order (a thread holding one of these takes only locks further down the list):
-//   controlMutex_   serialises start, stop, snapshot, record and close; guards the acquisition thread
-//   frameLock_      the images, the pipeline, the mask, FrameInfo and the application-buffer copy
+// Lock order (a thread holding one of these takes only locks further down the list; none is recursive):
+//   controlMutex_   serialises start, stop, snapshot, record and close; starts and joins the frame loop
+//   frameLock_      the images, the pipeline, the mask, FrameInfo, the newest frame's metadata and the
+//                   application-buffer copy
 //   callbackMutex_  the application's frame callback, held while it runs (acquisition thread, frame
 //                   lock held) and while it is replaced
-//   deviceMutex_    held by Dev() for one device call
+//   deviceMutex_    held by Dev() for one device call (one Dev() per statement)
 //   the device settings' lock (gains, exposure, mirrors applied to the device as one unit)
 //   windowMutex_    the preview window's configuration and the frame target
-//   the image settings' lock, the recorder's lock, waitMutex_, the preview window's own lock, the error
-//   history's lock
+//   the image settings' lock, the recorder's lock, the frame loop's pause lock, the preview window's own
+//   lock, the error history's lock
 // The acquisition thread never takes controlMutex_, so a stop that holds it may join the thread (the
 // frame callback, which runs on it, is refused every operation that takes controlMutex_); the
 // recording thread takes frameLock_ (inside the recorder's frame source) and nothing above it. Settings
@@ -46,6 +48,7 @@
 #include "platform/thread_annotations.h"
 #include "sdk/acquisition_state.h"
 #include "sdk/delivered_frame.h"
+#include "sdk/frame_loop.h"
 #include "sdk/error_history.h"
 #include "sdk/recorder.h"
 #include "settings/device_settings.h"
@@ -53,7 +56,7 @@
 #include "settings/settings_notifier.h"
 #include "ui/dialogs.h"
 
-class COrvane {
+class COrvane : private orvane::sdk::FrameLoop::Client {
  public:
   // The "%s_%02d" product name of the camera list.
   static constexpr const char* kProductName = "OrvaneKD7-USB3-R5";
@@ -120,7 +123,7 @@ class COrvane {
   int Record(const char* fileName, int durationMs, int showWindow);
   int RecordW(const ORVANE_WCHAR* fileName, int durationMs, int showWindow);
   int SetWaitTime(int milliseconds);
-  int GetWaitTime() const { return waitTime_; }
+  int GetWaitTime() const { return frameLoop_.WaitTime(); }
   // The counts of the device's stream since it last started (zeros without a device).
   orvane::device::StreamStatistics StreamStats();
   // Calls `read` with the newest delivered frame (the output image and its metadata) under the frame
@@ -215,14 +218,15 @@ class COrvane {
   // The device object with its settings lock held for one statement: the device takes its
   // settings from one thread at a time, and application threads call setters concurrently. Only
   // the frame consumers (WaitFrame, GetFrame) reach the device without it, as the device allows.
+  // The lock is not recursive: one DeviceAccess per statement or scope.
   class DeviceAccess {
    public:
-    DeviceAccess(COrvaneR3O5Base* device, std::recursive_mutex& mutex) : lock_(mutex), device_(device) {}
+    DeviceAccess(COrvaneR3O5Base* device, orvane::platform::Mutex& mutex) : lock_(mutex), device_(device) {}
     COrvaneR3O5Base* operator->() const { return device_; }
     COrvaneR3O5Base* get() const { return device_; }
 
    private:
-    std::unique_lock<std::recursive_mutex> lock_;
+    std::unique_lock<orvane::platform::Mutex> lock_;
     COrvaneR3O5Base* device_;
   };
   DeviceAccess Dev() { return DeviceAccess(device_.get(), deviceMutex_); }
@@ -242,8 +246,8 @@ class COrvane {
   [[nodiscard]] bool StartPreviewLocked() ORVANE_REQUIRES(controlMutex_);
   void StopLocked() ORVANE_REQUIRES(controlMutex_);
   void CloseLocked() ORVANE_REQUIRES(controlMutex_);
-  // Ends the acquisition thread: asks it to stop, stops the stream (when `stopStream`) so that a wait
-  // for a frame ends, and joins it.
+  // Ends the frame loop: asks it to stop, stops the stream (when `stopStream`) so that a wait for a
+  // frame ends, and joins it.
   void EndAcquisitionThread(bool stopStream) ORVANE_REQUIRES(controlMutex_);
   [[nodiscard]] bool TakeSnapshot(unsigned char* buffer, int size, int rowOrder, bool inCapture)
       ORVANE_REQUIRES(controlMutex_);
@@ -256,14 +260,19 @@ class COrvane {
   };
   FrameTarget Target();
   void SetTarget(const FrameTarget& target);
-  // One pass of the preview loop for a frame the device has ready; false when the frame was not
-  // delivered to the application (no frame message).
-  bool DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop);
-  // The output image of `mode` with the metadata of the frame it holds (frame lock held).
-  DeliveredFrame DescribeOutput(int mode);
+  // The frame loop's client (on its thread): the device's wait, the delivery of a ready frame with its
+  // frame message, and the failed stream.
+  int WaitForFrame(int ms) override;
+  void DeliverReadyFrame(int mode, const std::stop_token& stop) override;
+  void StreamFailed() override;
+  // Delivers the frame the device has ready to `target`; false when it was not delivered (no frame
+  // message).
+  bool DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop) ORVANE_EXCLUDES(frameLock_);
+  // The output image of `mode` with the metadata of the frame it holds.
+  DeliveredFrame DescribeOutput(int mode) ORVANE_REQUIRES(frameLock_);
   // Called on the acquisition thread with the frame lock held for every frame delivered to the
   // application, after the copy into its buffer (orvane_extension.cpp).
-  void FrameDelivered(const DeliveredFrame& frame);
+  void FrameDelivered(const DeliveredFrame& frame) ORVANE_REQUIRES(frameLock_);
   // The recorder's frame source: the newest output image as one AVI frame (takes frameLock_).
   bool TakeRecordingFrame(uint8_t* out, size_t size, uint32_t* captureMs);
   bool GeometryValid() const;
@@ -271,10 +280,9 @@ class COrvane {
   bool Prepare();
   void PushCachedSettings();
   bool CreatePreviewWindow();
-  void AcquisitionLoop(const std::stop_token& stop);
   // Reads the newest raw frame into the raw image of colour mode `mode`, with its metadata (frame lock
   // held); false when no frame could be had.
-  bool ReadRawFrame(int mode, orvane::device::FrameMetadata* metadata);
+  bool ReadRawFrame(int mode, orvane::device::FrameMetadata* metadata) ORVANE_REQUIRES(frameLock_);
   // Runs the pipeline for colour mode `mode` on the raw frame and stores what it measured (frame
   // lock held).
   void ConvertFrame(int mode);
@@ -291,7 +299,6 @@ class COrvane {
   // WaitFrame for a snapshot: the snapshot timeout, extended while a frame is in transfer.
   int WaitSnapshotFrame();
   void PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam);
-  void UpdateFrameRate();
   void ApplyCameraSettings();
   // The one translation of a settings outcome into an export's result and error code: 1 on success
   // (recording 0 for kOkRecorded), else 0 with the outcome's code recorded.
@@ -309,7 +316,7 @@ class COrvane {
   std::atomic<HWND> notifyWindow_{nullptr};
   orvane::platform::DeviceNotification deviceNotification_;
   std::unique_ptr<COrvaneR3O5Base> device_;  // made by deviceFactory_ at Setup
-  std::recursive_mutex deviceMutex_;  // held by Dev() around each settings call into device_
+  orvane::platform::Mutex deviceMutex_;  // held by Dev() around each settings call into device_
 
   // Capture geometry: total size, image size and start, and the seventh value of a size preset.
   std::atomic<int> th_{4000}, tv_{3000}, eh_{4000}, ev_{3000}, ehs_{0}, evs_{0}, buf_{4};
@@ -324,7 +331,6 @@ class COrvane {
   FrameTarget target_ ORVANE_GUARDED_BY(windowMutex_);
   orvane::platform::PreviewWindow previewWindow_;  // locks itself
 
-  std::atomic<int> waitTime_{10};      // ms slept before each pass of the acquisition loop
   std::atomic<int> colorMode_{0};      // 0..5: 8, 16, 24, 32, 48, 64 bits per pixel
   // The colour mode of the last successful preparation: the mode the device delivers and the images
   // are sized for, kept by a running stream until it is prepared again. Written by Prepare under
@@ -335,8 +341,6 @@ class COrvane {
   std::atomic<orvane::sdk::AcquisitionState> state_{orvane::sdk::AcquisitionState::kIdle};
   std::atomic<int> subSample_{0};      // 0 or 17
   std::atomic<int> clock_{0};
-  orvane::platform::Mutex waitMutex_;      // pairs with stopWait_ for the loop's pause between frames
-  std::condition_variable_any stopWait_;   // ended early by the acquisition thread's stop token
   std::atomic<int> currentCamera_{-1};
   std::atomic<bool> cameraSelected_{false};  // a camera was opened at least once
   std::atomic<int> lastCamera_{-1};          // the camera whose settings the store keeps (-1: none yet)
@@ -349,17 +353,15 @@ class COrvane {
   orvane::settings::DeviceSettings deviceSettings_{settingsNotifier_};
 
   // Frames. frameLock_ guards the images, the pipeline, the mask and frameInfo_'s writes.
-  std::recursive_mutex frameLock_;
+  orvane::platform::Mutex frameLock_;
   orvane::image::DibImage image8_, image16_, image24_, image32_, image48_, image64_;
   orvane::image::DibImage work_, reduced_, display_;
   orvane::image::DefectMask mask_;
   std::unique_ptr<orvane::image::ImagePipeline> pipeline_;
   OrvaneFrameInfo frameInfo_{};
-  uint32_t frameCaptureMs_ = 0;      // millisecond clock when the frame in the images was read (frameLock_)
-  orvane::device::FrameMetadata frameMetadata_;  // frameLock_: of the frame in the images
-  int frameCounter_ = 0;             // acquisition thread only
-  uint32_t lastRateTime_ = 0;        // acquisition thread only
-  std::atomic<int> frameRate_{0};    // frames per second x 10
+  // Millisecond clock when the frame in the images was read.
+  uint32_t frameCaptureMs_ ORVANE_GUARDED_BY(frameLock_) = 0;
+  orvane::device::FrameMetadata frameMetadata_ ORVANE_GUARDED_BY(frameLock_);  // of the frame in the images
 
   // Its own thread and lock; started and stopped under controlMutex_.
   orvane::sdk::Recorder recorder_;
@@ -380,8 +382,11 @@ class COrvane {
 
   DeviceFactory deviceFactory_;
   orvane::platform::Mutex controlMutex_;  // serialises start, stop, snapshot, record and close
-  std::jthread acquisitionThread_ ORVANE_GUARDED_BY(controlMutex_);
 
   mutable std::mutex configMutex_;
   std::vector<std::pair<int32_t, int32_t>> configTable_;  // guarded by configMutex_
+
+  // The acquisition thread; started and joined under controlMutex_. Made last, so that it ends before
+  // any member it reads goes.
+  orvane::sdk::FrameLoop frameLoop_{*this};
 };

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
 
 #include "image/raw_conversion.h"
 #include "platform/log.h"
@@ -85,7 +84,8 @@ DibImage* COrvane::OutputImage(int mode) {
 }
 
 bool COrvane::Prepare() {
-  if (!Dev()->IsDevicePresent(Dev()->GetDeviceNumber())) {
+  const int32_t deviceNumber = Dev()->GetDeviceNumber();
+  if (!Dev()->IsDevicePresent(deviceNumber)) {
     ReportError(ORVANE_ERR_NO_CAMERA);
     return false;
   }
@@ -98,7 +98,7 @@ bool COrvane::Prepare() {
   OutputSize(&width, &height);
   int mode = colorMode_;
   {
-    std::lock_guard frame(frameLock_);
+    MutexLock frame(frameLock_);
     bool sized = true;
     switch (mode) {
       case 0: sized = EnsureImage(image8_, width, height, 8) && EnsureImage(image24_, width, height, 24); break;
@@ -236,9 +236,9 @@ bool COrvane::StartPreviewLocked() {
     return false;
   }
   state_ = AcquisitionState::kPreview;
-  try {
-    acquisitionThread_ = std::jthread([this](std::stop_token stop) { AcquisitionLoop(stop); });
-  } catch (const std::system_error&) {
+  // The mode this stream was prepared for: the device delivers raw data of its depth and only its
+  // images are sized, whatever SetColorMode stores meanwhile.
+  if (!frameLoop_.Start(streamMode_)) {
     StopLocked();
     ReportError(ORVANE_ERR_THREAD);
     return false;
@@ -255,10 +255,10 @@ int COrvane::StopPreview() {
 }
 
 void COrvane::EndAcquisitionThread(bool stopStream) {
-  // The stop token ends the thread's pause at once; stopping the stream ends a wait for a frame.
-  acquisitionThread_.request_stop();
+  // The stop request ends the loop's pause at once; stopping the stream ends a wait for a frame.
+  frameLoop_.RequestStop();
   if (stopStream && device_) Dev()->StopTransfer(0);
-  if (acquisitionThread_.joinable()) acquisitionThread_.join();
+  frameLoop_.Join();
 }
 
 void COrvane::StopLocked() {
@@ -312,6 +312,6 @@ void COrvane::CloseLocked() {
 
 int COrvane::SetWaitTime(int milliseconds) {
   if (milliseconds < 0) return 0;
-  waitTime_ = milliseconds;
+  frameLoop_.SetWaitTime(milliseconds);
   return 1;
 }

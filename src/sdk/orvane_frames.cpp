@@ -19,26 +19,12 @@ using orvane::sdk::Verdict;
 
 namespace {
 
-// How long one wait of the preview loop for a frame lasts before it passes again.
-constexpr int kFrameWaitMs = 3000;
-
 bool UsesRaw16(int colorMode) { return colorMode == 1 || colorMode >= 4; }
 
 }  // namespace
 
 void COrvane::PostFrameMessage(HWND window, uintptr_t wParam, intptr_t lParam) {
   if (window != nullptr) orvane::platform::PostWindowMessage(window, ORVANE_WM_FRAME, wParam, lParam);
-}
-
-void COrvane::UpdateFrameRate() {
-  ++frameCounter_;
-  uint32_t now = orvane::platform::MultimediaTimeMs();
-  uint32_t elapsed = now - lastRateTime_;
-  if (elapsed > 1000) {
-    frameRate_ = static_cast<int>(static_cast<int64_t>(frameCounter_) * 10000 / elapsed);
-    frameCounter_ = 0;
-    lastRateTime_ = now;
-  }
 }
 
 bool COrvane::ReadRawFrame(int mode, orvane::device::FrameMetadata* metadata) {
@@ -64,7 +50,7 @@ COrvane::DeliveredFrame COrvane::DescribeOutput(int mode) {
 }
 
 bool COrvane::ReadNewestFrame(const std::function<void(const DeliveredFrame&)>& read) {
-  std::lock_guard frame(frameLock_);
+  MutexLock frame(frameLock_);
   if (imageValid_ == 0) return false;
   const DeliveredFrame newest = DescribeOutput(ActiveMode());
   if (newest.topRow == nullptr) return false;
@@ -76,45 +62,30 @@ orvane::device::StreamStatistics COrvane::StreamStats() {
   return device_ ? device_->StreamStats() : orvane::device::StreamStatistics{};
 }
 
-// ---- The acquisition thread ----------------------------------------------------------------------
+// ---- The frame loop's client (acquisition thread) ---------------------------------------------------
 
-void COrvane::AcquisitionLoop(const std::stop_token& stop) {
-  // The rate is measured over this run's frames only: a window reaching back into the idle time
-  // before a restart would report a fraction of the real rate.
-  frameCounter_ = 0;
-  lastRateTime_ = orvane::platform::MultimediaTimeMs();
-  // The mode this stream was prepared for: the device delivers raw data of its depth and only its
-  // images are sized, whatever SetColorMode stores meanwhile.
-  const int mode = streamMode_;
-  while (!stop.stop_requested()) {
-    // The wait time is the application's (any non-negative value): a stop ends the pause at once.
-    {
-      MutexLock lock(waitMutex_);
-      stopWait_.wait_for(lock, stop, std::chrono::milliseconds(waitTime_.load()), [] { return false; });
-    }
-    if (stop.stop_requested()) break;
-    const FrameTarget target = Target();
-    int waited = device_->WaitFrame(kFrameWaitMs);
-    if (waited == COrvaneR3O5Base::kWaitFailed) {
-      // The camera is gone or stopped answering: the thread ends, the object stays in preview (the
-      // stream lost) until the application stops or closes it. The error is recorded first, so that
-      // whoever sees the lost state finds it. A stop under way keeps its own state.
-      ORVANE_LOG(kSdk, kError, "the frame stream failed: acquisition stops");
-      PostFrameMessage(target.window, 0, ORVANE_ERR_STREAM);
-      ReportError(ORVANE_ERR_STREAM);
-      AcquisitionState preview = AcquisitionState::kPreview;
-      state_.compare_exchange_strong(preview, AcquisitionState::kStreamLost);
-      break;
-    }
-    if (waited != COrvaneR3O5Base::kWaitNewFrame) continue;
-    if (DeliverFrame(mode, target, stop) && !stop.stop_requested() && target.window != nullptr) {
-      PostFrameMessage(target.window, reinterpret_cast<uintptr_t>(&frameInfo_), 0);
-    }
+int COrvane::WaitForFrame(int ms) { return device_->WaitFrame(ms); }
+
+void COrvane::StreamFailed() {
+  // The camera is gone or stopped answering: the thread ends, the object stays in preview (the stream
+  // lost) until the application stops or closes it. The error is recorded first, so that whoever sees
+  // the lost state finds it. A stop under way keeps its own state.
+  ORVANE_LOG(kSdk, kError, "the frame stream failed: acquisition stops");
+  PostFrameMessage(Target().window, 0, ORVANE_ERR_STREAM);
+  ReportError(ORVANE_ERR_STREAM);
+  AcquisitionState preview = AcquisitionState::kPreview;
+  state_.compare_exchange_strong(preview, AcquisitionState::kStreamLost);
+}
+
+void COrvane::DeliverReadyFrame(int mode, const std::stop_token& stop) {
+  const FrameTarget target = Target();
+  if (DeliverFrame(mode, target, stop) && !stop.stop_requested() && target.window != nullptr) {
+    PostFrameMessage(target.window, reinterpret_cast<uintptr_t>(&frameInfo_), 0);
   }
 }
 
 bool COrvane::DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop) {
-  std::lock_guard frame(frameLock_);
+  MutexLock frame(frameLock_);
   orvane::device::FrameMetadata metadata;
   if (!ReadRawFrame(mode, &metadata)) {
     ORVANE_LOG(kSdk, kWarn, "a frame could not be taken from the device: skipped");
@@ -127,12 +98,12 @@ bool COrvane::DeliverFrame(int mode, const FrameTarget& target, const std::stop_
   if (stop.stop_requested()) return false;
   const DibImage& raw = UsesRaw16(mode) ? image16_ : image8_;
   frameCaptureMs_ = orvane::platform::MultimediaTimeMs();
-  UpdateFrameRate();
+  const int frameRate = frameLoop_.CountFrame();
   // The block the frame message points at; the application reads it after the post.
   std::atomic_ref<int32_t>(frameInfo_.width).store(raw.Width());
   std::atomic_ref<int32_t>(frameInfo_.height).store(raw.Height());
   std::atomic_ref<int32_t>(frameInfo_.bitsPerPixel).store(orvane::image::BitsOfColorMode(mode));
-  std::atomic_ref<int32_t>(frameInfo_.frameRate).store(frameRate_);
+  std::atomic_ref<int32_t>(frameInfo_.frameRate).store(frameRate);
   std::atomic_ref<unsigned char*>(frameInfo_.buffer).store(target.buffer);
   ConvertFrame(mode);
   frameMetadata_ = metadata;
@@ -197,7 +168,7 @@ int COrvane::SnapShot(unsigned char* buffer, int size, int rowOrder) {
 
 bool COrvane::TakeSnapshot(unsigned char* buffer, int size, int rowOrder, bool inCapture) {
   const HWND callback = Target().window;
-  std::lock_guard frame(frameLock_);
+  MutexLock frame(frameLock_);
   // The snapshot state lasts while the frame lock is held, so what reads the images under it never
   // meets it; it ends in the state it began in.
   const AcquisitionState before = state_.exchange(AcquisitionState::kSnapshot);
@@ -243,7 +214,7 @@ int COrvane::WaitSnapshotFrame() {
 
 int COrvane::GetImage(unsigned char* buffer, int size, int rowOrder) {
   if (!RequireDevice()) return 0;
-  std::lock_guard frame(frameLock_);
+  MutexLock frame(frameLock_);
   const int mode = ActiveMode();
   DibImage* output = OutputImage(mode);
   if (output == nullptr) {

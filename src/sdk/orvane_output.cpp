@@ -19,7 +19,7 @@ int COrvane::SaveImage(const char* fileName, int type) {
   if (fileName[0] == '\0') return 0;
   // The whole write runs under the frame lock: the acquisition thread waits instead of replacing
   // the frame being saved.
-  std::lock_guard frame(frameLock_);
+  orvane::platform::MutexLock frame(frameLock_);
   const orvane::image::DibImage* output = OutputImage();
   if (output == nullptr || !output->Valid()) {
     ReportError(ORVANE_ERR_NOT_NOW);
@@ -43,7 +43,7 @@ int COrvane::Record(const char* fileName, int durationMs, int showWindow) {
   if (showWindow != 0 && !orvane::sdk::PreviewIsUp(CurrentState()) && !CreatePreviewWindow()) return 0;
   bool started = StartPreviewLocked();
   if (started) {
-    std::lock_guard frame(frameLock_);
+    orvane::platform::MutexLock frame(frameLock_);
     const orvane::image::DibImage* output = OutputImage();
     started = output != nullptr && output->Valid() && recorder_.Open(fileName, output->Width(), output->Height());
   }
@@ -73,7 +73,7 @@ int COrvane::RecordW(const ORVANE_WCHAR* fileName, int durationMs, int showWindo
 }
 
 bool COrvane::TakeRecordingFrame(uint8_t* out, size_t size, uint32_t* captureMs) {
-  std::lock_guard frame(frameLock_);
+  orvane::platform::MutexLock frame(frameLock_);
   const orvane::image::DibImage* output = OutputImage();
   *captureMs = frameCaptureMs_;
   return output != nullptr && orvane::output::ConvertToAviFrame(*output, out, size);

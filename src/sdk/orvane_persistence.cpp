@@ -44,12 +44,12 @@ void COrvane::LoadStreamSettings() {
   orvane::persistence::StreamSettings stream;
   stream.color = colorMode_;
   stream.subSample = subSample_;
-  stream.waitTime = waitTime_;
+  stream.waitTime = frameLoop_.WaitTime();
   stream.clock = clock_;
   if (!store.LoadStream(SettingsCamera(), Queries(*Dev().get()), stream)) return;
   colorMode_ = stream.color;
   subSample_ = stream.subSample == 17 ? 17 : 0;
-  waitTime_ = stream.waitTime;
+  frameLoop_.SetWaitTime(stream.waitTime);
   clock_ = stream.clock;
 }
 

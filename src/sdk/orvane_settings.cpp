@@ -79,7 +79,7 @@ int COrvane::SetFilterValue(int filterId, int value) {
   if (orvane::settings::AnsweredByImageSettings(row->kind)) {
     if ((filterId == ORVANE_FILTER_DOT || filterId == ORVANE_FILTER_MASK) && value == 1) {
       // The references and maps are taken when a correction is first switched on.
-      std::lock_guard frame(frameLock_);
+      orvane::platform::MutexLock frame(frameLock_);
       if (!mask_.EnsureAllocated()) {
         ReportError(ORVANE_ERR_MEMORY);
         return 0;
@@ -137,8 +137,9 @@ int COrvane::SetColorMode(int bitsPerPixel) {
   for (int mode = 0; mode < 6; ++mode) {
     if (orvane::image::BitsOfColorMode(mode) != bitsPerPixel) continue;
     if (device_) {
-      bool refused = (!Dev()->AllowsGray8AndBgrx() && (mode == 0 || mode == 3)) ||
-                     (!Dev()->AllowsColorModes() && mode >= 2);
+      const bool grayAndBgrx = Dev()->AllowsGray8AndBgrx() != 0;
+      const bool colour = Dev()->AllowsColorModes() != 0;
+      const bool refused = (!grayAndBgrx && (mode == 0 || mode == 3)) || (!colour && mode >= 2);
       if (refused) break;
     }
     colorMode_ = mode;
@@ -446,7 +447,7 @@ int COrvane::LoadMaskFile(const char* fileName) {
     ReportError(ORVANE_ERR_ARGUMENT);
     return 0;
   }
-  std::lock_guard frame(frameLock_);
+  orvane::platform::MutexLock frame(frameLock_);
   if (mask_.Load(fileName) != orvane::image::MaskStatus::kOk) {
     ReportError(ORVANE_ERR_MASK_FILE);
     return 0;
@@ -470,7 +471,7 @@ int COrvane::SaveMaskFile(const char* fileName) {
     ReportError(ORVANE_ERR_ARGUMENT);
     return 0;
   }
-  std::lock_guard frame(frameLock_);
+  orvane::platform::MutexLock frame(frameLock_);
   if (mask_.Save(fileName) != orvane::image::MaskStatus::kOk) {
     ReportError(ORVANE_ERR_MASK_FILE);
     return 0;
@@ -490,7 +491,7 @@ int COrvane::SaveMaskFileW(const ORVANE_WCHAR* fileName) {
 
 int COrvane::UpdateMaskData(int which) {
   if (!RequireDevice()) return 0;
-  std::lock_guard frame(frameLock_);
+  orvane::platform::MutexLock frame(frameLock_);
   const int mode = ActiveMode();
   const DibImage& raw = (mode == 1 || mode >= 4) ? image16_ : image8_;
   if (!raw.Valid() || mask_.Capture(raw, which) != orvane::image::MaskStatus::kOk) {
