@@ -3,8 +3,10 @@
 
 #include "OrvaneSdk.h"
 #include "api/export_call.h"
+#include "ui/dialogs.h"
 
 using orvane::api::Call;
+using orvane::api::WithObject;
 using orvane::ui::Dialog;
 
 extern "C" {
@@ -35,8 +37,14 @@ ORVANE_API int ORVANE_CALL Orvane_SaveMaskFile(int handle, const char* fileName)
 ORVANE_API int ORVANE_CALL Orvane_SaveMaskFileW(int handle, const ORVANE_WCHAR* fileName) { return Call(handle, 0, &COrvane::SaveMaskFileW, fileName); }
 ORVANE_API int ORVANE_CALL Orvane_UpdateMaskData(int handle, int which) { return Call(handle, 0, &COrvane::UpdateMaskData, which); }
 
-ORVANE_API int ORVANE_CALL Orvane_SetCameraDlg(int handle, HWND parent) { return Call(handle, 0, &COrvane::OpenDialog, Dialog::kCamera, parent); }
-ORVANE_API int ORVANE_CALL Orvane_SetAnalogDlg(int handle, HWND parent) { return Call(handle, 0, &COrvane::OpenDialog, Dialog::kAnalog, parent); }
-ORVANE_API int ORVANE_CALL Orvane_SetImageDlg(int handle, HWND parent) { return Call(handle, 0, &COrvane::OpenDialog, Dialog::kImage, parent); }
+ORVANE_API int ORVANE_CALL Orvane_SetCameraDlg(int handle, HWND parent) {
+  return WithObject(handle, 0, [&](COrvane& object) { return orvane::ui::OpenDialog(object, Dialog::kCamera, parent); });
+}
+ORVANE_API int ORVANE_CALL Orvane_SetAnalogDlg(int handle, HWND parent) {
+  return WithObject(handle, 0, [&](COrvane& object) { return orvane::ui::OpenDialog(object, Dialog::kAnalog, parent); });
+}
+ORVANE_API int ORVANE_CALL Orvane_SetImageDlg(int handle, HWND parent) {
+  return WithObject(handle, 0, [&](COrvane& object) { return orvane::ui::OpenDialog(object, Dialog::kImage, parent); });
+}
 
 }  // extern "C"

@@ -54,7 +54,6 @@
 #include "settings/device_settings.h"
 #include "settings/image_settings.h"
 #include "settings/settings_notifier.h"
-#include "ui/dialogs.h"
 
 class COrvane : private orvane::sdk::FrameLoop::Client {
  public:
@@ -200,11 +199,25 @@ class COrvane : private orvane::sdk::FrameLoop::Client {
   int SaveMaskFile(const char* fileName);
   int SaveMaskFileW(const ORVANE_WCHAR* fileName);
   int UpdateMaskData(int which);
-  // The camera, analog and image settings dialogs (modal).
-  int OpenDialog(orvane::ui::Dialog dialog, HWND parent);
 
   // Change notifications of the image and device settings (for a settings dialog).
   orvane::settings::SettingsNotifier& SettingsNotifications() { return settingsNotifier_; }
+
+  // ---- For the settings dialogs (src/ui) ----
+  // Records error 1 and answers false when there is no device object.
+  bool CheckDevice() { return RequireDevice(); }
+  // One of the device's capability queries (HasExposureTimeEx, AllowsColorModes, ...), asked with
+  // the device access lock held; 0 without a device object.
+  int QueryDevice(int (COrvaneR3O5Base::*query)());
+  // The image settings part: the dialogs copy and restore it whole and request the one-shot balances.
+  orvane::settings::ImageSettings& ImageSettingsPart() { return imageSettings_; }
+  // The cached analog settings (gains, exposure, mirrors) as the device was last given them.
+  orvane::settings::AnalogSettings AnalogValues() const { return deviceSettings_.Values(); }
+  // The camera number whose key of the settings store holds this object's settings.
+  int SettingsCameraNumber() const { return SettingsCamera(); }
+  // Reads the size entry and the colour mode, sub-sampling, wait time and clock back from the store
+  // (after the camera dialog wrote them).
+  void ReloadStreamSettings();
 
   // ---- For tests of this build ----
   const orvane::platform::PreviewWindow& PreviewSurface() const { return previewWindow_; }

@@ -53,6 +53,11 @@ void COrvane::LoadStreamSettings() {
   clock_ = stream.clock;
 }
 
+void COrvane::ReloadStreamSettings() {
+  LoadSizeSettings();
+  LoadStreamSettings();
+}
+
 // Loads the analog, filter and gray settings of the selected camera into the settings parts.
 // The device is read first and released before the store is opened.
 void COrvane::LoadCameraSettings() {

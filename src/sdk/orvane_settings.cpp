@@ -501,13 +501,8 @@ int COrvane::UpdateMaskData(int which) {
   return 1;
 }
 
-int COrvane::OpenDialog(orvane::ui::Dialog, HWND) {
-  if (!RequireDevice()) return 0;
-  if (!orvane::ui::DialogsAvailable()) {
-    ReportError(ORVANE_ERR_NOT_SUPPORTED);
-    return 0;
-  }
-  // The dialogs are not part of this build.
-  ReportError(ORVANE_ERR_NOT_SUPPORTED);
-  return 0;
+int COrvane::QueryDevice(int (COrvaneR3O5Base::*query)()) {
+  if (!HasDevice()) return 0;
+  DeviceAccess device = Dev();
+  return (device.get()->*query)();
 }

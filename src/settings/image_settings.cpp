@@ -106,7 +106,7 @@ void ImageSettings::StoreFrameUpdates(const image::PipelineUpdates& updates) {
     }
     if (updates.grayBalanceMeasured) {
       for (int i = 0; i < 4; ++i) Assign(kGrayGainIds[i], updates.grayGain[i], changes);
-      Assign(ORVANE_FILTER_AUTO_GRAY_BALANCE, 0, changes);
+      if (!grayBalanceContinuous_) Assign(ORVANE_FILTER_AUTO_GRAY_BALANCE, 0, changes);
     }
   }
   Announce(changes);
@@ -128,6 +128,56 @@ void ImageSettings::Restore(const ImageValues& stored, bool filterStored) {
       Assign(ORVANE_FILTER_BAYER_GAIN_AUTO, 0, changes);
       whiteBalanceOnce_[0] = whiteBalanceOnce_[1] = 0;
     }
+  }
+  Announce(changes);
+}
+
+void ImageSettings::RequestWhiteBalanceOnce() {
+  Changes changes;
+  {
+    platform::MutexLock lock(mutex_);
+    Assign(ORVANE_FILTER_BAYER_GAIN_AUTO, 1, changes);
+    whiteBalanceOnce_[0] = whiteBalanceOnce_[1] = 1;
+  }
+  Announce(changes);
+}
+
+void ImageSettings::SetGrayBalanceContinuous(bool on) {
+  Changes changes;
+  {
+    platform::MutexLock lock(mutex_);
+    grayBalanceContinuous_ = on;
+    // Switching on asks for the first measurement; switching off leaves a pending one to run.
+    if (on) Assign(ORVANE_FILTER_AUTO_GRAY_BALANCE, 1, changes);
+  }
+  Announce(changes);
+}
+
+bool ImageSettings::GrayBalanceContinuous() const {
+  platform::MutexLock lock(mutex_);
+  return grayBalanceContinuous_;
+}
+
+ImageSettings::State ImageSettings::Save() const {
+  platform::MutexLock lock(mutex_);
+  State state;
+  state.values = values_;
+  state.whiteBalanceOnce[0] = whiteBalanceOnce_[0];
+  state.whiteBalanceOnce[1] = whiteBalanceOnce_[1];
+  state.grayBalanceContinuous = grayBalanceContinuous_;
+  return state;
+}
+
+void ImageSettings::Reinstate(const State& state) {
+  Changes changes;
+  {
+    platform::MutexLock lock(mutex_);
+    for (size_t i = 0; i < kFilterCount; ++i) {
+      if (IsImageKind(kFilters[i].kind)) Assign(kFilters[i].id, state.values.At(i), changes);
+    }
+    whiteBalanceOnce_[0] = state.whiteBalanceOnce[0];
+    whiteBalanceOnce_[1] = state.whiteBalanceOnce[1];
+    grayBalanceContinuous_ = state.grayBalanceContinuous;
   }
   Announce(changes);
 }

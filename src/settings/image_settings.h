@@ -44,6 +44,24 @@ class ImageSettings {
   // The values with nothing stored: Restore of the table defaults.
   void ResetToDefaults() { Restore(ImageValues{}, false); }
 
+  // A single white balance: the switch with both one-shot markers; the next measuring frame clears
+  // all three.
+  void RequestWhiteBalanceOnce() ORVANE_EXCLUDES(mutex_);
+  // Gray balance on every frame: while set, each frame's measurement asks for the next one (the
+  // request of filter 28 stays 1). Not stored per camera.
+  void SetGrayBalanceContinuous(bool on) ORVANE_EXCLUDES(mutex_);
+  bool GrayBalanceContinuous() const ORVANE_EXCLUDES(mutex_);
+
+  // Everything a settings dialog may change here: the values, the automatic balance switches and
+  // markers. A dialog takes one when it opens and puts it back when it is cancelled.
+  struct State {
+    ImageValues values;
+    int whiteBalanceOnce[2] = {0, 0};
+    bool grayBalanceContinuous = false;
+  };
+  State Save() const ORVANE_EXCLUDES(mutex_);
+  void Reinstate(const State& state) ORVANE_EXCLUDES(mutex_);
+
  private:
   // The settings a locked section changed, announced once the lock is released.
   struct Changes {
@@ -60,6 +78,7 @@ class ImageSettings {
   // One-shot white-balance markers: with both set the balance runs on one frame, then they clear.
   int whiteBalanceOnce_[2] ORVANE_GUARDED_BY(mutex_) = {0, 0};
   int autoIris_ ORVANE_GUARDED_BY(mutex_) = 0;
+  bool grayBalanceContinuous_ ORVANE_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace orvane::settings

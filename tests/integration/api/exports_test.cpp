@@ -65,6 +65,21 @@ TEST(Exports, NotificationsAndTheHistoryOfAHandle) {
   EXPECT_EQ(Orvane_GetLastError(h.get()), 0);
 }
 
+#ifndef _WIN32
+// No windowing system is assumed on Linux: the three settings dialogs answer error 11 and change
+// nothing.
+TEST(Exports, SettingsDialogsAnswerNotSupportedOnLinux) {
+  Handle h(nullptr);
+  const int k = h.get();
+  ASSERT_EQ(Orvane_SetBrightness(k, 12), 1);
+  EXPECT_EQ(Outcome(k, Orvane_SetCameraDlg(k, nullptr)), Failed(11));
+  EXPECT_EQ(Outcome(k, Orvane_SetAnalogDlg(k, nullptr)), Failed(11));
+  EXPECT_EQ(Outcome(k, Orvane_SetImageDlg(k, nullptr)), Failed(11));
+  int ok = 0;
+  EXPECT_EQ(Orvane_GetBrightness(k, &ok), 12);
+}
+#endif
+
 TEST(Exports, BadArgumentsAndMissingCameraFailAndTouchNothing) {
   Handle h(nullptr);
   const int k = h.get();

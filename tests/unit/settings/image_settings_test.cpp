@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace orvane::settings {
@@ -134,6 +135,69 @@ TEST(ImageSettings, RestoringWithoutStoredFiltersSwitchesTheAutomaticBalanceOffB
   settings.ResetToDefaults();
   EXPECT_EQ(settings.Values().Get(ORVANE_FILTER_BAYER_GAIN_AUTO), 0);
   EXPECT_EQ(settings.Values().Get(ORVANE_FILTER_DOT), 1);
+}
+
+TEST(ImageSettings, WhiteBalanceOnceRunsOnOneFrameAndClearsTheSwitchWithItsMarkers) {
+  SettingsNotifier notifier;
+  ImageSettings settings(notifier);
+  Recorder recorder(notifier);
+  settings.RequestWhiteBalanceOnce();
+  image::PipelineSettings frame;
+  settings.Snapshot(frame);
+  EXPECT_EQ(frame.autoWhiteBalance, 1);
+  EXPECT_EQ(frame.whiteBalanceOnce[0], 1);
+  EXPECT_EQ(frame.whiteBalanceOnce[1], 1);
+  EXPECT_EQ(recorder.seen, std::vector<int>{ORVANE_FILTER_BAYER_GAIN_AUTO});
+  image::PipelineUpdates measured;
+  measured.whiteBalanceMeasured = measured.whiteBalanceFinished = true;
+  measured.bayerGainRed = 150;
+  measured.bayerGainGreen = 100;
+  measured.bayerGainBlue = 70;
+  settings.StoreFrameUpdates(measured);
+  settings.Snapshot(frame);
+  EXPECT_EQ(frame.autoWhiteBalance, 0);
+  EXPECT_EQ(frame.whiteBalanceOnce[0] | frame.whiteBalanceOnce[1], 0);
+  EXPECT_EQ(frame.bayerGainRed, 150);
+  EXPECT_EQ(frame.bayerGainBlue, 70);
+}
+
+TEST(ImageSettings, ContinuousGrayBalanceAsksForTheNextMeasurementAfterEachOne) {
+  SettingsNotifier notifier;
+  ImageSettings settings(notifier);
+  image::PipelineUpdates measured;
+  measured.grayBalanceMeasured = true;
+  measured.grayGain[0] = measured.grayGain[1] = measured.grayGain[2] = measured.grayGain[3] = 140;
+  settings.SetGrayBalanceContinuous(true);
+  EXPECT_TRUE(settings.GrayBalanceContinuous());
+  EXPECT_EQ(settings.Values().Get(ORVANE_FILTER_28), 1);
+  settings.StoreFrameUpdates(measured);
+  EXPECT_EQ(settings.Values().Get(ORVANE_FILTER_28), 1);
+  EXPECT_EQ(settings.Values().Get(ORVANE_FILTER_GRAY_GAIN_B), 140);
+  settings.SetGrayBalanceContinuous(false);
+  settings.StoreFrameUpdates(measured);
+  EXPECT_EQ(settings.Values().Get(ORVANE_FILTER_28), 0);  // the last request was consumed
+}
+
+TEST(ImageSettings, ReinstatingASavedStatePutsBackValuesSwitchesAndMarkersAndAnnouncesThem) {
+  SettingsNotifier notifier;
+  ImageSettings settings(notifier);
+  ASSERT_EQ(settings.Set(ORVANE_FILTER_GAMMA, 80), SettingStatus::kOk);
+  const ImageSettings::State saved = settings.Save();
+  ASSERT_EQ(settings.Set(ORVANE_FILTER_GAMMA, 150), SettingStatus::kOk);
+  ASSERT_EQ(settings.Set(ORVANE_FILTER_GRAY_OFFSET_G1, -20), SettingStatus::kOk);
+  settings.RequestWhiteBalanceOnce();
+  settings.SetGrayBalanceContinuous(true);
+  Recorder recorder(notifier);
+  settings.Reinstate(saved);
+  EXPECT_EQ(settings.Values(), saved.values);
+  EXPECT_FALSE(settings.GrayBalanceContinuous());
+  image::PipelineSettings frame;
+  settings.Snapshot(frame);
+  EXPECT_EQ(frame.whiteBalanceOnce[0] | frame.whiteBalanceOnce[1] | frame.autoWhiteBalance, 0);
+  std::vector<int> expected{ORVANE_FILTER_BAYER_GAIN_AUTO, ORVANE_FILTER_GAMMA, ORVANE_FILTER_GRAY_OFFSET_G1,
+                            ORVANE_FILTER_28};
+  std::sort(recorder.seen.begin(), recorder.seen.end());
+  EXPECT_EQ(recorder.seen, expected);
 }
 
 TEST(SettingsNotifier, AnUnsubscribedListenerIsNoLongerCalled) {
