@@ -10,10 +10,10 @@
 //
 // Lock order (a thread holding one of these takes only locks further down the list; none is recursive):
 //   controlMutex_   serialises start, stop, snapshot, record and close; starts and joins the frame loop
+//   callbackMutex_  the application's frame callback, held while it runs (acquisition thread, no frame
+//                   lock held: the callback may call exports that take it) and while it is replaced
 //   frameLock_      the images, the pipeline, the mask, FrameInfo, the newest frame's metadata and the
 //                   application-buffer copy
-//   callbackMutex_  the application's frame callback, held while it runs (acquisition thread, frame
-//                   lock held) and while it is replaced
 //   deviceMutex_    held by Dev() for one device call (one Dev() per statement)
 //   the device settings' lock (gains, exposure, mirrors applied to the device as one unit)
 //   windowMutex_    the preview window's configuration and the frame target
@@ -278,14 +278,17 @@ class COrvane : private orvane::sdk::FrameLoop::Client {
   int WaitForFrame(int ms) override;
   void DeliverReadyFrame(int mode, const std::stop_token& stop) override;
   void StreamFailed() override;
-  // Delivers the frame the device has ready to `target`; false when it was not delivered (no frame
-  // message).
-  bool DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop) ORVANE_EXCLUDES(frameLock_);
+  // Delivers the frame the device has ready to `target` and describes it in `delivered`; false when it
+  // was not delivered (no frame message).
+  bool DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop, DeliveredFrame* delivered)
+      ORVANE_EXCLUDES(frameLock_);
   // The output image of `mode` with the metadata of the frame it holds.
   DeliveredFrame DescribeOutput(int mode) ORVANE_REQUIRES(frameLock_);
-  // Called on the acquisition thread with the frame lock held for every frame delivered to the
-  // application, after the copy into its buffer (orvane_extension.cpp).
-  void FrameDelivered(const DeliveredFrame& frame) ORVANE_REQUIRES(frameLock_);
+  // Called on the acquisition thread for every frame delivered to the application, after the copy into
+  // its buffer and before the frame message, without the frame lock: the application's callback may
+  // call the exports that take it (orvane_extension.cpp). The output image stays as it is meanwhile,
+  // since only this thread converts frames into it while the frame loop runs.
+  void FrameDelivered(const DeliveredFrame& frame) ORVANE_EXCLUDES(frameLock_);
   // The recorder's frame source: the newest output image as one AVI frame (takes frameLock_).
   bool TakeRecordingFrame(uint8_t* out, size_t size, uint32_t* captureMs);
   bool GeometryValid() const;

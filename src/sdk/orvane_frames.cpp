@@ -79,12 +79,16 @@ void COrvane::StreamFailed() {
 
 void COrvane::DeliverReadyFrame(int mode, const std::stop_token& stop) {
   const FrameTarget target = Target();
-  if (DeliverFrame(mode, target, stop) && !stop.stop_requested() && target.window != nullptr) {
+  DeliveredFrame delivered{};
+  if (!DeliverFrame(mode, target, stop, &delivered)) return;
+  FrameDelivered(delivered);
+  if (!stop.stop_requested() && target.window != nullptr) {
     PostFrameMessage(target.window, reinterpret_cast<uintptr_t>(&frameInfo_), 0);
   }
 }
 
-bool COrvane::DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop) {
+bool COrvane::DeliverFrame(int mode, const FrameTarget& target, const std::stop_token& stop,
+                           DeliveredFrame* delivered) {
   MutexLock frame(frameLock_);
   orvane::device::FrameMetadata metadata;
   if (!ReadRawFrame(mode, &metadata)) {
@@ -114,7 +118,7 @@ bool COrvane::DeliverFrame(int mode, const FrameTarget& target, const std::stop_
       !CopyOutput(mode, target.buffer, target.size, target.rowOrder, target.window)) {
     return false;
   }
-  FrameDelivered(DescribeOutput(mode));
+  *delivered = DescribeOutput(mode);
   return true;
 }
 
