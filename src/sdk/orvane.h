@@ -207,8 +207,8 @@ class COrvane : private orvane::sdk::FrameLoop::Client {
   // Records error 1 and answers false when there is no device object.
   bool CheckDevice() { return RequireDevice(); }
   // One of the device's capability queries (HasExposureTimeEx, AllowsColorModes, ...), asked with
-  // the device access lock held; 0 without a device object.
-  int QueryDevice(int (COrvaneR3O5Base::*query)());
+  // the device access lock held; false without a device object.
+  bool QueryDevice(bool (COrvaneR3O5Base::*query)());
   // The image settings part: the dialogs copy and restore it whole and request the one-shot balances.
   orvane::settings::ImageSettings& ImageSettingsPart() { return imageSettings_; }
   // The cached analog settings (gains, exposure, mirrors) as the device was last given them.

@@ -501,8 +501,8 @@ int COrvane::UpdateMaskData(int which) {
   return 1;
 }
 
-int COrvane::QueryDevice(int (COrvaneR3O5Base::*query)()) {
-  if (!HasDevice()) return 0;
+bool COrvane::QueryDevice(bool (COrvaneR3O5Base::*query)()) {
+  if (!HasDevice()) return false;
   DeviceAccess device = Dev();
   return (device.get()->*query)();
 }

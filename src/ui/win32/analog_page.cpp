@@ -53,12 +53,12 @@ std::wstring TimeText(double value) {
 
 AnalogFeatures AnalogFeatures::Of(COrvane& sdk) {
   AnalogFeatures f;
-  f.channelGains = sdk.QueryDevice(&COrvaneR3O5Base::AllowsColorModes) != 0;
-  f.exposureSeconds = sdk.QueryDevice(&COrvaneR3O5Base::HasExposureTimeEx) != 0;
-  f.blackLevel = sdk.QueryDevice(&COrvaneR3O5Base::HasBlackLevel) != 0;
-  f.peltier = sdk.QueryDevice(&COrvaneR3O5Base::HasPeltier) != 0;
-  f.shortExposure = sdk.QueryDevice(&COrvaneR3O5Base::HasShortExposureMode) != 0;
-  f.gainMode = sdk.QueryDevice(&COrvaneR3O5Base::HasGainMode) != 0;
+  f.channelGains = sdk.QueryDevice(&COrvaneR3O5Base::AllowsColorModes);
+  f.exposureSeconds = sdk.QueryDevice(&COrvaneR3O5Base::HasExposureTimeEx);
+  f.blackLevel = sdk.QueryDevice(&COrvaneR3O5Base::HasBlackLevel);
+  f.peltier = sdk.QueryDevice(&COrvaneR3O5Base::HasPeltier);
+  f.shortExposure = sdk.QueryDevice(&COrvaneR3O5Base::HasShortExposureMode);
+  f.gainMode = sdk.QueryDevice(&COrvaneR3O5Base::HasGainMode);
   return f;
 }
 

@@ -53,8 +53,8 @@ void CameraPage::Init() {
   filling_ = true;
   FillLists();
   // Each direction of the window is editable only where the device lets it change.
-  const bool horizontal = sdk_.QueryDevice(&COrvaneR3O5Base::AllowsNarrowWindow) != 0;
-  const bool vertical = sdk_.QueryDevice(&COrvaneR3O5Base::AllowsLowWindow) != 0;
+  const bool horizontal = sdk_.QueryDevice(&COrvaneR3O5Base::AllowsNarrowWindow);
+  const bool vertical = sdk_.QueryDevice(&COrvaneR3O5Base::AllowsLowWindow);
   for (int i = 0; i < 6; ++i) {
     const bool on = kHorizontal[i] ? horizontal : vertical;
     Enable(IDC_H_TOTAL + i, on);

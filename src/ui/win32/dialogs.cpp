@@ -64,8 +64,8 @@ INT_PTR RunFrame(COrvane& sdk, DialogFrame& frame, HWND owner) {
 
 bool RunImageDialog(COrvane& sdk, HWND owner) {
   const settings::ImageSettings::State before = sdk.ImageSettingsPart().Save();
-  const bool withGray = sdk.QueryDevice(&COrvaneR3O5Base::AllowsGray8AndBgrx) != 0 ||
-                        sdk.QueryDevice(&COrvaneR3O5Base::AllowsGray16) != 0;
+  const bool withGray = sdk.QueryDevice(&COrvaneR3O5Base::AllowsGray8AndBgrx) ||
+                        sdk.QueryDevice(&COrvaneR3O5Base::AllowsGray16);
   ImagePage image(sdk);
   GrayPage gray(sdk);
   std::vector<Page*> pages{&image};
@@ -128,7 +128,7 @@ void RestoreAnalog(COrvane& sdk, const AnalogCopy& copy) {
 
 bool RunAnalogDialog(COrvane& sdk, HWND owner) {
   AnalogPage page(sdk);
-  const AnalogCopy before = CopyAnalog(sdk, sdk.QueryDevice(&COrvaneR3O5Base::HasExposureTimeEx) != 0);
+  const AnalogCopy before = CopyAnalog(sdk, sdk.QueryDevice(&COrvaneR3O5Base::HasExposureTimeEx));
   FrameOptions options;
   options.captionId = IDS_CAPTION_ANALOG;
   DialogFrame frame({&page}, options);
