@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "OrvaneSdk.h"
+#include "OrvaneSdkEx.h"
 #include "dialog_driver.h"
 #include "hardware/camera_registers.h"
 #include "sim/virtual_camera.h"
@@ -30,6 +34,30 @@ DWORD ReadDword(const char* key, const char* name) {
 void WriteDword(HKEY key, const char* name, DWORD value) {
   RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
+
+// The metadata of the first frame a frame callback is given.
+class FirstFrame {
+ public:
+  static void ORVANE_CALL Called(void* context, const unsigned char*, int32_t, const OrvaneExFrameMetadata* m) {
+    auto* self = static_cast<FirstFrame*>(context);
+    std::lock_guard lock(self->mutex_);
+    if (!self->seen_) self->first_ = *m;
+    self->seen_ = true;
+    self->arrived_.notify_all();
+  }
+  bool Wait(OrvaneExFrameMetadata* first) {
+    std::unique_lock lock(mutex_);
+    if (!arrived_.wait_for(lock, std::chrono::seconds(60), [&] { return seen_; })) return false;
+    *first = first_;
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable arrived_;
+  bool seen_ = false;
+  OrvaneExFrameMetadata first_{};
+};
 
 class SettingsDialogs : public ::testing::Test {
  protected:
@@ -143,6 +171,18 @@ TEST_F(SettingsDialogs, CameraOkWritesTheStoreAndThePreviewRestartsWithIt) {
   EXPECT_EQ(ReadDword(kCameraKey, "WaitTime"), 3u);
   EXPECT_EQ(Orvane_GetColorMode(handle_), 32);
   EXPECT_EQ(Orvane_GetSubSample(handle_), 17);
+
+  // The next preview runs in that mode and size.
+  FirstFrame first;
+  ASSERT_EQ(OrvaneEx_SetFrameCallback(handle_, &FirstFrame::Called, &first), 1);
+  ASSERT_EQ(Orvane_StartPreview(handle_), 1);
+  OrvaneExFrameMetadata frame{};
+  const bool arrived = first.Wait(&frame);
+  EXPECT_EQ(Orvane_StopPreview(handle_), 1);
+  ASSERT_TRUE(arrived) << "no frame within a minute";
+  EXPECT_EQ(frame.bitsPerPixel, 32);
+  EXPECT_EQ(frame.width, 2048);  // the sub-sampled readout
+  EXPECT_EQ(frame.height, 1080);
 }
 
 // The texts come from the templates of the system's language: Japanese on a Japanese system
