@@ -3,7 +3,7 @@
 #include "device/orvane_device.h"
 
 bool COrvaneR3O5Base::ReleaseCamera() {
-  std::lock_guard<std::recursive_mutex> lock(ClassLock());
+  std::lock_guard<std::mutex> lock(ClassLock());
   if (!controller_ || !controller_->HoldsDevice()) return true;
   StopTransfer(1);
   controller_->CloseDataChannel();
@@ -15,10 +15,10 @@ bool COrvaneR3O5Base::ReleaseCamera() {
 }
 
 bool COrvaneR3O5Base::ReclaimCamera() {
-  std::lock_guard<std::recursive_mutex> lock(ClassLock());
+  std::lock_guard<std::mutex> lock(ClassLock());
   if (HoldsCamera()) return true;
   if (!released_) return false;
-  return Open(deviceNumber_);
+  return OpenLocked(deviceNumber_);
 }
 
 bool COrvaneR3O5Base::HoldsCamera() { return controller_ && controller_->HoldsDevice(); }

@@ -24,8 +24,8 @@ constexpr uint32_t kFpgaPulseIntervalMs = 24999;
 }  // namespace
 
 bool COrvaneR3O5Base::CreateController(void*, const InterfaceClassGuid* guid) {
-  std::lock_guard<std::recursive_mutex> lock(ClassLock());
-  Close();
+  std::lock_guard<std::mutex> lock(ClassLock());
+  CloseLocked();
   controller_ = controllerFactory_ ? controllerFactory_(guid != nullptr ? *guid : kDefaultInterfaceGuid) : nullptr;
   // Without the shared device table the controller exists but finds no camera.
   return controller_ && controller_->TableAttached();
@@ -68,7 +68,11 @@ bool COrvaneR3O5Base::InitializeDevice() {
 }
 
 bool COrvaneR3O5Base::Close() {
-  std::lock_guard<std::recursive_mutex> lock(ClassLock());
+  std::lock_guard<std::mutex> lock(ClassLock());
+  return CloseLocked();
+}
+
+bool COrvaneR3O5Base::CloseLocked() {
   StopTransfer(1);
   if (controller_) {
     controller_->CloseDataChannel();
@@ -127,10 +131,14 @@ int COrvaneR3O5Base::FindTableIndex(int32_t number) {
 }
 
 bool COrvaneR3O5Base::Open(int32_t number) {
-  std::lock_guard<std::recursive_mutex> lock(ClassLock());
+  std::lock_guard<std::mutex> lock(ClassLock());
+  return OpenLocked(number);
+}
+
+bool COrvaneR3O5Base::OpenLocked(int32_t number) {
   ORVANE_LOG(kDevice, kInfo, "open camera %d", static_cast<int>(number));
   if (!controller_ || cameraType_ == -1) return false;
-  if (controller_->EnumerateDevices() < 1 || !IsDevicePresent(number)) return false;
+  if (controller_->EnumerateDevices() < 1 || !IsDevicePresentLocked(number)) return false;
   const int index = FindTableIndex(number);
   if (index < 0) return false;
   if (cameraType_ != kCameraTypeImx226) return false;
@@ -151,7 +159,11 @@ bool COrvaneR3O5Base::Open(int32_t number) {
 }
 
 bool COrvaneR3O5Base::IsDevicePresent(int32_t number) {
-  std::lock_guard<std::recursive_mutex> lock(ClassLock());
+  std::lock_guard<std::mutex> lock(ClassLock());
+  return IsDevicePresentLocked(number);
+}
+
+bool COrvaneR3O5Base::IsDevicePresentLocked(int32_t number) {
   if (!controller_) return false;
   for (int i = 0; i < kMaxDevices; ++i) {
     DeviceTableEntry entry;
@@ -162,7 +174,7 @@ bool COrvaneR3O5Base::IsDevicePresent(int32_t number) {
 }
 
 int COrvaneR3O5Base::CountDevices(int32_t typeCode) {
-  std::lock_guard<std::recursive_mutex> lock(ClassLock());
+  std::lock_guard<std::mutex> lock(ClassLock());
   if (!controller_) return 0;
   const int count = controller_->EnumerateDevices();
   if (typeCode == 0) return count;
@@ -175,7 +187,7 @@ int COrvaneR3O5Base::CountDevices(int32_t typeCode) {
 }
 
 bool COrvaneR3O5Base::GetDeviceName(int32_t index, char* buffer, size_t size) {
-  std::lock_guard<std::recursive_mutex> lock(ClassLock());
+  std::lock_guard<std::mutex> lock(ClassLock());
   if (!controller_ || buffer == nullptr || size == 0) return false;
   return controller_->GetDeviceName(index, buffer, size);
 }

@@ -42,8 +42,8 @@ uint32_t AlignTransferBuffer(uint64_t bytes) { return static_cast<uint32_t>((byt
 
 }  // namespace
 
-std::recursive_mutex& COrvaneR3O5Base::ClassLock() {
-  static std::recursive_mutex lock;
+std::mutex& COrvaneR3O5Base::ClassLock() {
+  static std::mutex lock;
   return lock;
 }
 

@@ -252,10 +252,15 @@ class COrvaneR3O5Base {
   void SetControllerFactory(ControllerFactory factory) { controllerFactory_ = std::move(factory); }
   void SetTiming(Sleeper sleeper, Clock clock);
 
-  // The process-wide lock of the device class, shared with the controller layer's device-table work.
-  static std::recursive_mutex& ClassLock();
+  // The process-wide lock of the device class: opening, closing and the device-table questions of every
+  // device object take it once (the ...Locked steps run with it held).
+  static std::mutex& ClassLock();
 
  private:
+  bool CloseLocked();
+  [[nodiscard]] bool OpenLocked(int32_t number);
+  [[nodiscard]] bool IsDevicePresentLocked(int32_t number);
+
   struct Slot {
     std::vector<uint8_t> data;
     int32_t counter = -1;
