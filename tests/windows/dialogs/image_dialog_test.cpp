@@ -108,7 +108,7 @@ TEST_F(ImageDialog, GrayControlsFollowTheColourMode) {
   EXPECT_EQ(Get(ORVANE_FILTER_GRAY_MODE), 2);
 }
 
-// Cancel and closing the window put back what the dialog changed.
+// Cancel, closing the window and Escape put back what the dialog changed.
 TEST_F(ImageDialog, EveryEndingButOkRestoresTheImageAndGraySettings) {
   ASSERT_EQ(Orvane_SetBrightness(handle_, 10), 1);
   ASSERT_EQ(Orvane_SetGamma(handle_, 90), 1);
@@ -117,6 +117,11 @@ TEST_F(ImageDialog, EveryEndingButOkRestoresTheImageAndGraySettings) {
   const std::function<void(HWND)> endings[] = {
       [](HWND dialog) { Click(dialog, IDCANCEL); },
       [](HWND dialog) { SendMessageW(dialog, WM_CLOSE, 0, 0); },
+      // Escape as the keyboard gives it: through the dialog's own message loop.
+      [](HWND dialog) {
+        PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(dialog); })) << "Escape did not end the dialog";
+      },
   };
   for (const auto& end : endings) {
     EXPECT_EQ(RunDialog([&] { return Open(); },
