@@ -21,7 +21,7 @@ sys.dont_write_bytecode = True
 
 MAX_FILE_LINES = 600
 MAX_FUNCTION_LINES = 60
-SOURCE_DIRS = ("src", "sim", "include", "tools", "bench", "examples")
+SOURCE_DIRS = ("src", "sim", "include", "tools", "bench", "examples", "gst")
 SOURCE_EXTENSIONS = (".c", ".cpp", ".h")
 # The SIMD kernels: long unrolled loops that read best in one piece.
 SIZE_EXEMPT = {"src/image/fast_kernels_avx2.cpp"}
