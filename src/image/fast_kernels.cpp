@@ -38,6 +38,7 @@ const KernelTable& BaselineKernels() {
 
 const KernelTable& ChooseKernels(const char* forceScalar) {
   if (forceScalar != nullptr && std::strcmp(forceScalar, "1") == 0) return ReferenceKernels();
+  if (const KernelTable* avx512 = Avx512Kernels()) return *avx512;
   if (const KernelTable* avx2 = Avx2Kernels()) return *avx2;
   return BaselineKernels();
 }

@@ -114,10 +114,13 @@ struct KernelTable {
 };
 
 const KernelTable& ReferenceKernels();
-// Fast paths for the baseline (SSE2) and AVX2; AVX2 answers null on a CPU without it.
+// Fast paths for the baseline (SSE2), AVX2 and AVX-512 (with VBMI); AVX2 and AVX-512 answer null on a
+// CPU without them.
 const KernelTable& BaselineKernels();
 const KernelTable* Avx2Kernels();
-// Chosen once: AVX2 where present, else the baseline; the reference when ORVANE_FORCE_SCALAR=1.
+const KernelTable* Avx512Kernels();
+// Chosen once: AVX-512 where present, else AVX2, else the baseline; the reference when
+// ORVANE_FORCE_SCALAR=1.
 const KernelTable& ActiveKernels();
 // The choice ActiveKernels makes, given the value of ORVANE_FORCE_SCALAR (null when unset).
 const KernelTable& ChooseKernels(const char* forceScalar);

@@ -20,3 +20,6 @@ endfunction()
 # only called after a CPU check): give that file the same target on its command line instead.
 set_property(SOURCE ${ORVANE_SOURCE_ROOT}/src/image/fast_kernels_avx2.cpp DIRECTORY ${ORVANE_SOURCE_ROOT}/src/image
              APPEND PROPERTY COMPILE_OPTIONS -mavx2 -Wno-unknown-pragmas)
+file(GLOB avx512_sources CONFIGURE_DEPENDS ${ORVANE_SOURCE_ROOT}/src/image/fast_kernels_avx512*.cpp)
+set_property(SOURCE ${avx512_sources} DIRECTORY ${ORVANE_SOURCE_ROOT}/src/image
+             APPEND PROPERTY COMPILE_OPTIONS -mavx512f -mavx512bw -mavx512vl -mavx512dq -mavx512vbmi -Wno-unknown-pragmas)

@@ -83,7 +83,7 @@ TEST(ImagePipeline, ColourModesEqualTheChainedReferences) {
         ReferenceKernels().demosaic(PlaneOf(expected), PlaneOf(*raw),
                                     {s.bayerPhase, GainFactor(s.bayerGainRed), GainFactor(s.bayerGainBlue)}, nullptr);
         ReferenceFilters(s, expected);
-        for (const KernelTable* kernels : {&ActiveKernels(), &BaselineKernels()}) {
+        for (const KernelTable* kernels : test::FastKernelSets()) {
           for (int threads : {1, 2, 3}) {
             Frame run(size.width, size.height);
             test::CopyPixels(*run.Images().Raw(mode), *raw);
@@ -91,7 +91,7 @@ TEST(ImagePipeline, ColourModesEqualTheChainedReferences) {
             ASSERT_TRUE(pipeline.Run(s, run.Images(), nullptr, nullptr, nullptr));
             EXPECT_TRUE(test::SamePixels(expected, *run.Images().Output(mode)))
                 << size.width << " x " << size.height << " mode " << mode << " filters " << filters << " threads "
-                << threads << (kernels == &BaselineKernels() ? " baseline" : " active");
+                << threads << " " << kernels->name;
           }
         }
       }
@@ -120,7 +120,7 @@ TEST(ImagePipeline, SharpnessWithEveryBrightnessEqualsTheReferences) {
     DibImage source;
     ASSERT_TRUE(source.Create(45, 7, bits));
     test::FillRandom(source, 7u + static_cast<uint32_t>(bits), 0.05);
-    for (const KernelTable* kernels : {&ActiveKernels(), &BaselineKernels()}) {
+    for (const KernelTable* kernels : test::FastKernelSets()) {
       ImagePipeline pipeline(1, kernels);
       for (int brightness = -255; brightness <= 255; ++brightness) {
         PipelineSettings s;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "image/dib_image.h"
 #include "image/kernels.h"
@@ -65,6 +66,15 @@ inline ::testing::AssertionResult SamePixels(const DibImage& a, const DibImage& 
 inline void CopyPixels(DibImage& dst, const DibImage& src) {
   ASSERT_TRUE(dst.CopyFormat(src));
   std::memcpy(dst.Bits(), src.Bits(), src.SizeBytes());
+}
+
+// Every fast kernel set this CPU runs: the baseline always, AVX2 and AVX-512 where present.
+inline std::vector<const KernelTable*> FastKernelSets() {
+  std::vector<const KernelTable*> sets{&BaselineKernels()};
+  for (const KernelTable* k : {Avx2Kernels(), Avx512Kernels()}) {
+    if (k != nullptr) sets.push_back(k);
+  }
+  return sets;
 }
 
 }  // namespace orvane::image::test

@@ -22,19 +22,17 @@ constexpr struct {
 } kAwkwardSizes[] = {{1, 1}, {2, 2}, {3, 3}, {5, 5}, {1, 7}, {7, 1}, {2, 9}, {4, 4},
                      {19, 6}, {20, 7}, {21, 9}, {11, 5}, {12, 6}, {13, 7}, {37, 11}, {101, 33}};
 
-// The baseline always, AVX2 where the CPU has it; on one to three threads.
+// Every fast kernel set of this CPU, on one to three threads.
 struct Variant {
   const KernelTable* kernels;
   std::unique_ptr<RowPool> pool;
 };
 std::vector<Variant> Variants() {
   std::vector<Variant> v;
-  v.push_back({&BaselineKernels(), nullptr});
-  v.push_back({&BaselineKernels(), std::make_unique<RowPool>(3)});
-  if (const KernelTable* avx2 = Avx2Kernels()) {
-    v.push_back({avx2, nullptr});
-    v.push_back({avx2, std::make_unique<RowPool>(2)});
-    v.push_back({avx2, std::make_unique<RowPool>(3)});
+  for (const KernelTable* kernels : test::FastKernelSets()) {
+    v.push_back({kernels, nullptr});
+    v.push_back({kernels, std::make_unique<RowPool>(2)});
+    v.push_back({kernels, std::make_unique<RowPool>(3)});
   }
   return v;
 }

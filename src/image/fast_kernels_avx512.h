@@ -1,0 +1,14 @@
+// The AVX-512 kernels (with the byte-permute instructions of AVX512-VBMI), one file per group of passes.
+// Each file includes its headers, then opens `#pragma GCC target("avx512f,avx512bw,avx512vl,avx512dq,
+// avx512vbmi")` (so that nothing the headers define is compiled for AVX-512) and is only called after the CPU check of Avx512Kernels();
+// a pass without an AVX-512 version keeps the AVX2 one.
+#pragma once
+
+#include "image/kernels.h"
+
+namespace orvane::image::avx512 {
+
+// True when the CPU runs AVX512-F, -BW, -VL, -DQ and -VBMI (and the operating system saves their state).
+bool Supported();
+
+}  // namespace orvane::image::avx512
