@@ -4,8 +4,9 @@
 // value), either a child "ActiveMovie Window" of the application's window at the given place, or a
 // top-level "Active Window" whose client area is the image size, centred on the primary screen.
 // Nothing is painted by the window procedure; frames reach it only through Draw.
-// Linux: a headless surface with the same placement rules that keeps the last image drawn; like a
-// real window its client area is limited to the screen (a virtual 7680 x 4320 one).
+// Linux: a headless surface with the same placement rules; like a real window its client area is
+// limited to the screen (a virtual 7680 x 4320 one). No screen shows it, so it keeps a copy of the last
+// image drawn only when asked to (KeepLastImage): a full frame costs a copy per frame otherwise.
 #pragma once
 
 #include <cstdint>
@@ -54,15 +55,18 @@ class PreviewWindow {
   bool Exists() const;
   HWND Handle() const { return window_; }
   std::string ClassName() const;
-  // The client area's size when the window is visible, not empty and can be drawn into.
+  // The client area's size when the window is visible, not empty and can be drawn into (the headless
+  // surface: only while it keeps its images).
   bool DrawableSize(int* width, int* height) const;
   // Shows `image` at the client's top left. The bitmap is a bottom-up DIB whose memory rows are stored
   // top line first: a plain blit shows it upside down (used for bitmaps filled with mirrored rows),
   // `flip` blits from the bottom row with a negative height and shows it the right way up.
   void Draw(const SurfaceImage& image, bool flip);
 
-  // The headless surface's last image as a screen would show it, top line first, rows packed (Linux;
-  // empty on Windows).
+  // Makes the headless surface keep a copy of each image drawn from now on (Linux; Windows shows them).
+  void KeepLastImage(bool keep);
+  // The headless surface's last image kept, as a screen would show it, top line first, rows packed
+  // (Linux; empty on Windows and until KeepLastImage(true)).
   std::vector<uint8_t> LastImage(int* width, int* height, int* bitsPerPixel) const;
 
  private:
@@ -71,6 +75,7 @@ class PreviewWindow {
   void* windowDc_ = nullptr;
   std::string className_;
   int clientWidth_ = 0, clientHeight_ = 0;
+  bool keepLast_ = false;
   std::vector<uint8_t> last_;
   int lastWidth_ = 0, lastHeight_ = 0, lastBits_ = 0;
 };

@@ -145,9 +145,14 @@ bool COrvane::CopyOutput(int mode, unsigned char* buffer, int size, int rowOrder
   }
   int height = output->Height();
   size_t stride = static_cast<size_t>(output->Stride());
-  for (int y = 0; y < height; ++y) {
-    int source = rowOrder != 0 ? y : height - 1 - y;
-    std::memcpy(buffer + stride * static_cast<size_t>(y), output->Row(source), stride);
+  if (rowOrder != 0) {
+    // Rows in memory order: one copy of the whole bitmap, which the C library streams past the caches
+    // when it is large (the application's buffer is written, not read, here).
+    std::memcpy(buffer, output->Bits(), stride * static_cast<size_t>(height));
+  } else {
+    for (int y = 0; y < height; ++y) {
+      std::memcpy(buffer + stride * static_cast<size_t>(y), output->Row(height - 1 - y), stride);
+    }
   }
   orvane::platform::CountFrameCopy();
   return true;

@@ -6,8 +6,8 @@
 
 namespace orvane::platform {
 
-// The headless surface: a "window" exists as a record of its class name and client size, and every
-// Draw keeps a copy of the image as it would appear on screen.
+// The headless surface: a "window" exists as a record of its class name and client size; once asked
+// to, every Draw keeps a copy of the image as it would appear on screen.
 //
 // A real window is never larger than the screen allows: Windows limits a window's size to its maximum
 // tracking size (SM_CXMAXTRACK, SM_CYMAXTRACK: about the virtual screen) whatever CreateWindow was
@@ -47,7 +47,8 @@ void PreviewWindow::Destroy() {
 
 bool PreviewWindow::DrawableSize(int* width, int* height) const {
   std::lock_guard lock(mutex_);
-  if (window_ == nullptr || clientWidth_ <= 0 || clientHeight_ <= 0) return false;
+  // Nothing is shown unless the copy is kept: like a hidden window, the caller skips the drawing.
+  if (!keepLast_ || window_ == nullptr || clientWidth_ <= 0 || clientHeight_ <= 0) return false;
   *width = clientWidth_;
   *height = clientHeight_;
   return true;
@@ -55,7 +56,7 @@ bool PreviewWindow::DrawableSize(int* width, int* height) const {
 
 void PreviewWindow::Draw(const SurfaceImage& image, bool flip) {
   std::lock_guard lock(mutex_);
-  if (window_ == nullptr || image.bits == nullptr || image.width <= 0 || image.height <= 0) return;
+  if (!keepLast_ || window_ == nullptr || image.bits == nullptr || image.width <= 0 || image.height <= 0) return;
   if (image.width > kMaxClientWidth || image.height > kMaxClientHeight) return;  // never drawn larger
   size_t rowBytes = static_cast<size_t>(image.width) * static_cast<size_t>(image.bitsPerPixel / 8);
   last_.resize(rowBytes * static_cast<size_t>(image.height));
@@ -70,6 +71,11 @@ void PreviewWindow::Draw(const SurfaceImage& image, bool flip) {
   lastWidth_ = image.width;
   lastHeight_ = image.height;
   lastBits_ = image.bitsPerPixel;
+}
+
+void PreviewWindow::KeepLastImage(bool keep) {
+  std::lock_guard lock(mutex_);
+  keepLast_ = keep;
 }
 
 std::vector<uint8_t> PreviewWindow::LastImage(int* width, int* height, int* bitsPerPixel) const {

@@ -100,6 +100,8 @@ void PreviewWindow::Draw(const SurfaceImage& image, bool flip) {
   }
 }
 
+void PreviewWindow::KeepLastImage(bool) {}
+
 std::vector<uint8_t> PreviewWindow::LastImage(int* width, int* height, int* bitsPerPixel) const {
   *width = *height = *bitsPerPixel = 0;
   return {};

@@ -19,6 +19,9 @@ TEST(PreviewSurface, FlippedBlitShowsMemoryRowZeroAtTheTop) {
   SurfaceImage image{nullptr, bits, 2, 3, 4, 8};
   int w, h, b;
   window.Draw(image, true);
+  EXPECT_TRUE(window.LastImage(&w, &h, &b).empty());  // nothing kept until asked
+  window.KeepLastImage(true);
+  window.Draw(image, true);
   EXPECT_EQ(window.LastImage(&w, &h, &b), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
   window.Draw(image, false);
   EXPECT_EQ(window.LastImage(&w, &h, &b), (std::vector<uint8_t>{5, 6, 3, 4, 1, 2}));
@@ -36,6 +39,8 @@ TEST(PreviewSurface, AWindowAskedLargerThanTheScreenIsLimitedAsARealOne) {
   placement.height = 65536;
   ASSERT_TRUE(window.Create(&window, 0, placement));
   int w = 0, h = 0;
+  EXPECT_FALSE(window.DrawableSize(&w, &h));  // shown nowhere: the caller draws nothing
+  window.KeepLastImage(true);
   ASSERT_TRUE(window.DrawableSize(&w, &h));
   EXPECT_EQ(w, 7680);
   EXPECT_EQ(h, 4320);
