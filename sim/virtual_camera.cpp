@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "hardware/camera_registers.h"
+#include "platform/time.h"
 #include "sim/virtual_camera_model.h"
 #include "usb/transfer_record.h"
 #include "usb/vendor_requests.h"
@@ -91,6 +92,20 @@ class SimPendingIo final : public usb::PendingIo {
  private:
   std::shared_ptr<VirtualCamera> camera_;
   std::shared_ptr<VirtualCamera::BulkRequest> request_;
+};
+
+// Adds the calling thread's CPU time from construction to destruction to `total`; declared after the
+// camera's lock, so that it ends while the lock is held.
+class CpuMeter {
+ public:
+  explicit CpuMeter(uint64_t& total) : total_(total), start_(orvane::platform::ThreadCpuNs()) {}
+  ~CpuMeter() { total_ += orvane::platform::ThreadCpuNs() - start_; }
+  CpuMeter(const CpuMeter&) = delete;
+  CpuMeter& operator=(const CpuMeter&) = delete;
+
+ private:
+  uint64_t& total_;
+  uint64_t start_;
 };
 
 IoStart Refused(uint32_t error) {
@@ -183,6 +198,7 @@ IoStart VirtualCamera::Io(uint64_t generation, bool overlapped, IoCode code, voi
   auto* in = static_cast<uint8_t*>(inVoid);
   auto* out = static_cast<uint8_t*>(outVoid);
   std::unique_lock<std::mutex> lock(mutex_);
+  CpuMeter meter(counters_.cpuNs);
   Clock::time_point ignored;
   FireDueFaultsLocked(Clock::now(), &ignored);
   if (!plugged_ || generation != generation_) return Refused(usb::kErrorDeviceNotConnected);
@@ -293,6 +309,7 @@ IoStart VirtualCamera::QueueLocked(std::unique_lock<std::mutex>& lock, bool over
 
 bool VirtualCamera::WaitRequest(const std::shared_ptr<BulkRequest>& request, uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(mutex_);
+  CpuMeter meter(counters_.cpuNs);
   const Clock::time_point deadline = timeoutMs == usb::kInfinite
                                          ? Clock::time_point::max()
                                          : Clock::now() + std::chrono::milliseconds(timeoutMs);

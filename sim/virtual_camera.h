@@ -64,6 +64,9 @@ struct CameraCounters {
   uint64_t abortRequests = 0;
   uint64_t requestsCancelled = 0;
   uint64_t renders = 0;
+  // CPU time the threads calling into the camera spent in it (rendering, copying payloads, the
+  // seam's bookkeeping): the work a real camera does itself, for benchmarks to tell apart.
+  uint64_t cpuNs = 0;
 };
 
 std::string DevicePathFor(uint16_t vendorId, uint16_t productId, const std::string& instance);

@@ -9,6 +9,8 @@ namespace orvane::platform {
 uint32_t TickCountMs();
 // Millisecond time of the multimedia timer (timeGetTime); wraps like TickCountMs.
 uint32_t MultimediaTimeMs();
+// CPU time the calling thread has used, in nanoseconds (what it spent running, not waiting).
+uint64_t ThreadCpuNs();
 // Sleeps the calling thread for at least `ms` milliseconds (0 yields).
 void SleepMs(uint32_t ms);
 

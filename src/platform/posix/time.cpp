@@ -16,6 +16,12 @@ uint32_t MonotonicMs() {
 uint32_t TickCountMs() { return MonotonicMs(); }
 uint32_t MultimediaTimeMs() { return MonotonicMs(); }
 
+uint64_t ThreadCpuNs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
 void SleepMs(uint32_t ms) {
   if (ms == 0) {
     std::this_thread::yield();
