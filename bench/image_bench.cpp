@@ -133,12 +133,20 @@ void BM_GrayGain8(benchmark::State& state) {
 }
 
 // The whole frame: raw mosaic to filtered colour bitmap.
-void Pipeline(benchmark::State& state, int mode, bool filters) {
+// `gray`: gray mode 1 with one gain and one offset changed (colour modes 0 and 1), every filter but the
+// sharpness.
+void Pipeline(benchmark::State& state, int mode, bool filters, bool gray = false) {
   Frames& f = SharedFrames();
   ImagePipeline pipeline(static_cast<int>(state.range(0)));
   PipelineSettings s;
-  s.colorMode = mode;
   if (filters) SetAll(s);
+  s.colorMode = mode;
+  if (gray) {
+    s.sharpness = 0;
+    s.grayMode = 1;
+    s.grayGain[0] = 140;
+    s.grayOffset[3] = 120;
+  }
   for (auto _ : state) {
     pipeline.Run(s, f.Images(), nullptr, nullptr, nullptr);
     benchmark::ClobberMemory();
@@ -160,6 +168,8 @@ void BM_Pipeline24Default(benchmark::State& s) { Pipeline(s, 2, false); }
 void BM_Pipeline24AllFilters(benchmark::State& s) { Pipeline(s, 2, true); }
 void BM_Pipeline48Default(benchmark::State& s) { Pipeline(s, 4, false); }
 void BM_Pipeline48AllFilters(benchmark::State& s) { Pipeline(s, 4, true); }
+void BM_Pipeline8GrayFilters(benchmark::State& s) { Pipeline(s, 0, true, true); }
+void BM_Pipeline16GrayFilters(benchmark::State& s) { Pipeline(s, 1, true, true); }
 
 // The corrections on the raw frame before the demosaic: shading between a dark and a bright reference,
 // and the dot (defect) filter, on a full-sensor frame of noise (a Bayer mosaic's neighbours differ, so
@@ -261,6 +271,8 @@ int main(int argc, char** argv) {
   Register("pipeline_24_all_filters", BM_Pipeline24AllFilters);
   Register("pipeline_48_default", BM_Pipeline48Default);
   Register("pipeline_48_all_filters", BM_Pipeline48AllFilters);
+  Register("pipeline_8_gray_tables", BM_Pipeline8GrayFilters);
+  Register("pipeline_16_gray_tables", BM_Pipeline16GrayFilters);
   // The mask corrections run on the acquisition thread alone.
   Register("shading_8", BM_Shading8, false);
   Register("dot_filter_8", BM_DotFilter8, false);

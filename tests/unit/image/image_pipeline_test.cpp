@@ -206,6 +206,43 @@ TEST(ImagePipeline, MirrorsAndBalancesChangeTheDemosaicPhaseAndGains) {
   EXPECT_FALSE(up.whiteBalanceFinished);
 }
 
+// Gray gains, the software mirror and the filters on the raw frame: every depth, odd height, thread count
+// and kernel set gives the chained references.
+TEST(ImagePipeline, GrayGainsWithTheFiltersEqualTheChainedReferences) {
+  const std::pair<int, int> sizes[] = {{37, 21}, {101, 67}, {600, 131}};
+  for (auto [width, height] : sizes) {
+    for (int mode : {0, 1}) {
+      for (bool sharpen : {false, true}) {
+        PipelineSettings s{.colorMode = mode, .brightness = -40, .contrast = 25, .gamma = 70, .grayMode = 1,
+                           .mirrorV = 1, .mirrorH = sharpen ? 1 : 0};
+        s.sharpness = sharpen ? 9 : 0;
+        s.grayGain[kGrayR] = 200;
+        s.grayOffset[kGrayG2] = 90;
+        Frame frame(width, height);
+        DibImage* raw = frame.Images().Raw(mode);
+        test::FillRandom(*raw, static_cast<uint32_t>(width + mode), 0.05);
+        DibImage expected, scratch;
+        test::CopyPixels(expected, *raw);
+        ReferenceKernels().grayGain(PlaneOf(expected), MakeGrayGainParams(s.grayGain, s.grayOffset, 2, mode ? 16 : 8),
+                                    nullptr);
+        ASSERT_TRUE(MirrorRaw(expected, s.mirrorH != 0, true, scratch));
+        ReferenceFilters(s, expected);
+        for (const KernelTable* kernels : test::FastKernelSets()) {
+          for (int threads : {1, 2, 3}) {
+            Frame run(width, height);
+            test::CopyPixels(*run.Images().Raw(mode), *raw);
+            ImagePipeline pipeline(threads, kernels);
+            ASSERT_TRUE(pipeline.Run(s, run.Images(), nullptr, nullptr, nullptr));
+            EXPECT_TRUE(test::SamePixels(expected, *run.Images().Raw(mode)))
+                << width << " x " << height << " mode " << mode << " sharpen " << sharpen << " threads " << threads
+                << " " << kernels->name;
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(ImagePipeline, GrayModes) {
   // Gray mode 1 with the stored defaults (all 128) is skipped; changing one value runs it with every offset.
   Frame frame(10, 6);
