@@ -26,6 +26,7 @@ const KernelTable* Avx512Kernels() {
   static const KernelTable table = [avx2] {
     KernelTable t = *avx2;
     t.name = "avx512";
+    t.grayGain = avx512::GrayGain;
     return t;
   }();
   return &table;

@@ -11,4 +11,7 @@ namespace orvane::image::avx512 {
 // True when the CPU runs AVX512-F, -BW, -VL, -DQ and -VBMI (and the operating system saves their state).
 bool Supported();
 
+// Gray gains and offsets (fast_kernels_avx512_gray.cpp).
+void GrayGain(const Plane& img, const GrayGainParams& p, RowPool* pool);
+
 }  // namespace orvane::image::avx512

@@ -77,31 +77,45 @@ void DemosaicRowsGeneric(const Plane& dst, const Plane& src, const DemosaicParam
 
 // Gains and offsets alternate with the column parity: the loop takes a column pair per step, so the
 // vectoriser sees one fixed pattern of two lanes.
+// Columns x0 .. width - 1 of a row (x0 even); `post` (may be null) is the per-value table after.
 template <typename T>
-ORVANE_ALWAYS_INLINE void GrayGainRow(T* row, int width, const int* gain, const int* offset, int maxValue) {
+ORVANE_ALWAYS_INLINE void GrayGainRow(T* row, int x0, int width, const int* gain, const int* offset, int maxValue,
+                                      const T* post) {
   const int g0 = gain[0], g1 = gain[1], o0 = offset[0], o1 = offset[1];
   auto apply = [maxValue](int g, int o, T s) {
     const int v = o + ((g * static_cast<int>(s)) >> 7);
     return static_cast<T>(v < 0 ? 0 : (v > maxValue ? maxValue : v));
   };
-  int x = 0;
+  int x = x0;
   for (; x + 1 < width; x += 2) {
     row[x] = apply(g0, o0, row[x]);
     row[x + 1] = apply(g1, o1, row[x + 1]);
   }
   if (x < width) row[x] = apply(g0, o0, row[x]);
+  // The table over the row while it is in the cache (a loop of its own: look-ups do not vectorise).
+  if (post != nullptr) {
+    for (x = x0; x < width; ++x) row[x] = post[row[x]];
+  }
 }
 
-inline void GrayGainGeneric(const Plane& img, const GrayGainParams& p, RowPool* pool) {
+// `span8` does a prefix of each 8-bit row by vector code and returns the first (even) column not done.
+template <typename Span8>
+void GrayGainRows(const Plane& img, const GrayGainParams& p, RowPool* pool, Span8 span8) {
   ForRows(pool, img.height, [&](int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
       if (img.bytesPerPixel == 1) {
-        GrayGainRow(img.Row(y), img.width, p.gain[y & 1], p.offset[y & 1], p.maxValue);
+        const int x0 = span8(img.Row(y), img.width, p.gain[y & 1], p.offset[y & 1], p.post8);
+        GrayGainRow(img.Row(y), x0, img.width, p.gain[y & 1], p.offset[y & 1], p.maxValue, p.post8);
       } else {
-        GrayGainRow(reinterpret_cast<uint16_t*>(img.Row(y)), img.width, p.gain[y & 1], p.offset[y & 1], p.maxValue);
+        GrayGainRow(reinterpret_cast<uint16_t*>(img.Row(y)), 0, img.width, p.gain[y & 1], p.offset[y & 1],
+                    p.maxValue, p.post16);
       }
     }
   });
+}
+
+inline void GrayGainGeneric(const Plane& img, const GrayGainParams& p, RowPool* pool) {
+  GrayGainRows(img, p, pool, [](uint8_t*, int, const int*, const int*, const uint8_t*) { return 0; });
 }
 
 // 0xFF0000 / K for K = 1..255 (entry 0 unused): the 16.16 reciprocals of the hue position.

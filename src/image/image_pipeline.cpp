@@ -203,8 +203,8 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
 
   const int phase = EffectivePhase(std::clamp(s.bayerPhase, 0, 3), s.mirrorV != 0, s.mirrorH != 0);
 
-  // 3. Gray modes (colour modes 0 and 1).
-  if (mode <= 1) RunGrayMode(s, images, *raw, phase, up);
+  // 3. Gray modes (colour modes 0 and 1); gray mode 1 may take the filters' table into its pass.
+  const bool tableApplied = mode <= 1 && RunGrayMode(s, images, *raw, phase, up);
 
   // 4. Software mirror of the directions the device does not mirror itself.
   const bool softH = s.mirrorH != 0 && s.hardwareMirrorH == 0;
@@ -222,8 +222,7 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
     }
     Demosaic(*raw, *output, params);
   }
-  ApplyFilters(s, *output);
-  return true;
+  return FilterOutput(s, *output, tableApplied);
 }
 
 DemosaicParams ImagePipeline::BalancedDemosaicParams(DibImage& src, int phase, PipelineSettings& s,
@@ -251,7 +250,7 @@ void ImagePipeline::Demosaic(DibImage& src, DibImage& dst, const DemosaicParams&
   ApplyPixelOp(dst, DemosaicOp, src, nullptr, 0, 0, &ctx, 0);
 }
 
-void ImagePipeline::RunGrayMode(PipelineSettings& s, const PipelineImages& images, DibImage& raw, int phase,
+bool ImagePipeline::RunGrayMode(PipelineSettings& s, const PipelineImages& images, DibImage& raw, int phase,
                                 PipelineUpdates& up) {
   const int mode = s.colorMode;
   if (s.grayMode == 1) {
@@ -264,10 +263,20 @@ void ImagePipeline::RunGrayMode(PipelineSettings& s, const PipelineImages& image
     bool neutral = true;
     for (int i = 0; i < 4; ++i) neutral = neutral && s.grayGain[i] == 128 && s.grayOffset[i] == 128;
     if (!neutral) {
-      const GrayGainParams params =
+      GrayGainParams params =
           MakeGrayGainParams(s.grayGain, s.grayOffset, std::clamp(s.bayerPhase, 0, 3), mode == 0 ? 8 : 16);
+      // The raw frame is the output in these modes: the filters' table (gamma, contrast, brightness)
+      // maps each value alone, so it is applied by the gains' pass, before the software mirror. With the
+      // sharpness on, the table pass makes the sharpness's copy as well, so it stays where it is.
+      FilterPlan plan;
+      const bool fold = PlanFilters(s, raw, &plan) && plan.table && !plan.sharpen;
+      if (fold) {
+        params.post8 = plan.lut.lut8;
+        params.post16 = plan.lut.lut16;
+      }
       PassContext ctx{kernels_, pool_.get(), &params};
       ApplyPixelOp(raw, GrayGainOp, raw, nullptr, 0, 0, &ctx, 0);
+      return fold;
     }
   } else if (s.grayMode == 2 && mode == 0) {
     // Colour mode 1 would convert the 8-bit bitmap, which is not its output: nothing visible, so skipped.
@@ -277,6 +286,7 @@ void ImagePipeline::RunGrayMode(PipelineSettings& s, const PipelineImages& image
       ApplyPixelOp(raw, LuminanceOp, *images.color24, nullptr, 0, 0, &ctx, 0);
     }
   }
+  return false;
 }
 
 // The passes run in the order hue/saturation, gamma, contrast, sharpness, brightness, each only when its
@@ -323,9 +333,12 @@ bool ImagePipeline::PlanFilters(const PipelineSettings& s, DibImage& output, Fil
   return true;
 }
 
-bool ImagePipeline::ApplyFilters(const PipelineSettings& s, DibImage& output) {
+bool ImagePipeline::ApplyFilters(const PipelineSettings& s, DibImage& output) { return FilterOutput(s, output, false); }
+
+bool ImagePipeline::FilterOutput(const PipelineSettings& s, DibImage& output, bool tableApplied) {
   FilterPlan plan;
   if (!PlanFilters(s, output, &plan)) return false;
+  if (tableApplied) plan.table = false;
   RowPool* pool = pool_.get();
   DibImage* target = plan.sharpen ? &sharpenScratch_ : &output;
   if (plan.hueSat) {

@@ -122,9 +122,12 @@ class ImagePipeline {
   DemosaicParams BalancedDemosaicParams(DibImage& src, int phase, PipelineSettings& settings,
                                         PipelineUpdates& updates);
   void Demosaic(DibImage& src, DibImage& dst, const DemosaicParams& params);
+  // The colour filters, without the per-value table when `tableApplied` (the gray gains applied it).
+  bool FilterOutput(const PipelineSettings& settings, DibImage& output, bool tableApplied);
   // Gray modes 1 (gains and offsets per Bayer cell, with the automatic gray balance) and 2 (luminance
-  // of the demosaiced frame) on the raw frame of colour modes 0 and 1.
-  void RunGrayMode(PipelineSettings& settings, const PipelineImages& images, DibImage& raw, int phase,
+  // of the demosaiced frame) on the raw frame of colour modes 0 and 1. True when the gains' pass applied
+  // the filters' per-value table as well.
+  bool RunGrayMode(PipelineSettings& settings, const PipelineImages& images, DibImage& raw, int phase,
                    PipelineUpdates& updates);
 
   const KernelTable* kernels_;

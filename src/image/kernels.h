@@ -64,6 +64,10 @@ struct GrayGainParams {
   int gain[2][2] = {{128, 128}, {128, 128}};
   int offset[2][2] = {{0, 0}, {0, 0}};
   int maxValue = 255;
+  // Optional per-value table applied to each result (the per-value passes that follow, composed): 256
+  // entries for 8-bit samples, 65536 for 16-bit; null for none.
+  const uint8_t* post8 = nullptr;
+  const uint16_t* post16 = nullptr;
 };
 
 struct HueSatParams {

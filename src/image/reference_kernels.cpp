@@ -73,23 +73,23 @@ void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPo
 }
 
 template <typename T>
-void GrayGainRef(const Plane& img, const GrayGainParams& p) {
+void GrayGainRef(const Plane& img, const GrayGainParams& p, const T* post) {
   for (int y = 0; y < img.height; ++y) {
     T* row = reinterpret_cast<T*>(img.Row(y));
     for (int x = 0; x < img.width; ++x) {
       const int g = p.gain[y & 1][x & 1];
       const int o = p.offset[y & 1][x & 1];
-      const int v = o + (g * static_cast<int>(row[x])) / 128;
-      row[x] = static_cast<T>(std::clamp(v, 0, p.maxValue));
+      const int v = std::clamp(o + (g * static_cast<int>(row[x])) / 128, 0, p.maxValue);
+      row[x] = post != nullptr ? post[v] : static_cast<T>(v);
     }
   }
 }
 
 void GrayGain(const Plane& img, const GrayGainParams& p, RowPool*) {
   if (img.bytesPerPixel == 1) {
-    GrayGainRef<uint8_t>(img, p);
+    GrayGainRef<uint8_t>(img, p, p.post8);
   } else {
-    GrayGainRef<uint16_t>(img, p);
+    GrayGainRef<uint16_t>(img, p, p.post16);
   }
 }
 

@@ -206,8 +206,9 @@ TEST(ImagePipeline, MirrorsAndBalancesChangeTheDemosaicPhaseAndGains) {
   EXPECT_FALSE(up.whiteBalanceFinished);
 }
 
-// Gray gains, the software mirror and the filters on the raw frame: every depth, odd height, thread count
-// and kernel set gives the chained references.
+// Gray gains (with the filters' table in their pass when the sharpness is off), the software mirror and
+// the filters on the raw frame: every depth, odd height, thread count and kernel set gives the chained
+// references.
 TEST(ImagePipeline, GrayGainsWithTheFiltersEqualTheChainedReferences) {
   const std::pair<int, int> sizes[] = {{37, 21}, {101, 67}, {600, 131}};
   for (auto [width, height] : sizes) {

@@ -106,7 +106,8 @@ TEST(Kernels, FiltersFastEqualReference) {
   Compare("luminance", {24}, 8, [&](const KernelTable& k, DibImage& dst, DibImage& src, RowPool* pool) {
     k.luminance(PlaneOf(dst), PlaneOf(src), pool);
   });
-  // Fused forms, out of place: a per-value table after hue/saturation, the brightness gain after sharpness.
+  // Fused forms: a per-value table after hue/saturation and after the gray gains, the brightness gain after
+  // sharpness; out of place where the pass allows it.
   int sat[256];
   BuildSaturationTable(-70, sat);
   for (int brightness : {-90, 200}) {
@@ -116,6 +117,12 @@ TEST(Kernels, FiltersFastEqualReference) {
       params.post8 = tables.Compose8(60, -30, brightness);
       params.post16 = tables.Compose16(60, -30, brightness);
       k.hueSat(PlaneOf(img), PlaneOf(src), params, pool);
+    });
+    Compare("gray gain + table", {8, 16}, 0, [&](const KernelTable& k, DibImage& img, DibImage&, RowPool* pool) {
+      GrayGainParams params = MakeGrayGainParams(gains, offsets, 1, img.BitsPerPixel());
+      params.post8 = tables.Compose8(45, 90, brightness);
+      params.post16 = tables.Compose16(45, 90, brightness);
+      k.grayGain(PlaneOf(img), params, pool);
     });
     Compare("table out of place", {8, 16, 24, 32, 48, 64}, 0, [&](const KernelTable& k, DibImage& img,
                                                                    DibImage& src, RowPool* pool) {
