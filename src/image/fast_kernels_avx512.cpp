@@ -26,6 +26,8 @@ const KernelTable* Avx512Kernels() {
   static const KernelTable table = [avx2] {
     KernelTable t = *avx2;
     t.name = "avx512";
+    t.hueSat = avx512::HueSat;
+    t.lut = avx512::Lut;
     return t;
   }();
   return &table;

@@ -11,4 +11,9 @@ namespace orvane::image::avx512 {
 // True when the CPU runs AVX512-F, -BW, -VL, -DQ and -VBMI (and the operating system saves their state).
 bool Supported();
 
+// Hue/saturation of 24-, 32-, 48- and 64-bit pixels (with the optional per-value table after it) and the
+// per-value table of 8-bit data, 64 pixels or bytes per step (fast_kernels_avx512_color.cpp).
+void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool);
+void Lut(const Plane& dst, const Plane& src, const LutParams& p, RowPool* pool);
+
 }  // namespace orvane::image::avx512

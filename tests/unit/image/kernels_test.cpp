@@ -192,6 +192,71 @@ TEST(Kernels, DeepHueSaturationFastEqualsReferenceForEveryChroma) {
   }
 }
 
+// Rows that end just before, on and after the vector blocks (32 and 64 pixels, 64-byte registers), with
+// the saturation and the shift at and next to the ends of their ranges, with and without the per-value
+// table, in place and into another bitmap. The whole bitmaps are compared, so that a block that writes
+// past the end of a row into its padding fails too.
+TEST(Kernels, HueSaturationFastEqualsReferenceAroundTheVectorBlocks) {
+  FilterTables tables;
+  constexpr int kWidths[] = {31, 32, 33, 63, 64, 65, 127, 128, 129, 191, 193};
+  constexpr int kShifts[] = {0, 1, 254, 255, 256, 1274, 1275, 1529};
+  uint32_t seed = 5000;
+  for (int saturation : {-255, -254, -1, 0, 1, 254, 255}) {
+    int table[256];
+    BuildSaturationTable(saturation, table);
+    for (int shift : kShifts) {
+      HueSatParams params = MakeHueSatParams(0, saturation, table);
+      params.shift = shift;
+      for (int bits : {24, 32, 48, 64}) {
+        for (int width : kWidths) {
+          const bool table8 = (shift + width) % 2 == 0;  // the per-value table on every other case
+          params.post8 = table8 ? tables.Compose8(70, 25, -60) : nullptr;
+          params.post16 = table8 ? tables.Compose16(70, 25, -60) : nullptr;
+          const bool inPlace = (width / 2) % 2 == 0;
+          DibImage source, expected;
+          ASSERT_TRUE(source.Create(width, 3, bits));
+          FillRandom(source, ++seed, 0.1);
+          test::CopyPixels(expected, source);
+          ReferenceKernels().hueSat(PlaneOf(expected), PlaneOf(inPlace ? expected : source), params, nullptr);
+          for (const KernelTable* kernels : test::FastKernelSets()) {
+            DibImage actual;
+            test::CopyPixels(actual, source);
+            kernels->hueSat(PlaneOf(actual), PlaneOf(inPlace ? actual : source), params, nullptr);
+            ASSERT_EQ(std::memcmp(expected.Bits(), actual.Bits(), expected.SizeBytes()), 0)
+                << kernels->name << " saturation " << saturation << " shift " << shift << " bits " << bits
+                << " width " << width << (table8 ? " table" : "") << (inPlace ? " in place" : "");
+          }
+        }
+      }
+    }
+  }
+}
+
+// The per-value table over rows of every length around the 64-byte registers, at 8, 24 and 32 bits (whose
+// fourth bytes keep their values), in place and into another bitmap, padding included.
+TEST(Kernels, TableFastEqualsReferenceAroundTheVectorBlocks) {
+  FilterTables tables;
+  uint32_t seed = 9000;
+  for (int bits : {8, 24, 32}) {
+    for (int width = 1; width <= 140; ++width) {
+      DibImage source, expected;
+      ASSERT_TRUE(source.Create(width, 2, bits));
+      FillRandom(source, ++seed, 0.1);
+      const LutParams params{tables.Compose8(20 + width % 180, width % 2 == 0 ? 40 : -40, 0), nullptr};
+      const bool inPlace = width % 3 == 0;
+      test::CopyPixels(expected, source);
+      ReferenceKernels().lut(PlaneOf(expected), PlaneOf(inPlace ? expected : source), params, nullptr);
+      for (const KernelTable* kernels : test::FastKernelSets()) {
+        DibImage actual;
+        test::CopyPixels(actual, source);
+        kernels->lut(PlaneOf(actual), PlaneOf(inPlace ? actual : source), params, nullptr);
+        ASSERT_EQ(std::memcmp(expected.Bits(), actual.Bits(), expected.SizeBytes()), 0)
+            << kernels->name << " bits " << bits << " width " << width;
+      }
+    }
+  }
+}
+
 // The sharpness at the ends of its arithmetic: samples at 0 and the maximum in a pattern that gives
 // the largest differences from the blur of either sign, every sharpness 0..30, with and without the
 // brightness gain (down to 0 and up to the largest factor), 8- and 16-bit, gray and colour.
