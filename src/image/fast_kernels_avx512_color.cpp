@@ -98,6 +98,17 @@ constexpr Permutes kPermutes;
 //   red:    hi    hi  down  n   n     up
 constexpr uint8_t kChoice[3][6] = {{65, 0, 0, 64, 1, 1}, {0, 64, 1, 1, 65, 0}, {1, 1, 65, 0, 0, 64}};
 
+// floor(0xFF0000 / K) for K = 1..255 as its bits 16..23, 8..15 and 0..7 (entry 0 unused, 0).
+struct Reciprocals {
+  alignas(64) uint8_t byte[3][256];
+  constexpr Reciprocals() : byte() {
+    for (int k = 1; k < 256; ++k) {
+      for (int b = 0; b < 3; ++b) byte[b][k] = static_cast<uint8_t>((0xFF0000 / k) >> (16 - 8 * b));
+    }
+  }
+};
+constexpr Reciprocals kReciprocals;
+
 constexpr uint64_t kEvenBytes = 0x5555555555555555ull;
 constexpr uint64_t kUpperHalf = 0xFFFFFFFF00000000ull;
 constexpr uint64_t kRedOf4 = 0x4444444444444444ull;
@@ -113,21 +124,25 @@ ORVANE_AVX512_INLINE __mmask64 BlockMask(int bytes, int j) {
   return left <= 0 ? 0 : (__mmask64{1} << left) - 1;
 }
 
-// The results of 32 pixels in 16-bit lanes: the candidate bytes of each pixel and its sector index.
+// 32 pixels in 16-bit lanes between the two halves of the arithmetic: low, high are n and n + A, then the
+// candidate pairs of result bytes; index is the sector, then the index of the choice.
 struct Lanes {
-  __m512i pairLow, pairHigh, index;
+  __m512i low, high, k, numerator, index;
 };
 
 // Hue and saturation in 16-bit lanes, the arithmetic of the AVX2 code (HueSatSpan24 in
-// fast_kernels_avx2.cpp explains how it regroups the reference) with mask registers for its choices:
-// the saturation table computed from the factor, the reciprocal 0xFF0000 / K as the truncated
-// single-precision quotient (exact for K = 1..255), and each channel of the result one of n, n + A,
-// n + ramp, n + A - ramp by the sector index.
+// fast_kernels_avx2.cpp explains how it regroups the reference) with mask registers for its choices: the
+// saturation table computed from the factor, each channel of the result one of n, n + A, n + ramp,
+// n + A - ramp by the sector index. The reciprocal 0xFF0000 / K comes from byte tables of its integer
+// quotients, looked up for 64 pixels at once, so the position needs neither a division nor 32-bit lanes.
 struct HueCore {
   __m512i satMul, rem;
   __m512i choice[3];  // [channel]: by the index of the sector before the shift, in each 16-byte part
   __mmask32 satAddK;
-  explicit HueCore(const HueSatParams& p) {
+  ByteTable512 reciprocal[3];
+  explicit HueCore(const HueSatParams& p)
+      : reciprocal{ByteTable512(kReciprocals.byte[0]), ByteTable512(kReciprocals.byte[1]),
+                   ByteTable512(kReciprocals.byte[2])} {
     // S = (K m + 128) >> 8 as mulhrs(K, 128 f) = (128 K f + 2^14) >> 15 (+ K where m >= 256), f < 256.
     const int m = p.saturationFactor >> 8;
     satMul = _mm512_set1_epi16(static_cast<int16_t>(128 * (m >= 256 ? m - 256 : m)));
@@ -151,21 +166,8 @@ struct HueCore {
     return (p.saturationFactor & 0xFF) == 0 && m >= 0 && m <= 511 && p.shift >= 0 && p.shift <= 1529;
   }
 
-  // (numerator × (0xFF0000 / K) + 0x8000) >> 16 of the even and odd 16-bit lanes, in 32-bit lanes.
-  static ORVANE_AVX512_INLINE __m512i Position(__m512i k, __m512i numerator) {
-    const __m512i low = _mm512_set1_epi32(0xFFFF);
-    const __m512 dividend = _mm512_set1_ps(16711680.0f);
-    const __m512i round = _mm512_set1_epi32(0x8000);
-    auto half = [&](__m512i k32, __m512i num32) {
-      const __m512i reciprocal = _mm512_cvttps_epi32(_mm512_div_ps(dividend, _mm512_cvtepi32_ps(k32)));
-      return _mm512_srli_epi32(_mm512_add_epi32(_mm512_mullo_epi32(num32, reciprocal), round), 16);
-    };
-    const __m512i even = half(_mm512_and_si512(k, low), _mm512_and_si512(numerator, low));
-    const __m512i odd = half(_mm512_srli_epi32(k, 16), _mm512_srli_epi32(numerator, 16));
-    return _mm512_or_si512(even, _mm512_slli_epi32(odd, 16));
-  }
-
-  ORVANE_AVX512_INLINE Lanes Convert(__m512i b, __m512i g, __m512i r) const {
+  // The first half of the arithmetic: everything but the position in the sector.
+  ORVANE_AVX512_INLINE Lanes Levels(__m512i b, __m512i g, __m512i r) const {
     const __m512i one = _mm512_set1_epi16(1);
     const __m512i mx = _mm512_max_epu16(_mm512_max_epu16(r, g), b);
     const __m512i mn = _mm512_min_epu16(_mm512_min_epu16(r, g), b);
@@ -188,18 +190,29 @@ struct HueCore {
     const __mmask32 negative = _mm512_movepi16_mask(numerator);
     numerator = _mm512_mask_add_epi16(numerator, negative, numerator, k);
     sector = _mm512_mask_sub_epi16(sector, negative, sector, one);
+    return Lanes{n, hi, k, numerator, sector};
+  }
+
+  // The second half: position = (numerator × R + 0x8000) >> 16 with the reciprocal R = floor(0xFF0000 / K)
+  // = 65536 high + low (high < 256) as numerator × high + ((numerator × low + 0x8000) >> 16), the last
+  // term the high word of numerator × low plus bit 15 of its low word; then the shift, the ramp and the
+  // candidate pairs.
+  ORVANE_AVX512_INLINE void Pairs(Lanes& v, __m512i high, __m512i low) const {
+    const __m512i num = v.numerator;
+    const __m512i position = _mm512_add_epi16(
+        _mm512_add_epi16(_mm512_mullo_epi16(num, high), _mm512_mulhi_epu16(num, low)),
+        _mm512_srli_epi16(_mm512_mullo_epi16(num, low), 15));
     // shifted = position + shift % 255, less 255 (and the index one more) where it passes 254.
-    const __m512i shifted = _mm512_add_epi16(Position(_mm512_max_epu16(k, one), numerator), rem);
+    const __m512i shifted = _mm512_add_epi16(position, rem);
     const __mmask32 over = _mm512_cmpgt_epu16_mask(shifted, _mm512_set1_epi16(254));
-    const __m512i index = _mm512_mask_add_epi16(sector, over, sector, one);
+    v.index = _mm512_mask_add_epi16(v.index, over, v.index, _mm512_set1_epi16(1));
     // ramp = (A × shifted + 128) >> 8 as mulhrs(A, 128 shifted); shifted <= 254.
     const __m512i wrapped = _mm512_mask_sub_epi16(shifted, over, shifted, _mm512_set1_epi16(255));
-    const __m512i ramp = _mm512_mulhrs_epi16(_mm512_sub_epi16(hi, n), _mm512_slli_epi16(wrapped, 7));
+    const __m512i ramp = _mm512_mulhrs_epi16(_mm512_sub_epi16(v.high, v.low), _mm512_slli_epi16(wrapped, 7));
     // Each channel of the result is one byte of the pairs n | hi << 8 and up | down << 8 (up = n + ramp,
     // down = hi - ramp: the second pair is the first less 255 ramp, without borrows).
-    const __m512i pairLow = _mm512_or_si512(n, _mm512_slli_epi16(hi, 8));
-    const __m512i pairHigh = _mm512_sub_epi16(pairLow, _mm512_mullo_epi16(ramp, _mm512_set1_epi16(255)));
-    return Lanes{pairLow, pairHigh, index};
+    v.low = _mm512_or_si512(v.low, _mm512_slli_epi16(v.high, 8));
+    v.high = _mm512_sub_epi16(v.low, _mm512_mullo_epi16(ramp, _mm512_set1_epi16(255)));
   }
 
   // 64 pixels of kBpp bytes (3: blue, green, red; 4: the same and a fourth byte, which comes back
@@ -215,15 +228,22 @@ struct HueCore {
         const uint8_t* index = kBpp == 3 ? kPermutes.gather3[h][c] : kPermutes.gather4[c];
         ch[c] = _mm512_maskz_permutex2var_epi8(kEvenBytes, x, Load(index), y);
       }
-      half[h] = Convert(ch[0], ch[1], ch[2]);
+      half[h] = Levels(ch[0], ch[1], ch[2]);
+    }
+    // The reciprocals of the 64 chroma values, looked up as bytes and widened to each half's lanes.
+    const __m512i k = _mm512_permutex2var_epi8(half[0].k, Load(kPermutes.lowBytes), half[1].k);
+    const __m512i high = reciprocal[0].Lookup(k), mid = reciprocal[1].Lookup(k), low = reciprocal[2].Lookup(k);
+    for (int h = 0; h < 2; ++h) {
+      Pairs(half[h], _mm512_maskz_permutexvar_epi8(kEvenBytes, Load(kPermutes.widen[h]), high),
+            _mm512_permutex2var_epi8(low, Load(kPermutes.widen[h]), mid));
     }
     // Each channel of pixel j of the 64 in byte j: byte 2 (j mod 32) of the pair registers of its half
     // plus the choice of its index, the two halves' permutes merged by a blend.
     const __m512i index = _mm512_permutex2var_epi8(half[0].index, Load(kPermutes.lowBytes), half[1].index);
     auto channel = [&](int ch) {
       const __m512i pick = _mm512_or_si512(Load(kPermutes.lanePairs), _mm512_shuffle_epi8(choice[ch], index));
-      return _mm512_mask_blend_epi8(kUpperHalf, _mm512_permutex2var_epi8(half[0].pairLow, pick, half[0].pairHigh),
-                                    _mm512_permutex2var_epi8(half[1].pairLow, pick, half[1].pairHigh));
+      return _mm512_mask_blend_epi8(kUpperHalf, _mm512_permutex2var_epi8(half[0].low, pick, half[0].high),
+                                    _mm512_permutex2var_epi8(half[1].low, pick, half[1].high));
     };
     const __m512i blue = channel(0);
     const __m512i green = channel(1);

@@ -1,6 +1,7 @@
 // Every fast path against its scalar reference, byte for byte, on seeded random images of awkward sizes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -228,6 +229,38 @@ TEST(Kernels, HueSaturationFastEqualsReferenceAroundTheVectorBlocks) {
           }
         }
       }
+    }
+  }
+}
+
+// Every pair of chroma K and position numerator 0..K in each of the six orders of the channels (the
+// largest K above the smallest, the middle one numerator above it), on a few levels of gray under them:
+// every quotient of the position arithmetic, at shifts that do and do not wrap.
+TEST(Kernels, HueSaturationFastEqualsReferenceForEveryChromaAndPosition) {
+  constexpr int kOrders[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+  DibImage source;
+  ASSERT_TRUE(source.Create(6 * 256, 256, 24));
+  for (int k = 0; k < 256; ++k) {
+    for (int x = 0; x < 6 * 256; ++x) {
+      const int base = (x * 7) % (256 - k);
+      const int level[3] = {base + k, base + std::min(x % 256, k), base};  // largest, middle, smallest
+      uint8_t* px = source.Row(k) + 3 * x;
+      for (int ch = 0; ch < 3; ++ch) px[kOrders[x / 256][ch]] = static_cast<uint8_t>(level[ch]);
+    }
+  }
+  int table[256];
+  BuildSaturationTable(-30, table);
+  for (int shift : {0, 200, 1529}) {
+    HueSatParams params = MakeHueSatParams(0, -30, table);
+    params.shift = shift;
+    DibImage expected;
+    test::CopyPixels(expected, source);
+    ReferenceKernels().hueSat(PlaneOf(expected), PlaneOf(expected), params, nullptr);
+    for (const KernelTable* kernels : test::FastKernelSets()) {
+      DibImage actual;
+      test::CopyPixels(actual, source);
+      kernels->hueSat(PlaneOf(actual), PlaneOf(actual), params, nullptr);
+      ASSERT_TRUE(SamePixels(expected, actual)) << kernels->name << " shift " << shift;
     }
   }
 }
