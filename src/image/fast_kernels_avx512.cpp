@@ -27,6 +27,8 @@ const KernelTable* Avx512Kernels() {
     KernelTable t = *avx2;
     t.name = "avx512";
     t.grayGain = avx512::GrayGain;
+    t.hueSat = avx512::HueSat;
+    t.lut = avx512::Lut;
     return t;
   }();
   return &table;

@@ -14,4 +14,9 @@ bool Supported();
 // Gray gains and offsets (fast_kernels_avx512_gray.cpp).
 void GrayGain(const Plane& img, const GrayGainParams& p, RowPool* pool);
 
+// Hue/saturation of 24-, 32-, 48- and 64-bit pixels (with the optional per-value table after it) and the
+// per-value table of 8-bit data, 64 pixels or bytes per step (fast_kernels_avx512_color.cpp).
+void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool);
+void Lut(const Plane& dst, const Plane& src, const LutParams& p, RowPool* pool);
+
 }  // namespace orvane::image::avx512

@@ -18,19 +18,7 @@ namespace {
 
 #include "image/fast_kernels_impl.h"
 
-// A 256-entry byte table in four registers: two two-register permutes give the entries below and
-// above 128, the index's top bit picks one.
-struct Table256 {
-  __m512i part[4];
-  explicit Table256(const uint8_t* table) {
-    for (int i = 0; i < 4; ++i) part[i] = _mm512_loadu_si512(table + 64 * i);
-  }
-  ORVANE_ALWAYS_INLINE __m512i Lookup(__m512i index) const {
-    const __m512i low = _mm512_permutex2var_epi8(part[0], index, part[1]);
-    const __m512i high = _mm512_permutex2var_epi8(part[2], index, part[3]);
-    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(index), low, high);
-  }
-};
+#include "image/fast_kernels_avx512_table.h"
 
 // v = clamp(offset + (gain × s) >> 7, 0, 255) for 32 samples: the product of two bytes fits 16 unsigned
 // bits, the shifted one is at most 508, the offset (-255..255) keeps the sum within signed 16 bits.
@@ -41,7 +29,7 @@ ORVANE_ALWAYS_INLINE __m512i GainLanes(__m256i samples, __m512i gains, __m512i o
 }
 
 template <bool kPost>
-int GraySpan8(uint8_t* row, int width, const int* gain, const int* offset, const Table256* post) {
+int GraySpan8(uint8_t* row, int width, const int* gain, const int* offset, const ByteTable512* post) {
   // Lanes alternate even and odd columns: the row's first column is even.
   const __m512i gains = _mm512_set1_epi32(static_cast<int>((static_cast<uint32_t>(gain[1]) << 16) | gain[0]));
   const __m512i offsets =
@@ -85,7 +73,7 @@ void GrayGain(const Plane& img, const GrayGainParams& p, RowPool* pool) {
     });
     return;
   }
-  const Table256 table(p.post8);
+  const ByteTable512 table(p.post8);
   GrayGainRows(img, p, pool, [&table](uint8_t* row, int width, const int* gain, const int* offset, const uint8_t*) {
     return GraySpan8<true>(row, width, gain, offset, &table);
   });

@@ -1,6 +1,7 @@
 // Every fast path against its scalar reference, byte for byte, on seeded random images of awkward sizes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -194,6 +195,103 @@ TEST(Kernels, DeepHueSaturationFastEqualsReferenceForEveryChroma) {
         std::memset(actual.Bits(), 0xA5, actual.SizeBytes());  // every sample is written from the source
         variant.kernels->hueSat(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
         ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " bits " << bits << (post ? " table" : "");
+      }
+    }
+  }
+}
+
+// Rows that end just before, on and after the vector blocks (32 and 64 pixels, 64-byte registers), with
+// the saturation and the shift at and next to the ends of their ranges, with and without the per-value
+// table, in place and into another bitmap. The whole bitmaps are compared, so that a block that writes
+// past the end of a row into its padding fails too.
+TEST(Kernels, HueSaturationFastEqualsReferenceAroundTheVectorBlocks) {
+  FilterTables tables;
+  constexpr int kWidths[] = {31, 32, 33, 63, 64, 65, 127, 128, 129, 191, 193};
+  constexpr int kShifts[] = {0, 1, 254, 255, 256, 1274, 1275, 1529};
+  uint32_t seed = 5000;
+  for (int saturation : {-255, -254, -1, 0, 1, 254, 255}) {
+    int table[256];
+    BuildSaturationTable(saturation, table);
+    for (int shift : kShifts) {
+      HueSatParams params = MakeHueSatParams(0, saturation, table);
+      params.shift = shift;
+      for (int bits : {24, 32, 48, 64}) {
+        for (int width : kWidths) {
+          const bool table8 = (shift + width) % 2 == 0;  // the per-value table on every other case
+          params.post8 = table8 ? tables.Compose8(70, 25, -60) : nullptr;
+          params.post16 = table8 ? tables.Compose16(70, 25, -60) : nullptr;
+          const bool inPlace = (width / 2) % 2 == 0;
+          DibImage source, expected;
+          ASSERT_TRUE(source.Create(width, 3, bits));
+          FillRandom(source, ++seed, 0.1);
+          test::CopyPixels(expected, source);
+          ReferenceKernels().hueSat(PlaneOf(expected), PlaneOf(inPlace ? expected : source), params, nullptr);
+          for (const KernelTable* kernels : test::FastKernelSets()) {
+            DibImage actual;
+            test::CopyPixels(actual, source);
+            kernels->hueSat(PlaneOf(actual), PlaneOf(inPlace ? actual : source), params, nullptr);
+            ASSERT_EQ(std::memcmp(expected.Bits(), actual.Bits(), expected.SizeBytes()), 0)
+                << kernels->name << " saturation " << saturation << " shift " << shift << " bits " << bits
+                << " width " << width << (table8 ? " table" : "") << (inPlace ? " in place" : "");
+          }
+        }
+      }
+    }
+  }
+}
+
+// Every pair of chroma K and position numerator 0..K in each of the six orders of the channels (the
+// largest K above the smallest, the middle one numerator above it), on a few levels of gray under them:
+// every quotient of the position arithmetic, at shifts that do and do not wrap.
+TEST(Kernels, HueSaturationFastEqualsReferenceForEveryChromaAndPosition) {
+  constexpr int kOrders[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+  DibImage source;
+  ASSERT_TRUE(source.Create(6 * 256, 256, 24));
+  for (int k = 0; k < 256; ++k) {
+    for (int x = 0; x < 6 * 256; ++x) {
+      const int base = (x * 7) % (256 - k);
+      const int level[3] = {base + k, base + std::min(x % 256, k), base};  // largest, middle, smallest
+      uint8_t* px = source.Row(k) + 3 * x;
+      for (int ch = 0; ch < 3; ++ch) px[kOrders[x / 256][ch]] = static_cast<uint8_t>(level[ch]);
+    }
+  }
+  int table[256];
+  BuildSaturationTable(-30, table);
+  for (int shift : {0, 200, 1529}) {
+    HueSatParams params = MakeHueSatParams(0, -30, table);
+    params.shift = shift;
+    DibImage expected;
+    test::CopyPixels(expected, source);
+    ReferenceKernels().hueSat(PlaneOf(expected), PlaneOf(expected), params, nullptr);
+    for (const KernelTable* kernels : test::FastKernelSets()) {
+      DibImage actual;
+      test::CopyPixels(actual, source);
+      kernels->hueSat(PlaneOf(actual), PlaneOf(actual), params, nullptr);
+      ASSERT_TRUE(SamePixels(expected, actual)) << kernels->name << " shift " << shift;
+    }
+  }
+}
+
+// The per-value table over rows of every length around the 64-byte registers, at 8, 24 and 32 bits (whose
+// fourth bytes keep their values), in place and into another bitmap, padding included.
+TEST(Kernels, TableFastEqualsReferenceAroundTheVectorBlocks) {
+  FilterTables tables;
+  uint32_t seed = 9000;
+  for (int bits : {8, 24, 32}) {
+    for (int width = 1; width <= 140; ++width) {
+      DibImage source, expected;
+      ASSERT_TRUE(source.Create(width, 2, bits));
+      FillRandom(source, ++seed, 0.1);
+      const LutParams params{tables.Compose8(20 + width % 180, width % 2 == 0 ? 40 : -40, 0), nullptr};
+      const bool inPlace = width % 3 == 0;
+      test::CopyPixels(expected, source);
+      ReferenceKernels().lut(PlaneOf(expected), PlaneOf(inPlace ? expected : source), params, nullptr);
+      for (const KernelTable* kernels : test::FastKernelSets()) {
+        DibImage actual;
+        test::CopyPixels(actual, source);
+        kernels->lut(PlaneOf(actual), PlaneOf(inPlace ? actual : source), params, nullptr);
+        ASSERT_EQ(std::memcmp(expected.Bits(), actual.Bits(), expected.SizeBytes()), 0)
+            << kernels->name << " bits " << bits << " width " << width;
       }
     }
   }
