@@ -26,6 +26,8 @@ const KernelTable* Avx512Kernels() {
   static const KernelTable table = [avx2] {
     KernelTable t = *avx2;
     t.name = "avx512";
+    t.demosaic = avx512::Demosaic;
+    t.demosaicRows = avx512::DemosaicRows;
     return t;
   }();
   return &table;

@@ -1,7 +1,10 @@
 // Every fast path against its scalar reference, byte for byte, on seeded random images of awkward sizes.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <random>
+#include <tuple>
 #include <vector>
 
 #include "image/filters.h"
@@ -74,6 +77,77 @@ TEST(Kernels, DemosaicFastEqualsReferenceForEveryPhaseDepthAndGain) {
       };
       SCOPED_TRACE(::testing::Message() << "phase " << phase << " gains " << g[0] << "/" << g[1]);
       for (auto [in, out] : {std::pair{8, 24}, {8, 32}, {16, 48}, {16, 64}}) Compare("demosaic", {in}, out, run);
+    }
+  }
+}
+
+// A plane over its own bytes, its first row `offset` bytes past a cache line and its rows `gap` bytes
+// apart beyond their pixels; every byte from that cache line to 64 bytes past the last row (padding and
+// the fourth byte of 32-bit pixels too) random, the same for the same seed.
+struct LoosePlane {
+  std::vector<uint8_t> bytes;
+  uint8_t* line = nullptr;
+  size_t size = 0;
+  Plane plane;
+  LoosePlane(int w, int h, int bytesPerPixel, int offset, int gap, uint32_t seed) {
+    const int stride = w * bytesPerPixel + gap;
+    size = static_cast<size_t>(offset) + static_cast<size_t>(stride) * h + 64;
+    bytes.resize(size + 64);
+    line = bytes.data() + (64 - reinterpret_cast<uintptr_t>(bytes.data()) % 64) % 64;
+    std::mt19937 rng(seed);
+    for (size_t i = 0; i < size; ++i) line[i] = static_cast<uint8_t>(rng());
+    plane = {line + offset, w, h, stride, bytesPerPixel};
+  }
+  bool operator==(const LoosePlane& o) const { return size == o.size && std::memcmp(line, o.line, size) == 0; }
+};
+
+// The wide demosaic blocks (64 columns of two rows): widths around one, two and three blocks and their
+// overlapping last block, output rows at several offsets from a cache line (the whole-frame pass writes
+// whole lines), bands starting and ending on odd rows. Every byte outside the pixels' three colours stays.
+TEST(Kernels, DemosaicAroundWideBlocksWritesOnlyThePixels) {
+  uint32_t seed = 5000;
+  for (int w : {68, 69, 70, 71, 132, 133, 134, 135, 197, 198, 262}) {
+    for (int h : {4, 5, 9}) {
+      for (int phase = 0; phase < 4; ++phase) {
+        for (auto [bytesPerPixel, offset, gap] : {std::tuple{3, 0, 0}, {3, 1, 7}, {3, 61, 4}, {3, 32, 1}, {4, 6, 0},
+                                                  {4, 3, 5}}) {
+          SCOPED_TRACE(::testing::Message() << w << "x" << h << " phase " << phase << " bytes " << bytesPerPixel
+                                            << " offset " << offset << " gap " << gap);
+          const LoosePlane src(w, h, 1, 0, 3, ++seed);
+          const LoosePlane expected(w, h, bytesPerPixel, offset, gap, ++seed);
+          const DemosaicParams p{phase, GainFactor(400), GainFactor(71)};
+          ReferenceKernels().demosaic(expected.plane, src.plane, p, nullptr);
+          for (const KernelTable* kernels : test::FastKernelSets()) {
+            LoosePlane whole(w, h, bytesPerPixel, offset, gap, seed);
+            kernels->demosaic(whole.plane, src.plane, p, nullptr);
+            EXPECT_TRUE(expected == whole) << kernels->name << " whole frame";
+            LoosePlane bands(w, h, bytesPerPixel, offset, gap, seed);
+            for (auto [r0, r1] : {std::pair{0, 1}, {1, h - 2}, {h - 2, h}}) {
+              kernels->demosaicRows(bands.plane, src.plane, p, r0, r1);
+            }
+            EXPECT_TRUE(expected == bands) << kernels->name << " bands";
+          }
+        }
+      }
+    }
+  }
+}
+
+// Frames of 64 rows and more are split between threads: rows of odd counts meet at the splits.
+TEST(Kernels, DemosaicOnThreadsEqualsReferenceAroundWideBlocks) {
+  for (const Variant& variant : Variants()) {
+    for (int phase = 0; phase < 4; ++phase) {
+      for (int bytesPerPixel : {3, 4}) {
+        SCOPED_TRACE(::testing::Message() << variant.kernels->name << (variant.pool ? " pool" : "") << " phase "
+                                          << phase << " bytes " << bytesPerPixel);
+        const LoosePlane src(135, 67, 1, 0, 1, 77 + phase);
+        const LoosePlane expected(135, 67, bytesPerPixel, 5, 3, 99);
+        LoosePlane actual(135, 67, bytesPerPixel, 5, 3, 99);
+        const DemosaicParams p{phase, GainFactor(128), GainFactor(399)};
+        ReferenceKernels().demosaic(expected.plane, src.plane, p, nullptr);
+        variant.kernels->demosaic(actual.plane, src.plane, p, variant.pool.get());
+        EXPECT_TRUE(expected == actual);
+      }
     }
   }
 }
