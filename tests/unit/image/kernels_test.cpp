@@ -101,31 +101,36 @@ struct LoosePlane {
   bool operator==(const LoosePlane& o) const { return size == o.size && std::memcmp(line, o.line, size) == 0; }
 };
 
-// The wide demosaic blocks (64 columns of two rows): widths around one, two and three blocks and their
-// overlapping last block, output rows at several offsets from a cache line (the whole-frame pass writes
-// whole lines), bands starting and ending on odd rows. Every byte outside the pixels' three colours stays.
+// The wide demosaic blocks (64 columns of 8-bit or 32 of 16-bit samples, two rows): widths around one,
+// two and three blocks and their overlapping last block, output rows at several offsets from a cache
+// line (the whole-frame pass writes whole lines), bands starting and ending on odd rows. Every byte
+// outside the pixels' three colours stays as it was.
 TEST(Kernels, DemosaicAroundWideBlocksWritesOnlyThePixels) {
   uint32_t seed = 5000;
-  for (int w : {68, 69, 70, 71, 132, 133, 134, 135, 197, 198, 262}) {
-    for (int h : {4, 5, 9}) {
-      for (int phase = 0; phase < 4; ++phase) {
-        for (auto [bytesPerPixel, offset, gap] : {std::tuple{3, 0, 0}, {3, 1, 7}, {3, 61, 4}, {3, 32, 1}, {4, 6, 0},
-                                                  {4, 3, 5}}) {
-          SCOPED_TRACE(::testing::Message() << w << "x" << h << " phase " << phase << " bytes " << bytesPerPixel
-                                            << " offset " << offset << " gap " << gap);
-          const LoosePlane src(w, h, 1, 0, 3, ++seed);
-          const LoosePlane expected(w, h, bytesPerPixel, offset, gap, ++seed);
-          const DemosaicParams p{phase, GainFactor(400), GainFactor(71)};
-          ReferenceKernels().demosaic(expected.plane, src.plane, p, nullptr);
-          for (const KernelTable* kernels : test::FastKernelSets()) {
-            LoosePlane whole(w, h, bytesPerPixel, offset, gap, seed);
-            kernels->demosaic(whole.plane, src.plane, p, nullptr);
-            EXPECT_TRUE(expected == whole) << kernels->name << " whole frame";
-            LoosePlane bands(w, h, bytesPerPixel, offset, gap, seed);
-            for (auto [r0, r1] : {std::pair{0, 1}, {1, h - 2}, {h - 2, h}}) {
-              kernels->demosaicRows(bands.plane, src.plane, p, r0, r1);
+  for (int sample : {1, 2}) {
+    for (int w : {36, 37, 38, 39, 68, 69, 70, 71, 132, 133, 134, 135, 197, 198, 262}) {
+      for (int h : {4, 5, 9}) {
+        for (int phase = 0; phase < 4; ++phase) {
+          // Channels, then the first row's offset from a cache line and the gap between rows in samples.
+          for (auto [channels, offset, gap] : {std::tuple{3, 0, 0}, {3, 1, 7}, {3, 31, 4}, {3, 16, 1}, {4, 3, 0},
+                                               {4, 1, 5}}) {
+            SCOPED_TRACE(::testing::Message() << w << "x" << h << " sample bytes " << sample << " phase " << phase
+                                              << " channels " << channels << " offset " << offset << " gap " << gap);
+            const LoosePlane src(w, h, sample, 0, 3 * sample, ++seed);
+            const int bytes = channels * sample;
+            const LoosePlane expected(w, h, bytes, offset * sample, gap * sample, ++seed);
+            const DemosaicParams p{phase, GainFactor(400), GainFactor(71)};
+            ReferenceKernels().demosaic(expected.plane, src.plane, p, nullptr);
+            for (const KernelTable* kernels : test::FastKernelSets()) {
+              LoosePlane whole(w, h, bytes, offset * sample, gap * sample, seed);
+              kernels->demosaic(whole.plane, src.plane, p, nullptr);
+              EXPECT_TRUE(expected == whole) << kernels->name << " whole frame";
+              LoosePlane bands(w, h, bytes, offset * sample, gap * sample, seed);
+              for (auto [r0, r1] : {std::pair{0, 1}, {1, h - 2}, {h - 2, h}}) {
+                kernels->demosaicRows(bands.plane, src.plane, p, r0, r1);
+              }
+              EXPECT_TRUE(expected == bands) << kernels->name << " bands";
             }
-            EXPECT_TRUE(expected == bands) << kernels->name << " bands";
           }
         }
       }
@@ -137,12 +142,13 @@ TEST(Kernels, DemosaicAroundWideBlocksWritesOnlyThePixels) {
 TEST(Kernels, DemosaicOnThreadsEqualsReferenceAroundWideBlocks) {
   for (const Variant& variant : Variants()) {
     for (int phase = 0; phase < 4; ++phase) {
-      for (int bytesPerPixel : {3, 4}) {
+      for (int bytes : {3, 4, 6, 8}) {
         SCOPED_TRACE(::testing::Message() << variant.kernels->name << (variant.pool ? " pool" : "") << " phase "
-                                          << phase << " bytes " << bytesPerPixel);
-        const LoosePlane src(135, 67, 1, 0, 1, 77 + phase);
-        const LoosePlane expected(135, 67, bytesPerPixel, 5, 3, 99);
-        LoosePlane actual(135, 67, bytesPerPixel, 5, 3, 99);
+                                          << phase << " bytes " << bytes);
+        const int sample = bytes % 3 == 0 ? bytes / 3 : bytes / 4;
+        const LoosePlane src(135, 67, sample, 0, 2, 77 + phase);
+        const LoosePlane expected(135, 67, bytes, 6, 2, 99);
+        LoosePlane actual(135, 67, bytes, 6, 2, 99);
         const DemosaicParams p{phase, GainFactor(128), GainFactor(399)};
         ReferenceKernels().demosaic(expected.plane, src.plane, p, nullptr);
         variant.kernels->demosaic(actual.plane, src.plane, p, variant.pool.get());
