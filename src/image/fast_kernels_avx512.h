@@ -11,8 +11,7 @@ namespace orvane::image::avx512 {
 // True when the CPU runs AVX512-F, -BW, -VL, -DQ and -VBMI (and the operating system saves their state).
 bool Supported();
 
-// The demosaic of 8-bit mosaics into 24 and 32 bits (fast_kernels_avx512_demosaic.cpp); other formats go
-// to the AVX2 code. Same contracts as KernelTable::demosaic and KernelTable::demosaicRows.
+// The demosaic (fast_kernels_avx512_demosaic.cpp); what it does not take goes to the AVX2 code. Same contracts as KernelTable::demosaic and KernelTable::demosaicRows.
 void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool);
 void DemosaicRows(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1);
 

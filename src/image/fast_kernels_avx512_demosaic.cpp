@@ -1,11 +1,12 @@
-// AVX-512 demosaic of 8-bit mosaics into 24- and 32-bit pixels: the two-row step of the AVX2 kernel
-// (DemosaicPairPlanes in fast_kernels_avx2.cpp, whose comment derives the arithmetic on the column-parity
-// planes) on 64 columns per block in 512-bit registers, with the blue, green and red bytes put into pixel
-// order by two byte permutes (VBMI) per 64 output bytes.
-// The whole-frame pass writes the vector part of its 24-bit rows as whole cache lines with non-temporal
-// stores: a frame's output (36 MB at 4000 x 3000) is larger than the caches, and a streamed line is not
-// read from memory before it is written. The band path keeps plain stores, since the passes that follow
-// it read its rows from the cache. 16-bit mosaics, images too small for one block, gains outside
+// AVX-512 demosaic of 8- and 16-bit mosaics into three- and four-channel pixels: the two-row step of the
+// AVX2 kernel (DemosaicPairPlanes in fast_kernels_avx2.cpp, whose comment derives the arithmetic on the
+// column-parity planes) on 64 columns of 8-bit or 32 of 16-bit samples per block in 512-bit registers,
+// with the blue, green and red elements put into pixel order by two permutes (VBMI for bytes) per 64
+// output bytes.
+// The whole-frame pass writes the vector part of its 24- and 48-bit rows as whole cache lines with
+// non-temporal stores: a frame's output (36 or 72 MB at 4000 x 3000) is larger than the caches, and a
+// streamed line is not read from memory before it is written. The band path keeps plain stores, since the
+// passes that follow it read its rows from the cache. Images too small for one block, gains outside
 // 0..400 % and the odd last row of a range keep the AVX2 code.
 #include <algorithm>
 #include <cstdint>
