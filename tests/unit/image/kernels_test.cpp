@@ -138,8 +138,11 @@ TEST(Kernels, DemosaicAroundWideBlocksWritesOnlyThePixels) {
   }
 }
 
-// Frames of 64 rows and more are split between threads: rows of odd counts meet at the splits.
+// Frames of 64 rows and more are split between threads: rows of odd counts meet at the splits. Factors
+// beyond those of gains 0..400 % are taken as well (up to 2047, where the reference's 16-bit sums times
+// the factor still fit an int).
 TEST(Kernels, DemosaicOnThreadsEqualsReferenceAroundWideBlocks) {
+  constexpr int kFactors[4][2] = {{128, 512}, {2047, 0}, {0, 1024}, {513, 77}};
   for (const Variant& variant : Variants()) {
     for (int phase = 0; phase < 4; ++phase) {
       for (int bytes : {3, 4, 6, 8}) {
@@ -149,7 +152,7 @@ TEST(Kernels, DemosaicOnThreadsEqualsReferenceAroundWideBlocks) {
         const LoosePlane src(135, 67, sample, 0, 2, 77 + phase);
         const LoosePlane expected(135, 67, bytes, 6, 2, 99);
         LoosePlane actual(135, 67, bytes, 6, 2, 99);
-        const DemosaicParams p{phase, GainFactor(128), GainFactor(399)};
+        const DemosaicParams p{phase, kFactors[phase][0], kFactors[phase][1]};
         ReferenceKernels().demosaic(expected.plane, src.plane, p, nullptr);
         variant.kernels->demosaic(actual.plane, src.plane, p, variant.pool.get());
         EXPECT_TRUE(expected == actual);
