@@ -29,6 +29,8 @@ const KernelTable* Avx512Kernels() {
     t.grayGain = avx512::GrayGain;
     t.hueSat = avx512::HueSat;
     t.lut = avx512::Lut;
+    t.demosaic = avx512::Demosaic;
+    t.demosaicRows = avx512::DemosaicRows;
     return t;
   }();
   return &table;

@@ -19,4 +19,9 @@ void GrayGain(const Plane& img, const GrayGainParams& p, RowPool* pool);
 void HueSat(const Plane& dst, const Plane& src, const HueSatParams& p, RowPool* pool);
 void Lut(const Plane& dst, const Plane& src, const LutParams& p, RowPool* pool);
 
+// The demosaic (fast_kernels_avx512_demosaic.cpp); what it does not take goes to the AVX2 code. Same
+// contracts as KernelTable::demosaic and KernelTable::demosaicRows.
+void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool);
+void DemosaicRows(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1);
+
 }  // namespace orvane::image::avx512

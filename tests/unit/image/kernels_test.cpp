@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
+#include <random>
+#include <tuple>
 #include <vector>
 
 #include "image/filters.h"
@@ -75,6 +78,86 @@ TEST(Kernels, DemosaicFastEqualsReferenceForEveryPhaseDepthAndGain) {
       };
       SCOPED_TRACE(::testing::Message() << "phase " << phase << " gains " << g[0] << "/" << g[1]);
       for (auto [in, out] : {std::pair{8, 24}, {8, 32}, {16, 48}, {16, 64}}) Compare("demosaic", {in}, out, run);
+    }
+  }
+}
+
+// A plane over its own bytes, its first row `offset` bytes past a cache line and its rows `gap` bytes
+// apart beyond their pixels; every byte from that cache line to 64 bytes past the last row (padding and
+// the fourth byte of 32-bit pixels too) random, the same for the same seed.
+struct LoosePlane {
+  std::vector<uint8_t> bytes;
+  uint8_t* line = nullptr;
+  size_t size = 0;
+  Plane plane;
+  LoosePlane(int w, int h, int bytesPerPixel, int offset, int gap, uint32_t seed) {
+    const int stride = w * bytesPerPixel + gap;
+    size = static_cast<size_t>(offset) + static_cast<size_t>(stride) * h + 64;
+    bytes.resize(size + 64);
+    line = bytes.data() + (64 - reinterpret_cast<uintptr_t>(bytes.data()) % 64) % 64;
+    std::mt19937 rng(seed);
+    for (size_t i = 0; i < size; ++i) line[i] = static_cast<uint8_t>(rng());
+    plane = {line + offset, w, h, stride, bytesPerPixel};
+  }
+  bool operator==(const LoosePlane& o) const { return size == o.size && std::memcmp(line, o.line, size) == 0; }
+};
+
+// The wide demosaic blocks (64 columns of 8-bit or 32 of 16-bit samples, two rows): widths around one,
+// two and three blocks and their overlapping last block, output rows at several offsets from a cache
+// line (the whole-frame pass writes whole lines), bands starting and ending on odd rows. Every byte
+// outside the pixels' three colours stays as it was.
+TEST(Kernels, DemosaicAroundWideBlocksWritesOnlyThePixels) {
+  uint32_t seed = 5000;
+  for (int sample : {1, 2}) {
+    for (int w : {36, 37, 38, 39, 68, 69, 70, 71, 132, 133, 134, 135, 197, 198, 262}) {
+      for (int h : {4, 5, 9}) {
+        for (int phase = 0; phase < 4; ++phase) {
+          // Channels, then the first row's offset from a cache line and the gap between rows in samples.
+          for (auto [channels, offset, gap] : {std::tuple{3, 0, 0}, {3, 1, 7}, {3, 31, 4}, {3, 16, 1}, {4, 3, 0},
+                                               {4, 1, 5}}) {
+            SCOPED_TRACE(::testing::Message() << w << "x" << h << " sample bytes " << sample << " phase " << phase
+                                              << " channels " << channels << " offset " << offset << " gap " << gap);
+            const LoosePlane src(w, h, sample, 0, 3 * sample, ++seed);
+            const int bytes = channels * sample;
+            const LoosePlane expected(w, h, bytes, offset * sample, gap * sample, ++seed);
+            const DemosaicParams p{phase, GainFactor(400), GainFactor(71)};
+            ReferenceKernels().demosaic(expected.plane, src.plane, p, nullptr);
+            for (const KernelTable* kernels : test::FastKernelSets()) {
+              LoosePlane whole(w, h, bytes, offset * sample, gap * sample, seed);
+              kernels->demosaic(whole.plane, src.plane, p, nullptr);
+              EXPECT_TRUE(expected == whole) << kernels->name << " whole frame";
+              LoosePlane bands(w, h, bytes, offset * sample, gap * sample, seed);
+              for (auto [r0, r1] : {std::pair{0, 1}, {1, h - 2}, {h - 2, h}}) {
+                kernels->demosaicRows(bands.plane, src.plane, p, r0, r1);
+              }
+              EXPECT_TRUE(expected == bands) << kernels->name << " bands";
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// Frames of 64 rows and more are split between threads: rows of odd counts meet at the splits. Factors
+// beyond those of gains 0..400 % are taken as well (up to 2047, where the reference's 16-bit sums times
+// the factor still fit an int).
+TEST(Kernels, DemosaicOnThreadsEqualsReferenceAroundWideBlocks) {
+  constexpr int kFactors[4][2] = {{128, 512}, {2047, 0}, {0, 1024}, {513, 77}};
+  for (const Variant& variant : Variants()) {
+    for (int phase = 0; phase < 4; ++phase) {
+      for (int bytes : {3, 4, 6, 8}) {
+        SCOPED_TRACE(::testing::Message() << variant.kernels->name << (variant.pool ? " pool" : "") << " phase "
+                                          << phase << " bytes " << bytes);
+        const int sample = bytes % 3 == 0 ? bytes / 3 : bytes / 4;
+        const LoosePlane src(135, 67, sample, 0, 2, 77 + phase);
+        const LoosePlane expected(135, 67, bytes, 6, 2, 99);
+        LoosePlane actual(135, 67, bytes, 6, 2, 99);
+        const DemosaicParams p{phase, kFactors[phase][0], kFactors[phase][1]};
+        ReferenceKernels().demosaic(expected.plane, src.plane, p, nullptr);
+        variant.kernels->demosaic(actual.plane, src.plane, p, variant.pool.get());
+        EXPECT_TRUE(expected == actual);
+      }
     }
   }
 }
