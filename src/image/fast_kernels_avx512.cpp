@@ -26,6 +26,8 @@ const KernelTable* Avx512Kernels() {
   static const KernelTable table = [avx2] {
     KernelTable t = *avx2;
     t.name = "avx512";
+    t.sharpen = avx512::Sharpen;
+    t.sharpenRows = avx512::SharpenRows;
     return t;
   }();
   return &table;

@@ -11,4 +11,8 @@ namespace orvane::image::avx512 {
 // True when the CPU runs AVX512-F, -BW, -VL, -DQ and -VBMI (and the operating system saves their state).
 bool Supported();
 
+// The unsharp mask (fast_kernels_avx512_sharpen.cpp): KernelTable::sharpen and ::sharpenRows.
+void Sharpen(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool);
+void SharpenRows(const Plane& dst, const Plane& src, const SharpenParams& p, int y0, int y1);
+
 }  // namespace orvane::image::avx512
