@@ -69,15 +69,17 @@ class Bytes {
 
   uint8_t Gain(uint8_t v) const { return gainTable_[v]; }
 
-  template <bool kMasked>
-  ORVANE_SHARPEN_INLINE __m512i Vertical(const uint8_t* const* rows, int i, int length) const {
+  // The vertical sums at sample i of kRows output rows: rows[k .. k + 3] for row k.
+  template <bool kMasked, int kRows>
+  ORVANE_SHARPEN_INLINE void Vertical(const uint8_t* const* rows, int i, int length, __m512i* sums) const {
     const __mmask32 m = kMasked ? Valid<__mmask32>(length - i) : ~__mmask32{0};
     auto load = [&](const uint8_t* row) {
       if constexpr (kMasked) return _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(m, row + i));
       return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i)));
     };
-    return _mm512_add_epi16(_mm512_add_epi16(load(rows[0]), load(rows[1])),
-                            _mm512_add_epi16(load(rows[2]), load(rows[3])));
+    const __m512i inner = _mm512_add_epi16(_mm512_add_epi16(load(rows[1]), load(rows[2])), load(rows[3]));
+    sums[0] = _mm512_add_epi16(inner, load(rows[0]));
+    if constexpr (kRows == 2) sums[1] = _mm512_add_epi16(inner, load(rows[4]));
   }
   ORVANE_SHARPEN_INLINE __m512i Pair(__m512i a, __m512i b) const {
     return _mm512_add_epi16(a, _mm512_permutex2var_epi16(a, byStep_, b));
@@ -154,15 +156,16 @@ class Words {
     return static_cast<uint16_t>(scaled > 65535 ? 65535 : scaled);
   }
 
-  template <bool kMasked>
-  ORVANE_SHARPEN_INLINE __m512i Vertical(const uint16_t* const* rows, int i, int length) const {
+  template <bool kMasked, int kRows>
+  ORVANE_SHARPEN_INLINE void Vertical(const uint16_t* const* rows, int i, int length, __m512i* sums) const {
     const __mmask16 m = kMasked ? Valid<__mmask16>(length - i) : static_cast<__mmask16>(0xFFFF);
     auto load = [&](const uint16_t* row) {
       if constexpr (kMasked) return _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(m, row + i));
       return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i)));
     };
-    return _mm512_add_epi32(_mm512_add_epi32(load(rows[0]), load(rows[1])),
-                            _mm512_add_epi32(load(rows[2]), load(rows[3])));
+    const __m512i inner = _mm512_add_epi32(_mm512_add_epi32(load(rows[1]), load(rows[2])), load(rows[3]));
+    sums[0] = _mm512_add_epi32(inner, load(rows[0]));
+    if constexpr (kRows == 2) sums[1] = _mm512_add_epi32(inner, load(rows[4]));
   }
   ORVANE_SHARPEN_INLINE __m512i Pair(__m512i a, __m512i b) const {
     return _mm512_add_epi32(a, _mm512_alignr_epi32(b, a, kStep));
@@ -213,32 +216,42 @@ class Words {
   __m512i order_;
 };
 
-// Samples begin .. end - 1 of one interior row (rows[0..3] = source rows y - 2 .. y + 1, `length` samples
-// each, rows[2] the row itself). A step at x needs the pair sums from x - 2 step on (pa, ready) and the
-// vertical sums from x - 2 step + L on (vb, ready); its loads reach x - 2 step + 4 L - 1.
-template <class Ops>
-void SweepRow(const Ops& ops, typename Ops::Sample* out, const typename Ops::Sample* const* rows, int begin, int end,
-              int length, const typename Ops::Sample* ahead, const typename Ops::Sample* outAhead) {
+// Samples begin .. end - 1 of kRows (1 or 2) interior rows y .. y + kRows - 1: rows[0 .. kRows + 2] are the
+// source rows y - 2 .. y + kRows, `length` samples each, which the output rows share the vertical sums of.
+// A step at x needs the pair sums from x - 2 step on (pa, ready) and the vertical sums from x - 2 step + L
+// on (vb, ready); its loads reach x - 2 step + 4 L - 1. `ahead` and `outAhead` are the rows the next
+// sweep adds, prefetched a sweep ahead: the sweep would otherwise wait on memory.
+template <int kRows, class Ops>
+void SweepRows(const Ops& ops, typename Ops::Sample* const* out, const typename Ops::Sample* const* rows, int begin,
+               int end, int length, const typename Ops::Sample* const* ahead,
+               const typename Ops::Sample* const* outAhead) {
   constexpr int n = Ops::kLanes;
   constexpr int s = Ops::kStepSamples;
-  const auto* centre = rows[2];
   int x = begin;
-  __m512i vb = ops.template Vertical<true>(rows, x - 2 * s + n, length);
-  __m512i pa = ops.Pair(ops.template Vertical<true>(rows, x - 2 * s, length), vb);
+  __m512i va[kRows];
+  __m512i vb[kRows];
+  __m512i pa[kRows];
+  ops.template Vertical<true, kRows>(rows, x - 2 * s, length, va);
+  ops.template Vertical<true, kRows>(rows, x - 2 * s + n, length, vb);
+  for (int k = 0; k < kRows; ++k) pa[k] = ops.Pair(va[k], vb[k]);
   auto step = [&]<bool kMasked>() ORVANE_SHARPEN_INLINE_LAMBDA {
-    const __m512i vc = ops.template Vertical<kMasked>(rows, x - 2 * s + 2 * n, length);
-    const __m512i vd = ops.template Vertical<kMasked>(rows, x - 2 * s + 3 * n, length);
-    const __m512i pb = ops.Pair(vb, vc);
-    const __m512i pc = ops.Pair(vc, vd);
-    const __m512i a = ops.template Value<kMasked>(ops.Block(pa, pb), centre, x, length);
-    const __m512i b = ops.template Value<kMasked>(ops.Block(pb, pc), centre, x + n, length);
-    ops.template Store<kMasked>(out, a, b, centre, x, end - x, length);
-    if constexpr (!kMasked) {
-      _mm_prefetch(reinterpret_cast<const char*>(ahead + x), _MM_HINT_T0);
-      _mm_prefetch(reinterpret_cast<const char*>(outAhead + x), _MM_HINT_ET0);
+    __m512i vc[kRows];
+    __m512i vd[kRows];
+    ops.template Vertical<kMasked, kRows>(rows, x - 2 * s + 2 * n, length, vc);
+    ops.template Vertical<kMasked, kRows>(rows, x - 2 * s + 3 * n, length, vd);
+    for (int k = 0; k < kRows; ++k) {
+      const __m512i pb = ops.Pair(vb[k], vc[k]);
+      const __m512i pc = ops.Pair(vc[k], vd[k]);
+      const __m512i a = ops.template Value<kMasked>(ops.Block(pa[k], pb), rows[2 + k], x, length);
+      const __m512i b = ops.template Value<kMasked>(ops.Block(pb, pc), rows[2 + k], x + n, length);
+      ops.template Store<kMasked>(out[k], a, b, rows[2 + k], x, end - x, length);
+      if constexpr (!kMasked) {
+        _mm_prefetch(reinterpret_cast<const char*>(ahead[k] + x), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(outAhead[k] + x), _MM_HINT_ET0);
+      }
+      pa[k] = pc;
+      vb[k] = vd[k];
     }
-    pa = pc;
-    vb = vd;
     x += 2 * n;
   };
   while (x + 2 * n <= end && x - 2 * s + 4 * n <= length) step.template operator()<false>();
@@ -261,23 +274,35 @@ template <class Ops>
 void SharpenRowsWith(const Ops& ops, const Plane& dst, const Plane& src, int y0, int y1) {
   using T = typename Ops::Sample;
   constexpr int step = Ops::kStepSamples;
+  const int h = src.height;
   const int length = src.width * step;
-  const bool interiorExists = src.width >= 5 && src.height >= 5;
-  auto row = [&](int y) { return reinterpret_cast<const T*>(src.Row(y)); };
-  for (int y = y0; y < y1; ++y) {
-    T* out = reinterpret_cast<T*>(dst.Row(y));
-    if (!interiorExists || y < 2 || y >= src.height - 2) {
-      CopySamples(ops, out, row(y), 0, length);
+  const bool interiorExists = src.width >= 5 && h >= 5;
+  auto row = [&](int y) { return reinterpret_cast<const T*>(src.Row(std::min(y, h - 1))); };
+  auto outRow = [&](int y) { return reinterpret_cast<T*>(dst.Row(std::min(y, h - 1))); };
+  int y = y0;
+  while (y < y1) {
+    if (!interiorExists || y < 2 || y >= h - 2) {
+      CopySamples(ops, outRow(y), row(y), 0, length);
+      ++y;
       continue;
     }
-    const T* rows[4] = {row(y - 2), row(y - 1), row(y), row(y + 1)};
-    CopySamples(ops, out, rows[2], 0, 2 * step);
-    CopySamples(ops, out, rows[2], length - 2 * step, 2 * step);
-    // The next row's new source row and its output row, a row ahead of their use: the sweep is otherwise
-    // left waiting on memory at every row's start.
-    const T* nextSource = row(std::min(y + 2, src.height - 1));
-    const T* nextOut = reinterpret_cast<const T*>(dst.Row(std::min(y + 1, src.height - 1)));
-    SweepRow(ops, out, rows, 2 * step, length - 2 * step, length, nextSource, nextOut);
+    const bool two = y + 1 < y1 && y + 1 < h - 2;
+    const T* rows[5] = {row(y - 2), row(y - 1), row(y), row(y + 1), row(y + 2)};
+    T* out[2] = {outRow(y), outRow(y + 1)};
+    const int rowsDone = two ? 2 : 1;
+    for (int k = 0; k < rowsDone; ++k) {
+      CopySamples(ops, out[k], rows[2 + k], 0, 2 * step);
+      CopySamples(ops, out[k], rows[2 + k], length - 2 * step, 2 * step);
+    }
+    const T* ahead[2] = {row(y + rowsDone + 1), row(y + rowsDone + 2)};
+    // Output rows past y1 may be another thread's: they are not prefetched for writing.
+    const T* outAhead[2] = {outRow(std::min(y + rowsDone, y1 - 1)), outRow(std::min(y + rowsDone + 1, y1 - 1))};
+    if (two) {
+      SweepRows<2>(ops, out, rows, 2 * step, length - 2 * step, length, ahead, outAhead);
+    } else {
+      SweepRows<1>(ops, out, rows, 2 * step, length - 2 * step, length, ahead, outAhead);
+    }
+    y += rowsDone;
   }
 }
 
