@@ -60,6 +60,7 @@ class Bytes {
       : gainTable_(gainTable),
         byStep_(ShiftIndex(kStep)),
         byTwoSteps_(ShiftIndex(2 * kStep)),
+        byBlock_(ShiftIndex(kLanes - 2 * kStep)),
         factor_(_mm512_set1_epi16(static_cast<int16_t>(sharpness * 8192 / 10 + 1))),
         order_(PackOrder()) {
     for (int i = 0; i < 4; ++i) {
@@ -69,29 +70,36 @@ class Bytes {
 
   uint8_t Gain(uint8_t v) const { return gainTable_[v]; }
 
-  // The vertical sums at sample i of kRows output rows: rows[k .. k + 3] for row k.
+  // The vertical sums at sample i of kRows output rows (rows[k .. k + 3] for row k) and the samples of
+  // the output rows themselves (rows[k + 2]).
   template <bool kMasked, int kRows>
-  ORVANE_SHARPEN_INLINE void Vertical(const uint8_t* const* rows, int i, int length, __m512i* sums) const {
+  ORVANE_SHARPEN_INLINE void Vertical(const uint8_t* const* rows, int i, int length, __m512i* sums,
+                                      __m512i* centres) const {
     const __mmask32 m = kMasked ? Valid<__mmask32>(length - i) : ~__mmask32{0};
     auto load = [&](const uint8_t* row) {
       if constexpr (kMasked) return _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(m, row + i));
       return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i)));
     };
-    const __m512i inner = _mm512_add_epi16(_mm512_add_epi16(load(rows[1]), load(rows[2])), load(rows[3]));
+    centres[0] = load(rows[2]);
+    if constexpr (kRows == 2) centres[1] = load(rows[3]);
+    const __m512i inner =
+        _mm512_add_epi16(_mm512_add_epi16(load(rows[1]), centres[0]), kRows == 2 ? centres[1] : load(rows[3]));
     sums[0] = _mm512_add_epi16(inner, load(rows[0]));
     if constexpr (kRows == 2) sums[1] = _mm512_add_epi16(inner, load(rows[4]));
   }
   ORVANE_SHARPEN_INLINE __m512i Pair(__m512i a, __m512i b) const {
     return _mm512_add_epi16(a, _mm512_permutex2var_epi16(a, byStep_, b));
   }
-  ORVANE_SHARPEN_INLINE __m512i Block(__m512i a, __m512i b) const {
-    return _mm512_add_epi16(a, _mm512_permutex2var_epi16(a, byTwoSteps_, b));
+  // The block sums at the samples of `pairs` from the pair sums there and L samples before.
+  ORVANE_SHARPEN_INLINE __m512i Block(__m512i before, __m512i pairs) const {
+    return _mm512_add_epi16(pairs, _mm512_permutex2var_epi16(before, byBlock_, pairs));
+  }
+  // The pair sums at samples i .. i + 2 step - 1 moved to the top lanes, as `before` for sample i + 2 step.
+  ORVANE_SHARPEN_INLINE __m512i Rotate(__m512i pairs) const {
+    return _mm512_permutex2var_epi16(pairs, byTwoSteps_, pairs);
   }
   // The sharpened values of samples x .. x + 31 from their block sums, not yet limited.
-  template <bool kMasked>
-  ORVANE_SHARPEN_INLINE __m512i Value(__m512i sum, const uint8_t* centre, int x, int length) const {
-    const __m512i o = kMasked ? _mm512_cvtepu8_epi16(_mm256_maskz_loadu_epi8(Valid<__mmask32>(length - x), centre + x))
-                              : _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(centre + x)));
+  ORVANE_SHARPEN_INLINE __m512i Value(__m512i sum, __m512i o) const {
     const __m512i d = _mm512_sub_epi16(o, _mm512_srli_epi16(sum, 4));
     const __m512i q = _mm512_mulhi_epi16(_mm512_slli_epi16(d, 3), factor_);
     return _mm512_sub_epi16(_mm512_add_epi16(o, q), _mm512_srai_epi16(d, 15));
@@ -129,6 +137,7 @@ class Bytes {
   const uint8_t* gainTable_;
   __m512i byStep_;
   __m512i byTwoSteps_;
+  __m512i byBlock_;
   __m512i factor_;
   __m512i order_;
   __m512i table_[4];
@@ -157,27 +166,28 @@ class Words {
   }
 
   template <bool kMasked, int kRows>
-  ORVANE_SHARPEN_INLINE void Vertical(const uint16_t* const* rows, int i, int length, __m512i* sums) const {
+  ORVANE_SHARPEN_INLINE void Vertical(const uint16_t* const* rows, int i, int length, __m512i* sums,
+                                      __m512i* centres) const {
     const __mmask16 m = kMasked ? Valid<__mmask16>(length - i) : static_cast<__mmask16>(0xFFFF);
     auto load = [&](const uint16_t* row) {
       if constexpr (kMasked) return _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(m, row + i));
       return _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + i)));
     };
-    const __m512i inner = _mm512_add_epi32(_mm512_add_epi32(load(rows[1]), load(rows[2])), load(rows[3]));
+    centres[0] = load(rows[2]);
+    if constexpr (kRows == 2) centres[1] = load(rows[3]);
+    const __m512i inner =
+        _mm512_add_epi32(_mm512_add_epi32(load(rows[1]), centres[0]), kRows == 2 ? centres[1] : load(rows[3]));
     sums[0] = _mm512_add_epi32(inner, load(rows[0]));
     if constexpr (kRows == 2) sums[1] = _mm512_add_epi32(inner, load(rows[4]));
   }
   ORVANE_SHARPEN_INLINE __m512i Pair(__m512i a, __m512i b) const {
     return _mm512_add_epi32(a, _mm512_alignr_epi32(b, a, kStep));
   }
-  ORVANE_SHARPEN_INLINE __m512i Block(__m512i a, __m512i b) const {
-    return _mm512_add_epi32(a, _mm512_alignr_epi32(b, a, 2 * kStep));
+  ORVANE_SHARPEN_INLINE __m512i Block(__m512i before, __m512i pairs) const {
+    return _mm512_add_epi32(pairs, _mm512_alignr_epi32(pairs, before, kLanes - 2 * kStep));
   }
-  template <bool kMasked>
-  ORVANE_SHARPEN_INLINE __m512i Value(__m512i sum, const uint16_t* centre, int x, int length) const {
-    const __m512i o =
-        kMasked ? _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(Valid<__mmask16>(length - x), centre + x))
-                : _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(centre + x)));
+  ORVANE_SHARPEN_INLINE __m512i Rotate(__m512i pairs) const { return _mm512_alignr_epi32(pairs, pairs, 2 * kStep); }
+  ORVANE_SHARPEN_INLINE __m512i Value(__m512i sum, __m512i o) const {
     const __m512i d = _mm512_sub_epi32(o, _mm512_srli_epi32(sum, 4));
     __m512i v = _mm512_add_epi32(o, _mm512_cvttps_epi32(_mm512_mul_ps(_mm512_cvtepi32_ps(d), factor_)));
     if constexpr (kGain) {
@@ -218,9 +228,9 @@ class Words {
 
 // Samples begin .. end - 1 of kRows (1 or 2) interior rows y .. y + kRows - 1: rows[0 .. kRows + 2] are the
 // source rows y - 2 .. y + kRows, `length` samples each, which the output rows share the vertical sums of.
-// A step at x needs the pair sums from x - 2 step on (pa, ready) and the vertical sums from x - 2 step + L
-// on (vb, ready); its loads reach x - 2 step + 4 L - 1. `ahead` and `outAhead` are the rows the next
-// sweep adds, prefetched a sweep ahead: the sweep would otherwise wait on memory.
+// A step at x starts with the vertical sums and the samples at x (v0, o0) and the pair sums at x - L
+// (before); its loads reach x + 3 L - 1. `ahead` and `outAhead` are the rows the next sweep adds,
+// prefetched a sweep ahead: the sweep would otherwise wait on memory.
 template <int kRows, class Ops>
 void SweepRows(const Ops& ops, typename Ops::Sample* const* out, const typename Ops::Sample* const* rows, int begin,
                int end, int length, const typename Ops::Sample* const* ahead,
@@ -228,33 +238,36 @@ void SweepRows(const Ops& ops, typename Ops::Sample* const* out, const typename 
   constexpr int n = Ops::kLanes;
   constexpr int s = Ops::kStepSamples;
   int x = begin;
-  __m512i va[kRows];
-  __m512i vb[kRows];
-  __m512i pa[kRows];
-  ops.template Vertical<true, kRows>(rows, x - 2 * s, length, va);
-  ops.template Vertical<true, kRows>(rows, x - 2 * s + n, length, vb);
-  for (int k = 0; k < kRows; ++k) pa[k] = ops.Pair(va[k], vb[k]);
+  __m512i v0[kRows], o0[kRows], before[kRows], unused[kRows];
+  {
+    // The pair sums from sample begin - 2 step = 0 on, rotated into the lanes that precede sample begin.
+    __m512i va[kRows], vb[kRows];
+    ops.template Vertical<true, kRows>(rows, x - 2 * s, length, va, unused);
+    ops.template Vertical<true, kRows>(rows, x - 2 * s + n, length, vb, unused);
+    for (int k = 0; k < kRows; ++k) before[k] = ops.Rotate(ops.Pair(va[k], vb[k]));
+  }
+  ops.template Vertical<true, kRows>(rows, x, length, v0, o0);
   auto step = [&]<bool kMasked>() ORVANE_SHARPEN_INLINE_LAMBDA {
-    __m512i vc[kRows];
-    __m512i vd[kRows];
-    ops.template Vertical<kMasked, kRows>(rows, x - 2 * s + 2 * n, length, vc);
-    ops.template Vertical<kMasked, kRows>(rows, x - 2 * s + 3 * n, length, vd);
+    __m512i v1[kRows], o1[kRows], v2[kRows], o2[kRows];
+    ops.template Vertical<kMasked, kRows>(rows, x + n, length, v1, o1);
+    ops.template Vertical<kMasked, kRows>(rows, x + 2 * n, length, v2, o2);
     for (int k = 0; k < kRows; ++k) {
-      const __m512i pb = ops.Pair(vb[k], vc[k]);
-      const __m512i pc = ops.Pair(vc[k], vd[k]);
-      const __m512i a = ops.template Value<kMasked>(ops.Block(pa[k], pb), rows[2 + k], x, length);
-      const __m512i b = ops.template Value<kMasked>(ops.Block(pb, pc), rows[2 + k], x + n, length);
+      const __m512i p0 = ops.Pair(v0[k], v1[k]);
+      const __m512i p1 = ops.Pair(v1[k], v2[k]);
+      const __m512i a = ops.Value(ops.Block(before[k], p0), o0[k]);
+      const __m512i b = ops.Value(ops.Block(p0, p1), o1[k]);
       ops.template Store<kMasked>(out[k], a, b, rows[2 + k], x, end - x, length);
       if constexpr (!kMasked) {
         _mm_prefetch(reinterpret_cast<const char*>(ahead[k] + x), _MM_HINT_T0);
         _mm_prefetch(reinterpret_cast<const char*>(outAhead[k] + x), _MM_HINT_ET0);
       }
-      pa[k] = pc;
-      vb[k] = vd[k];
+      before[k] = p1;
+      v0[k] = v2[k];
+      o0[k] = o2[k];
     }
     x += 2 * n;
   };
-  while (x + 2 * n <= end && x - 2 * s + 4 * n <= length) step.template operator()<false>();
+  while (x + 2 * n <= end && x + 3 * n <= length) step.template operator()<false>();
   while (x < end) step.template operator()<true>();
 }
 
