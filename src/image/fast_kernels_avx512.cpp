@@ -31,6 +31,8 @@ const KernelTable* Avx512Kernels() {
     t.lut = avx512::Lut;
     t.demosaic = avx512::Demosaic;
     t.demosaicRows = avx512::DemosaicRows;
+    t.sharpen = avx512::Sharpen;
+    t.sharpenRows = avx512::SharpenRows;
     return t;
   }();
   return &table;

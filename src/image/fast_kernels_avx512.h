@@ -24,4 +24,8 @@ void Lut(const Plane& dst, const Plane& src, const LutParams& p, RowPool* pool);
 void Demosaic(const Plane& dst, const Plane& src, const DemosaicParams& p, RowPool* pool);
 void DemosaicRows(const Plane& dst, const Plane& src, const DemosaicParams& p, int r0, int r1);
 
+// The unsharp mask (fast_kernels_avx512_sharpen.cpp): KernelTable::sharpen and ::sharpenRows.
+void Sharpen(const Plane& dst, const Plane& src, const SharpenParams& p, RowPool* pool);
+void SharpenRows(const Plane& dst, const Plane& src, const SharpenParams& p, int y0, int y1);
+
 }  // namespace orvane::image::avx512

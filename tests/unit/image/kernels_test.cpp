@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -408,6 +409,85 @@ TEST(Kernels, SharpenFastEqualsReferenceAtTheEndsOfItsRange) {
           variant.kernels->sharpen(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
           ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " bits " << bits << " sharpness "
                                                     << sharpness << " brightness " << brightness;
+        }
+      }
+    }
+  }
+}
+
+// Every width from the smallest interior up to three vector steps of every format (the steps that load and
+// store under masks, the full steps, and the rows in between), on heights whose interiors hold an odd and an
+// even number of rows, both whole and in pieces of one to four rows as the pipeline's bands ask for them;
+// the rows' padding is never written.
+TEST(Kernels, SharpenFastEqualsReferenceForEveryWidthAroundItsVectorSteps) {
+  for (int bits : {8, 16, 24, 32, 48, 64}) {
+    const int samplesPerPixel = bits / (bits == 16 || bits >= 48 ? 16 : 8);
+    const int widest = 4 + 3 * (bits == 16 || bits >= 48 ? 32 : 64) / samplesPerPixel + 8;
+    std::vector<int> widths;
+    for (int w = 5; w <= widest; ++w) widths.push_back(w);
+    widths.push_back(1400);  // rows longer than the AVX2 code's chunks of 2048 samples
+    for (int w : widths) {
+      for (int h : {7, 8}) {
+        DibImage source;
+        ASSERT_TRUE(source.Create(w, h, bits));
+        FillRandom(source, static_cast<uint32_t>(w * 131 + h), 0.1);
+        const SharpenParams params{11, w % 2 == 1, 1.25f};
+        DibImage expected;
+        ASSERT_TRUE(expected.CopyFormat(source));
+        ReferenceKernels().sharpen(PlaneOf(expected), PlaneOf(source), params, nullptr);
+        for (const Variant& variant : Variants()) {
+          DibImage whole, pieces;
+          ASSERT_TRUE(whole.CopyFormat(source));
+          ASSERT_TRUE(pieces.CopyFormat(source));
+          std::memset(whole.Bits(), 0xA5, whole.SizeBytes());
+          variant.kernels->sharpen(PlaneOf(whole), PlaneOf(source), params, variant.pool.get());
+          SCOPED_TRACE(::testing::Message() << variant.kernels->name << " bits " << bits << " " << w << "x" << h);
+          ASSERT_TRUE(SamePixels(expected, whole));
+          // Nothing is written past a row's pixels (the padding up to the stride keeps its bytes).
+          for (int y = 0; y < h; ++y) {
+            for (int i = w * whole.BytesPerPixel(); i < whole.Stride(); ++i) ASSERT_EQ(whole.Row(y)[i], 0xA5) << y;
+          }
+          if (variant.kernels->sharpenRows == nullptr) continue;
+          for (int y0 = 0, piece = 1; y0 < h; y0 += piece, piece = piece % 4 + 1) {
+            variant.kernels->sharpenRows(PlaneOf(pieces), PlaneOf(source), params, y0, std::min(y0 + piece, h));
+          }
+          ASSERT_TRUE(SamePixels(expected, pieces)) << "in pieces of rows";
+        }
+      }
+    }
+  }
+}
+
+// Samples within three of 0 and of the maximum (and some anywhere), every sharpness 0..30, gains that the
+// fixed-point and table forms serve, ones beyond 255 and up to the largest product below 2^31, zero and a
+// negative one (which keeps the generic code), at widths where full vector steps run.
+TEST(Kernels, SharpenFastEqualsReferenceNearTheEndsOfTheRangeForEveryGain) {
+  constexpr float kGains[] = {0.0f, 0.37f, 1.0f, 1.37f, 3.3f, 254.9f, 300.0f, 30000.0f, -1.0f};
+  for (int bits : {8, 16, 24, 32, 48, 64}) {
+    DibImage source;
+    ASSERT_TRUE(source.Create(bits == 8 ? 150 : 61, 8, bits));
+    const int top = test::Deep(source) ? 65535 : 255;
+    std::mt19937 rng(static_cast<uint32_t>(bits));
+    for (int y = 0; y < source.Height(); ++y) {
+      for (int x = 0; x < source.Width(); ++x) {
+        for (int ch = 0; ch < test::Channels(source); ++ch) {
+          const int r = static_cast<int>(rng() % 9);
+          test::Set(source, y, x, r < 4 ? r : r < 8 ? top - (r - 4) : static_cast<int>(rng() % (top + 1)), ch);
+        }
+      }
+    }
+    for (int sharpness = 0; sharpness <= 30; ++sharpness) {
+      for (int g = -1; g < static_cast<int>(std::size(kGains)); ++g) {
+        const SharpenParams params{sharpness, g >= 0, g >= 0 ? kGains[g] : 1.0f};
+        DibImage expected;
+        ASSERT_TRUE(expected.CopyFormat(source));
+        ReferenceKernels().sharpen(PlaneOf(expected), PlaneOf(source), params, nullptr);
+        for (const Variant& variant : Variants()) {
+          DibImage actual;
+          ASSERT_TRUE(actual.CopyFormat(source));
+          variant.kernels->sharpen(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
+          ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " bits " << bits << " sharpness "
+                                                    << sharpness << " gain " << params.gain << " " << params.applyGain;
         }
       }
     }
