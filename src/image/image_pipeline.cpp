@@ -215,7 +215,10 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
   if (mode >= 2) {
     const DemosaicParams params = BalancedDemosaicParams(*raw, phase, s, up);
     FilterPlan plan;
-    if (kernels_->demosaicRows != nullptr && kernels_->sharpenRows != nullptr && PlanFilters(s, *output, &plan)) {
+    // Without filters the whole-frame demosaic is used: it may write past the caches, as nothing
+    // reads the frame again at once.
+    const bool filters = PlanFilters(s, *output, &plan) && (plan.hueSat || plan.table || plan.sharpen);
+    if (filters && kernels_->demosaicRows != nullptr && kernels_->sharpenRows != nullptr) {
       FusedContext ctx{kernels_, pool_.get(), params, &plan, plan.sharpen ? PlaneOf(sharpenScratch_) : Plane{}};
       ApplyPixelOp(*output, FusedFrameOp, *raw, nullptr, 0, 0, &ctx, 0);
       return true;
