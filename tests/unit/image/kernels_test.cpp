@@ -384,6 +384,19 @@ TEST(Kernels, TableFastEqualsReferenceAroundTheVectorBlocks) {
 // The sharpness at the ends of its arithmetic: samples at 0 and the maximum in a pattern that gives
 // the largest differences from the blur of either sign, every sharpness 0..30, with and without the
 // brightness gain (down to 0 and up to the largest factor), 8- and 16-bit, gray and colour.
+// The sharpness of `source` by every fast variant equals the reference's.
+void ExpectSharpenEqualsReference(DibImage& source, const SharpenParams& params) {
+  DibImage expected;
+  ASSERT_TRUE(expected.CopyFormat(source));
+  ReferenceKernels().sharpen(PlaneOf(expected), PlaneOf(source), params, nullptr);
+  for (const Variant& variant : Variants()) {
+    DibImage actual;
+    ASSERT_TRUE(actual.CopyFormat(source));
+    variant.kernels->sharpen(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
+    ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name;
+  }
+}
+
 TEST(Kernels, SharpenFastEqualsReferenceAtTheEndsOfItsRange) {
   for (int bits : {8, 16, 24, 48}) {
     DibImage source;
@@ -399,17 +412,10 @@ TEST(Kernels, SharpenFastEqualsReferenceAtTheEndsOfItsRange) {
     }
     for (int sharpness = 0; sharpness <= 30; ++sharpness) {
       for (int brightness : {0, -255, -1, 255}) {
-        const SharpenParams params{sharpness, brightness != 0, BrightnessFactor(brightness)};
-        DibImage expected;
-        ASSERT_TRUE(expected.CopyFormat(source));
-        ReferenceKernels().sharpen(PlaneOf(expected), PlaneOf(source), params, nullptr);
-        for (const Variant& variant : Variants()) {
-          DibImage actual;
-          ASSERT_TRUE(actual.CopyFormat(source));
-          variant.kernels->sharpen(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
-          ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " bits " << bits << " sharpness "
-                                                    << sharpness << " brightness " << brightness;
-        }
+        SCOPED_TRACE(::testing::Message() << "bits " << bits << " sharpness " << sharpness << " brightness "
+                                          << brightness);
+        ExpectSharpenEqualsReference(source, {sharpness, brightness != 0, BrightnessFactor(brightness)});
+        if (HasFatalFailure()) return;
       }
     }
   }
@@ -479,16 +485,10 @@ TEST(Kernels, SharpenFastEqualsReferenceNearTheEndsOfTheRangeForEveryGain) {
     for (int sharpness = 0; sharpness <= 30; ++sharpness) {
       for (int g = -1; g < static_cast<int>(std::size(kGains)); ++g) {
         const SharpenParams params{sharpness, g >= 0, g >= 0 ? kGains[g] : 1.0f};
-        DibImage expected;
-        ASSERT_TRUE(expected.CopyFormat(source));
-        ReferenceKernels().sharpen(PlaneOf(expected), PlaneOf(source), params, nullptr);
-        for (const Variant& variant : Variants()) {
-          DibImage actual;
-          ASSERT_TRUE(actual.CopyFormat(source));
-          variant.kernels->sharpen(PlaneOf(actual), PlaneOf(source), params, variant.pool.get());
-          ASSERT_TRUE(SamePixels(expected, actual)) << variant.kernels->name << " bits " << bits << " sharpness "
-                                                    << sharpness << " gain " << params.gain << " " << params.applyGain;
-        }
+        SCOPED_TRACE(::testing::Message() << "bits " << bits << " sharpness " << sharpness << " gain " << params.gain
+                                          << " " << params.applyGain);
+        ExpectSharpenEqualsReference(source, params);
+        if (HasFatalFailure()) return;
       }
     }
   }
