@@ -11,7 +11,8 @@ namespace {
 }  // namespace
 
 const MaskKernels& BaselineMaskKernels() {
-  static const MaskKernels set{"sse2", GenericMaskRowKernels<uint8_t>(), GenericMaskRowKernels<uint16_t>()};
+  static const MaskKernels set{"sse2", PackMarks, UnpackMarks, GenericMaskRowKernels<uint8_t>(),
+                               GenericMaskRowKernels<uint16_t>()};
   return set;
 }
 

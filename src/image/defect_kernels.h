@@ -12,10 +12,10 @@ struct MaskRowKernels {
   // Flat-field normalisation of row[x0 .. x1) between the dark and bright references d and w.
   void (*shade)(T* row, const T* d, const T* w, int x0, int x1);
   // Marks (0 or 1) of one row: inner pixels differing from their four neighbours' mean by at least
-  // `threshold`, or flagged by the hot or dead map row (null: none) in columns 1 .. mapEnd - 1. The first
-  // and last columns are never marked.
-  void (*mark)(const T* up, const T* row, const T* down, const uint8_t* hot, const uint8_t* dead, int mapEnd,
-               int width, int threshold, uint8_t* marks);
+  // `threshold`, or flagged (hot or dead) by the map row (null: none) in columns 1 .. mapEnd - 1. The
+  // first and last columns are never marked.
+  void (*mark)(const T* up, const T* row, const T* down, const uint8_t* flagged, int mapEnd, int width,
+               int threshold, uint8_t* marks);
   // Folds one row into its block's summary: the topmost and bottommost unmarked values of each column
   // and whether there was one (0 or 1).
   void (*summarize)(const T* row, const uint8_t* marks, int width, T* top, uint8_t* topFound, T* bottom,
@@ -30,6 +30,10 @@ struct MaskRowKernels {
 
 struct MaskKernels {
   const char* name;
+  // Marks (0 or 1) of `width` pixels to and from bits, pixel x in bit x % 8 of byte x / 8; the last
+  // byte's unused bits are written as 0.
+  void (*pack)(const uint8_t* marks, int width, uint8_t* bits);
+  void (*unpack)(const uint8_t* bits, int width, uint8_t* marks);
   MaskRowKernels<uint8_t> k8;
   MaskRowKernels<uint16_t> k16;
 };

@@ -3,6 +3,7 @@
 // (32 marks or samples per step, eight quotients per division). Only used after
 // __builtin_cpu_supports("avx2") said yes.
 #include <cstdint>
+#include <cstring>
 
 #include "image/defect_kernels.h"
 
@@ -124,6 +125,33 @@ void ReplaceRowAvx2(T* row, const uint8_t* marks, T* above, const T* down, T* le
   CombineRow<T>(row, marks, above, down, left, right, width);
 }
 
+// 32 marks a step: each mark's bit 0 moved to bit 7 and gathered by movemask; the tail as the baseline.
+void PackMarksAvx2(const uint8_t* __restrict marks, int width, uint8_t* __restrict bits) {
+  int x = 0;
+  for (; x + 32 <= width; x += 32) {
+    const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(marks + x));
+    const uint32_t word = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(m, 7)));
+    std::memcpy(bits + x / 8, &word, sizeof(word));
+  }
+  PackMarks(marks + x, width - x, bits + x / 8);
+}
+// 32 marks a step: byte j of the register takes byte j / 8 of the 32 bits and tests its bit j % 8.
+void UnpackMarksAvx2(const uint8_t* __restrict bits, int width, uint8_t* __restrict marks) {
+  const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 3,
+                                          3, 3, 3, 3, 3, 3, 3);
+  const __m256i bit = _mm256_set1_epi64x(static_cast<int64_t>(0x8040201008040201ull));
+  const __m256i one = _mm256_set1_epi8(1);
+  int x = 0;
+  for (; x + 32 <= width; x += 32) {
+    uint32_t word;
+    std::memcpy(&word, bits + x / 8, sizeof(word));
+    const __m256i v = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(word)), spread);
+    const __m256i set = _mm256_cmpeq_epi8(_mm256_and_si256(v, bit), bit);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(marks + x), _mm256_and_si256(set, one));
+  }
+  UnpackMarks(bits + x / 8, width - x, marks + x);
+}
+
 template <typename T>
 constexpr MaskRowKernels<T> Avx2MaskRowKernels() {
   MaskRowKernels<T> k = GenericMaskRowKernels<T>();
@@ -134,7 +162,8 @@ constexpr MaskRowKernels<T> Avx2MaskRowKernels() {
 }  // namespace
 
 const MaskKernels* Avx2MaskKernels() {
-  static const MaskKernels set{"avx2", Avx2MaskRowKernels<uint8_t>(), Avx2MaskRowKernels<uint16_t>()};
+  static const MaskKernels set{"avx2", PackMarksAvx2, UnpackMarksAvx2, Avx2MaskRowKernels<uint8_t>(),
+                               Avx2MaskRowKernels<uint16_t>()};
   // cpu_init first: the answer may be asked for before libgcc's own constructor has run.
   static const bool supported = [] {
     __builtin_cpu_init();

@@ -47,21 +47,29 @@ void ShadeRow(T* __restrict row, const T* __restrict d, const T* __restrict w, i
 }
 
 template <typename T>
-void MarkRow(const T* __restrict up, const T* __restrict row, const T* __restrict down, const uint8_t* __restrict hot,
-             const uint8_t* __restrict dead, int mapEnd, int width, int threshold, uint8_t* __restrict marks) {
+void MarkRow(const T* __restrict up, const T* __restrict row, const T* __restrict down,
+             const uint8_t* __restrict flagged, int mapEnd, int width, int threshold, uint8_t* __restrict marks) {
   marks[0] = 0;
   marks[width - 1] = 0;
-  for (int x = 1; x < width - 1; ++x) {
-    const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
-    const int diff = row[x] - mean;
-    marks[x] = (diff >= threshold || -diff >= threshold) ? 1 : 0;
+  if constexpr (sizeof(T) == 1) {
+    // The sum of four samples (at most 1020) and every difference fit 16-bit lanes, twice as many per
+    // register as the int the language would promote to.
+    const int16_t limit = static_cast<int16_t>(threshold);
+    for (int x = 1; x < width - 1; ++x) {
+      const int16_t mean = static_cast<int16_t>(static_cast<uint16_t>(row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2);
+      const int16_t diff = static_cast<int16_t>(static_cast<int16_t>(row[x]) - mean);
+      marks[x] = (diff >= limit || static_cast<int16_t>(-diff) >= limit) ? 1 : 0;
+    }
+  } else {
+    for (int x = 1; x < width - 1; ++x) {
+      const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
+      const int diff = row[x] - mean;
+      marks[x] = (diff >= threshold || -diff >= threshold) ? 1 : 0;
+    }
   }
-  // The maps hold 0 or 1.
-  if (hot != nullptr) {
-    for (int x = 1; x < mapEnd; ++x) marks[x] |= hot[x];
-  }
-  if (dead != nullptr) {
-    for (int x = 1; x < mapEnd; ++x) marks[x] |= dead[x];
+  // The map holds 0 or 1.
+  if (flagged != nullptr) {
+    for (int x = 1; x < mapEnd; ++x) marks[x] |= flagged[x];
   }
 }
 
@@ -117,6 +125,17 @@ template <typename T>
 void ReplaceRow(T* row, const uint8_t* marks, T* above, const T* down, T* left, T* right, int width) {
   FillRow<T>(row, marks, left, right, width);
   CombineRow<T>(row, marks, above, down, left, right, width);
+}
+
+inline void PackMarks(const uint8_t* __restrict marks, int width, uint8_t* __restrict bits) {
+  for (int i = 0; i < (width + 7) / 8; ++i) {
+    uint8_t byte = 0;
+    for (int j = 0; j < 8 && 8 * i + j < width; ++j) byte |= static_cast<uint8_t>(marks[8 * i + j] << j);
+    bits[i] = byte;
+  }
+}
+inline void UnpackMarks(const uint8_t* __restrict bits, int width, uint8_t* __restrict marks) {
+  for (int x = 0; x < width; ++x) marks[x] = static_cast<uint8_t>((bits[x >> 3] >> (x & 7)) & 1);
 }
 
 template <typename T>

@@ -160,8 +160,9 @@ void DefectsReference(DibImage& raw, const uint8_t* hot, const uint8_t* dead, in
 // unmarked pixel; where the scene's fine detail marks long runs (a Bayer mosaic's neighbours differ by
 // colour), that is quadratic. Unmarked pixels are never changed, so every source is an original value,
 // and the work goes in three steps with the pool's barrier between them:
-//  1. marks of every inner row, in blocks of kBlockRows rows, and per block and column the topmost and
-//     bottommost unmarked value (if the block has one there);
+//  1. marks of every inner row (kept as bits: a byte per pixel would be most of the memory traffic), in
+//     blocks of kBlockRows rows, and per block and column the topmost and bottommost unmarked value (if
+//     the block has one there);
 //  2. per column (split over threads by columns), from those summaries, the nearest unmarked value above
 //     each block (at or above its first row's row above) and below it (at or below its end row): a run
 //     of marks crossing any number of blocks and thread seams is resolved here;
@@ -173,27 +174,31 @@ constexpr int kBlockRows = 32;
 template <typename T>
 struct DefectPass {
   DibImage* raw;
-  const uint8_t* hot;  // maps of the frame's depth, null when not allocated
-  const uint8_t* dead;
+  const uint8_t* flagged;  // hot or dead in the maps of the frame's depth, null when not allocated
   int offsetX, offsetY, threshold;
   const MaskRowKernels<T>* k;
+  void (*pack)(const uint8_t* marks, int width, uint8_t* bits);
+  void (*unpack)(const uint8_t* bits, int width, uint8_t* marks);
   int width, height, blocks, parts;
-  uint8_t* marks;        // width × height, rows 1 .. height - 2 set
+  uint8_t* marks;        // a bit per pixel, markStride bytes per row, rows 1 .. height - 2 set
+  size_t markStride;
   T* top;                // per block: topmost unmarked value, then (step 2) the nearest one below the block
   T* bottom;             // per block: bottommost unmarked value, then (step 2) the nearest one above it
   uint8_t* topFound;     // per block: whether the column has an unmarked pixel in the block
   uint8_t* bottomFound;
   T* partRows;           // per part: kBlockRows + 3 rows of scratch
+  uint8_t* partMarks;    // per part: kBlockRows rows of a byte per pixel
 
   T* Row(int y) const { return reinterpret_cast<T*>(raw->Row(y)); }
-  uint8_t* Marks(int y) const { return marks + static_cast<size_t>(y) * width; }
+  uint8_t* Marks(int y) const { return marks + static_cast<size_t>(y) * markStride; }
   size_t At(int block) const { return static_cast<size_t>(block) * width; }
   T* Scratch(int part) const { return partRows + static_cast<size_t>(part) * (kBlockRows + 3) * width; }
+  uint8_t* ByteMarks(int part) const { return partMarks + static_cast<size_t>(part) * kBlockRows * width; }
   int BlockBegin(int b) const { return 1 + b * kBlockRows; }
   int BlockEnd(int b) const { return std::min(height - 1, BlockBegin(b) + kBlockRows); }
   int PartBegin(int count, int part) const { return static_cast<int>(static_cast<int64_t>(count) * part / parts); }
 
-  void MarkBlock(int b) const {
+  void MarkBlock(int b, uint8_t* bytes) const {
     // The maps cover the sensor; a frame row or column outside it has no map entry.
     const int mapEnd = std::min(width - 1, DefectMask::kWidth - offsetX);
     std::memset(topFound + At(b), 0, static_cast<size_t>(width));
@@ -202,9 +207,10 @@ struct DefectPass {
       const int ry = y + offsetY;
       const size_t mapRow = static_cast<size_t>(ry) * DefectMask::kWidth + static_cast<size_t>(offsetX);
       const bool mapped = ry < DefectMask::kHeight && mapEnd > 1;
-      k->mark(Row(y - 1), Row(y), Row(y + 1), mapped && hot != nullptr ? hot + mapRow : nullptr,
-              mapped && dead != nullptr ? dead + mapRow : nullptr, mapEnd, width, threshold, Marks(y));
-      k->summarize(Row(y), Marks(y), width, top + At(b), topFound + At(b), bottom + At(b), bottomFound + At(b));
+      k->mark(Row(y - 1), Row(y), Row(y + 1), mapped && flagged != nullptr ? flagged + mapRow : nullptr, mapEnd, width,
+              threshold, bytes);
+      k->summarize(Row(y), bytes, width, top + At(b), topFound + At(b), bottom + At(b), bottomFound + At(b));
+      pack(bytes, width, Marks(y));
     }
   }
 
@@ -234,21 +240,23 @@ struct DefectPass {
     }
   }
 
-  void ReplaceBlock(int b, T* scratch) const {
+  void ReplaceBlock(int b, T* scratch, uint8_t* bytes) const {
     const int y0 = BlockBegin(b);
     const int y1 = BlockEnd(b);
     T* down = scratch;  // row y's values at down + (y - y0) × width
     T* left = scratch + static_cast<size_t>(kBlockRows) * width;
     T* right = left + width;
+    auto byteMarks = [&](int y) { return bytes + static_cast<size_t>(y - y0) * width; };
+    for (int y = y0; y < y1; ++y) unpack(Marks(y), width, byteMarks(y));
     const T* below = top + At(b);
     for (int y = y1 - 1; y >= y0; --y) {
       T* d = down + static_cast<size_t>(y - y0) * width;
-      k->fillDown(Row(y), Marks(y), below, d, width);
+      k->fillDown(Row(y), byteMarks(y), below, d, width);
       below = d;
     }
     T* above = bottom + At(b);
     for (int y = y0; y < y1; ++y) {
-      k->replace(Row(y), Marks(y), above, down + static_cast<size_t>(y - y0) * width, left, right, width);
+      k->replace(Row(y), byteMarks(y), above, down + static_cast<size_t>(y - y0) * width, left, right, width);
     }
   }
 };
@@ -268,14 +276,16 @@ void ForParts(RowPool* pool, int parts, Fn&& fn) {
 template <typename T>
 void CorrectDefectsFast(const DefectPass<T>& p, RowPool* pool) {
   ForParts(pool, p.parts, [&](int part) {
-    for (int b = p.PartBegin(p.blocks, part); b < p.PartBegin(p.blocks, part + 1); ++b) p.MarkBlock(b);
+    for (int b = p.PartBegin(p.blocks, part); b < p.PartBegin(p.blocks, part + 1); ++b) {
+      p.MarkBlock(b, p.ByteMarks(part));
+    }
   });
   ForParts(pool, p.parts, [&](int part) {
     p.CarryColumns(p.PartBegin(p.width, part), p.PartBegin(p.width, part + 1), p.Scratch(part));
   });
   ForParts(pool, p.parts, [&](int part) {
     for (int b = p.PartBegin(p.blocks, part); b < p.PartBegin(p.blocks, part + 1); ++b) {
-      p.ReplaceBlock(b, p.Scratch(part));
+      p.ReplaceBlock(b, p.Scratch(part), p.ByteMarks(part));
     }
   });
 }
@@ -284,10 +294,11 @@ void CorrectDefectsFast(const DefectPass<T>& p, RowPool* pool) {
 bool DefectMask::EnsureAllocated() {
   if (Allocated()) return true;
   if (Resize(dark8_) && Resize(bright8_) && Resize(dark16_) && Resize(bright16_) && Resize(hot8_) && Resize(dead8_) &&
-      Resize(hot16_) && Resize(dead16_)) {
+      Resize(hot16_) && Resize(dead16_) && Resize(flagged8_) && Resize(flagged16_)) {
     return true;
   }
   dark8_ = {}, bright8_ = {}, dark16_ = {}, bright16_ = {}, hot8_ = {}, dead8_ = {}, hot16_ = {}, dead16_ = {};
+  flagged8_ = {}, flagged16_ = {};
   return false;
 }
 
@@ -323,6 +334,11 @@ void DefectMask::RebuildMap(int depthBits, int which) {
       map[i] = flagged ? 1 : 0;
     }
   }
+  // The correction reads one map per pixel instead of two.
+  const uint8_t* hot = Map(depthBits, 0);
+  const uint8_t* dead = Map(depthBits, 1);
+  uint8_t* either = depthBits == 8 ? flagged8_.data() : flagged16_.data();
+  for (size_t i = 0; i < kPixels; ++i) either[i] = static_cast<uint8_t>(hot[i] | dead[i]);
 }
 
 MaskStatus DefectMask::Capture(const DibImage& raw, int which) {
@@ -371,10 +387,14 @@ void DefectMask::CorrectDefects(DibImage& raw, int offsetX, int offsetY, RowPool
   const size_t sample = static_cast<size_t>(raw.BytesPerPixel());
   const size_t summaryRows = static_cast<size_t>(blocks) * static_cast<size_t>(w);
   const size_t partRows = static_cast<size_t>(parts) * (kBlockRows + 3) * static_cast<size_t>(w);
-  // Samples first (top, bottom, the parts' rows), then the bytes of the two found flags.
-  const size_t scratchBytes = sample * (2 * summaryRows + partRows) + 2 * summaryRows;
+  // Samples first (top, bottom, the parts' rows), then the bytes of the two found flags and the parts'
+  // byte marks.
+  const size_t partMarks = static_cast<size_t>(parts) * kBlockRows * static_cast<size_t>(w);
+  const size_t scratchBytes = sample * (2 * summaryRows + partRows) + 2 * summaryRows + partMarks;
+  // Whole 64-bit words of marks per row.
+  const size_t markStride = (static_cast<size_t>(w) + 63) / 64 * 8;
   try {
-    if (work_.size() != static_cast<size_t>(w) * static_cast<size_t>(h)) work_.assign(static_cast<size_t>(w) * h, 0);
+    if (work_.size() != markStride * static_cast<size_t>(h)) work_.assign(markStride * static_cast<size_t>(h), 0);
     if (scratch_.size() < scratchBytes) scratch_.resize(scratchBytes);
   } catch (const std::bad_alloc&) {
     work_ = {};
@@ -386,22 +406,25 @@ void DefectMask::CorrectDefects(DibImage& raw, int offsetX, int offsetY, RowPool
   auto run = [&](auto* samples, const auto& kernels, int depth, int threshold) {
     using T = std::remove_pointer_t<decltype(samples)>;
     const DefectPass<T> pass{.raw = &raw,
-                             .hot = Map(depth, 0),
-                             .dead = Map(depth, 1),
+                             .flagged = !Allocated() ? nullptr : depth == 8 ? flagged8_.data() : flagged16_.data(),
                              .offsetX = offsetX,
                              .offsetY = offsetY,
                              .threshold = threshold,
                              .k = &kernels,
+                             .pack = k.pack,
+                             .unpack = k.unpack,
                              .width = w,
                              .height = h,
                              .blocks = blocks,
                              .parts = parts,
                              .marks = work_.data(),
+                             .markStride = markStride,
                              .top = samples,
                              .bottom = samples + summaryRows,
                              .topFound = flags,
                              .bottomFound = flags + summaryRows,
-                             .partRows = samples + 2 * summaryRows};
+                             .partRows = samples + 2 * summaryRows,
+                             .partMarks = flags + 2 * summaryRows};
     CorrectDefectsFast(pass, pool);
   };
   if (raw.BitsPerPixel() == 8) {

@@ -34,7 +34,7 @@ class DefectMask {
 
   DefectMask() = default;
 
-  // The 180 MB of references and maps are taken on first use (capture, load, or a correction switched on);
+  // The 204 MB of references and maps are taken on first use (capture, load, or a correction switched on);
   // until then every reference and map reads as zero.
   [[nodiscard]] bool EnsureAllocated();
   bool Allocated() const { return !dark8_.empty(); }
@@ -89,7 +89,9 @@ class DefectMask {
   std::vector<uint8_t> dark8_, bright8_;
   std::vector<uint16_t> dark16_, bright16_;
   std::vector<uint8_t> hot8_, dead8_, hot16_, dead16_;
-  // Pixels flagged in the current frame, frame-sized; resized only when the frame size changes.
+  // Hot or dead, per depth: rebuilt with the maps, so that the correction reads one map per pixel.
+  std::vector<uint8_t> flagged8_, flagged16_;
+  // Pixels marked in the current frame, a bit each; resized only when the frame size changes.
   std::vector<uint8_t> work_;
   // The correction's per-block summaries of unmarked values and each thread's rows of nearest unmarked
   // values; grown only when the frame size or thread count needs more.
