@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <random>
 #include <thread>
 #include <cstdio>
 #include <cstring>
@@ -50,7 +51,12 @@ std::vector<Variant> Variants() {
                               << " threads";
 }
 
-std::string TempPath(const char* name) { return ::testing::TempDir() + "orvane_mask_" + name; }
+// Test processes (of this build or another one on the machine) run at once: every file name of this
+// process carries its own suffix, so that none removes or overwrites another's mask file.
+std::string TempPath(const char* name) {
+  static const std::string suffix = std::to_string(std::random_device{}());
+  return ::testing::TempDir() + "orvane_mask_" + name + "_" + suffix;
+}
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
