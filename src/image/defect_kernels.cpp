@@ -20,6 +20,7 @@ const MaskKernels& ActiveMaskKernels() {
   static const MaskKernels& chosen = [] () -> const MaskKernels& {
     const char* forceScalar = std::getenv("ORVANE_FORCE_SCALAR");
     if (forceScalar != nullptr && std::strcmp(forceScalar, "1") == 0) return BaselineMaskKernels();
+    if (const MaskKernels* avx512 = Avx512MaskKernels()) return *avx512;
     if (const MaskKernels* avx2 = Avx2MaskKernels()) return *avx2;
     return BaselineMaskKernels();
   }();

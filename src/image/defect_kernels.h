@@ -42,6 +42,8 @@ struct MaskKernels {
 const MaskKernels& BaselineMaskKernels();
 // The AVX2 set, or null where the CPU lacks AVX2 (or the build is not for x86-64).
 const MaskKernels* Avx2MaskKernels();
+// The AVX-512 set (with AVX512-VBMI), or null where the CPU lacks it.
+const MaskKernels* Avx512MaskKernels();
 // The set chosen at start-up: the baseline where ORVANE_FORCE_SCALAR=1, else the widest the CPU runs.
 const MaskKernels& ActiveMaskKernels();
 

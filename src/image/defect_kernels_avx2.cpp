@@ -50,16 +50,16 @@ inline void FillStep(__m256i& v, __m256i& ok) {
   ok = _mm256_or_si256(ok, sok);
 }
 
-// The fill of one register of samples of E bytes, lanes without an unmarked value in the register taking
-// `carry` (the nearest unmarked value beyond the register, in every lane).
+// The fill of one register of samples of E bytes within the register; `ok` is left set in the lanes that
+// found an unmarked value there (the others take the carry from beyond the register).
 template <bool up, int E>
-inline __m256i FillRegister(__m256i v, __m256i ok, __m256i carry) {
+inline __m256i FillRegister(__m256i v, __m256i& ok) {
   if constexpr (E == 1) FillStep<up, 1>(v, ok);
   FillStep<up, 2>(v, ok);
   FillStep<up, 4>(v, ok);
   FillStep<up, 8>(v, ok);
   FillStep<up, 16>(v, ok);
-  return _mm256_blendv_epi8(carry, v, ok);
+  return v;
 }
 
 // All-ones lanes where the 32 / E marks at `marks` are clear.
@@ -86,7 +86,8 @@ inline __m256i BroadcastFirst(__m256i v) {
 }
 
 // FillRow a register at a time: each direction over whole registers from its own end, the columns left
-// over near the far end by the scalar chain, continued from the registers' last value.
+// over near the far end by the scalar chain, continued from the registers' last value. Only one blend
+// per register depends on the register before (the carry), so the fills of registers overlap.
 template <typename T>
 void FillRowAvx2(const T* __restrict row, const uint8_t* __restrict marks, T* __restrict left, T* __restrict right,
                  int width) {
@@ -97,9 +98,10 @@ void FillRowAvx2(const T* __restrict row, const uint8_t* __restrict marks, T* __
   int x = 1;
   __m256i carry = E == 1 ? _mm256_set1_epi8(static_cast<char>(row[0])) : _mm256_set1_epi16(static_cast<short>(row[0]));
   for (; x + N <= width - 1; x += N) {
-    const __m256i f = FillRegister<true, E>(load(row + x), Unmarked<E>(marks + x), carry);
-    store(left + x, f);
-    carry = BroadcastLast<E>(f);
+    __m256i ok = Unmarked<E>(marks + x);
+    const __m256i f = FillRegister<true, E>(load(row + x), ok);
+    store(left + x, _mm256_blendv_epi8(carry, f, ok));
+    carry = _mm256_blendv_epi8(carry, BroadcastLast<E>(f), BroadcastLast<E>(ok));
   }
   for (T fromLeft = x > 1 ? left[x - 1] : row[0]; x < width - 1; ++x) {
     fromLeft = Select<T>(marks[x], fromLeft, row[x]);
@@ -109,9 +111,10 @@ void FillRowAvx2(const T* __restrict row, const uint8_t* __restrict marks, T* __
   carry = E == 1 ? _mm256_set1_epi8(static_cast<char>(row[width - 1]))
                  : _mm256_set1_epi16(static_cast<short>(row[width - 1]));
   for (; end - N >= 1; end -= N) {
-    const __m256i f = FillRegister<false, E>(load(row + end - N), Unmarked<E>(marks + end - N), carry);
-    store(right + end - N, f);
-    carry = BroadcastFirst<E>(f);
+    __m256i ok = Unmarked<E>(marks + end - N);
+    const __m256i f = FillRegister<false, E>(load(row + end - N), ok);
+    store(right + end - N, _mm256_blendv_epi8(carry, f, ok));
+    carry = _mm256_blendv_epi8(carry, BroadcastFirst<E>(f), BroadcastFirst<E>(ok));
   }
   for (T fromRight = end < width - 1 ? right[end] : row[width - 1]; end > 1; --end) {
     fromRight = Select<T>(marks[end - 1], fromRight, row[end - 1]);

@@ -39,7 +39,7 @@ struct Variant {
 std::vector<Variant> Variants() {
   static RowPool two(2), three(3);
   std::vector<Variant> all;
-  for (const MaskKernels* k : {&BaselineMaskKernels(), Avx2MaskKernels()}) {
+  for (const MaskKernels* k : {&BaselineMaskKernels(), Avx2MaskKernels(), Avx512MaskKernels()}) {
     for (RowPool* pool : {static_cast<RowPool*>(nullptr), &two, &three}) {
       if (k != nullptr) all.push_back({k, pool});
     }
