@@ -76,7 +76,7 @@ inline __m512i FillRegister(const T* p, const uint8_t* marks, __m512i& carry) {
   Mask ok = UnmarkedLanes<T>(marks);
   __m512i v = _mm512_loadu_si512(p);
   for (int k = 0; (1 << k) < N; ++k) {
-    v = PermuteInto<T>(v, static_cast<Mask>(~ok), _mm512_load_si512(kSteps<T, up>.index[k]), v);
+    v = PermuteInto<T>(v, static_cast<Mask>(~ok), _mm512_loadu_si512(kSteps<T, up>.index[k]), v);
     ok = static_cast<Mask>(ok | (up ? ok << (1 << k) : ok >> (1 << k)));
   }
   const __m512i filled = sizeof(T) == 1 ? _mm512_mask_blend_epi8(static_cast<__mmask64>(ok), carry, v)
