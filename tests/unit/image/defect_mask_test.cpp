@@ -310,7 +310,9 @@ TEST(DefectMask, DotFilterEqualsItsReferenceByteForByte) {
     int width, height, offsetX, offsetY;
   } kFrames[] = {{3, 3, 0, 0},   {1, 7, 0, 0},     {4, 3, 0, 0},        {3, 90, 0, 0},
                  {90, 3, 0, 0},  {64, 48, 0, 0},   {35, 400, 0, 0},     {301, 199, kW - 250, kH - 150},
-                 {257, 131, 17, 9}, {130, 700, kW - 100, 40}, {kW, kH, 0, 0}};
+                 {257, 131, 17, 9}, {130, 700, kW - 100, 40}, {kW, kH, 0, 0},
+                 // One register of inner pixels (32 and 64 samples) and one sample fewer or more.
+                 {33, 40, 0, 0}, {34, 40, 0, 0}, {35, 40, 0, 0}, {65, 40, 0, 0}, {66, 40, 0, 0}, {67, 40, 0, 0}};
   for (DefectMask* mask : {&noMaps, &withMaps}) {
     for (int bits : {8, 16}) {
       for (Scene scene : {Scene::kNoise, Scene::kSmooth, Scene::kStripes, Scene::kRuns}) {
