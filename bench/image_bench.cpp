@@ -173,7 +173,8 @@ void BM_Pipeline16GrayFilters(benchmark::State& s) { Pipeline(s, 1, true, true);
 
 // The corrections on the raw frame before the demosaic: shading between a dark and a bright reference,
 // and the dot (defect) filter, on a full-sensor frame of noise (a Bayer mosaic's neighbours differ, so
-// most pixels are marked: the filter's worst case). The frame is restored untimed before each run.
+// most pixels are marked: the filter's worst case). The frame is restored untimed before each run. With
+// more than one thread they run on a pool as in the pipeline.
 struct MaskFixture {
   DefectMask mask;
   DibImage frame, source;
@@ -197,14 +198,16 @@ struct MaskFixture {
 
 void MaskCorrection(benchmark::State& state, int bits, bool dots) {
   MaskFixture f(bits);
+  const int threads = static_cast<int>(state.range(0));
+  std::unique_ptr<RowPool> pool = threads > 1 ? std::make_unique<RowPool>(threads) : nullptr;
   for (auto _ : state) {
     state.PauseTiming();
     std::memcpy(f.frame.Bits(), f.source.Bits(), f.source.SizeBytes());
     state.ResumeTiming();
     if (dots) {
-      f.mask.CorrectDefects(f.frame, 0, 0);
+      f.mask.CorrectDefects(f.frame, 0, 0, pool.get());
     } else {
-      f.mask.CorrectShading(f.frame, 0, 0);
+      f.mask.CorrectShading(f.frame, 0, 0, pool.get());
     }
     benchmark::ClobberMemory();
   }
@@ -273,11 +276,10 @@ int main(int argc, char** argv) {
   Register("pipeline_48_all_filters", BM_Pipeline48AllFilters);
   Register("pipeline_8_gray_tables", BM_Pipeline8GrayFilters);
   Register("pipeline_16_gray_tables", BM_Pipeline16GrayFilters);
-  // The mask corrections run on the acquisition thread alone.
-  Register("shading_8", BM_Shading8, false);
-  Register("dot_filter_8", BM_DotFilter8, false);
-  Register("shading_16", BM_Shading16, false);
-  Register("dot_filter_16", BM_DotFilter16, false);
+  Register("shading_8", BM_Shading8);
+  Register("dot_filter_8", BM_DotFilter8);
+  Register("shading_16", BM_Shading16);
+  Register("dot_filter_16", BM_DotFilter16);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::AddCustomContext("kernels", ActiveKernels().name);

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
+#include "image/defect_kernels.h"
+#include "image/row_pool.h"
 #include "platform/regular_file.h"
 
 namespace orvane::image {
@@ -78,50 +81,20 @@ void ShadeReference(DibImage& raw, const T* dark, const T* bright, int offsetX, 
   }
 }
 
-// The same normalisation without a 64-bit division per pixel. 8-bit: with d != w, the quotient
-// ((x - d) 256) / (w - d) is at most 0 (limited to 0) unless x - d and w - d are non-zero with the same
-// sign; then it is 255 from |x - d| >= |w - d| on, and below that |x - d| 256 / |w - d| < 256 in single
-// precision, truncated: the dividend (< 2^16) and divisor are exact, the quotient is rounded correctly,
-// and an inexact quotient lies at least 1/255 from an integer, far more than the rounding (2^-17).
-// 16-bit: with d < w, x <= d gives 0, x - d >= w - d gives 65535, and in between (x - d) 65536 / (w - d)
-// < 65536 in double precision, truncated (an inexact quotient lies at least 1/65535 from an integer,
-// the rounding is below 2^-36). Written without branches so that the loops vectorise.
-inline uint8_t ShadeSample(int v, int d, int w) {
-  const int a = v - d;
-  const int b = w - d;
-  const int aa = a < 0 ? -a : a;
-  const int bb = b < 0 ? -b : b;
-  const bool positive = a != 0 && (a ^ b) >= 0;
-  const int q = static_cast<int>(static_cast<float>(aa * 256) / static_cast<float>(bb == 0 ? 1 : bb));
-  const int shaded = positive ? (aa >= bb ? 255 : q) : 0;
-  return static_cast<uint8_t>(b == 0 ? v : shaded);
-}
-inline uint16_t ShadeSample(uint16_t v, uint16_t d, uint16_t w) {
-  const int a = static_cast<int>(v) - d;
-  const int b = static_cast<int>(w) - d;
-  const int q = static_cast<int>(static_cast<double>(a) * 65536.0 / static_cast<double>(b <= 0 ? 1 : b));
-  const int shaded = a <= 0 ? 0 : (a >= b ? 65535 : q);
-  return static_cast<uint16_t>(b <= 0 ? v : shaded);
-}
-
+// Rows split over the pool; every row is normalised by the same row kernel whatever the thread count.
 template <typename T>
-void Shade(DibImage& raw, const T* dark, const T* bright, int offsetX, int offsetY) {
+void Shade(DibImage& raw, const T* dark, const T* bright, int offsetX, int offsetY, const MaskRowKernels<T>& k,
+           RowPool* pool) {
   const int border = IsFullFrame(raw) ? 2 : 0;
   const int yEnd = std::min(raw.Height() - border, DefectMask::kHeight - offsetY);
   const int xEnd = std::min(raw.Width() - border, DefectMask::kWidth - offsetX);
-  for (int y = border; y < yEnd; ++y) {
-    T* __restrict row = reinterpret_cast<T*>(raw.Row(y));
-    const size_t ref = static_cast<size_t>(y + offsetY) * DefectMask::kWidth + static_cast<size_t>(offsetX);
-    const T* __restrict d = dark + ref;
-    const T* __restrict w = bright + ref;
-    for (int x = border; x < xEnd; ++x) {
-      if constexpr (sizeof(T) == 1) {
-        row[x] = ShadeSample(static_cast<int>(row[x]), static_cast<int>(d[x]), static_cast<int>(w[x]));
-      } else {
-        row[x] = ShadeSample(row[x], d[x], w[x]);
-      }
+  if (xEnd <= border) return;
+  ForRows(pool, yEnd - border, [&](int r0, int r1) {
+    for (int y = border + r0; y < border + r1; ++y) {
+      const size_t ref = static_cast<size_t>(y + offsetY) * DefectMask::kWidth + static_cast<size_t>(offsetX);
+      k.shade(reinterpret_cast<T*>(raw.Row(y)), dark + ref, bright + ref, border, xEnd);
     }
-  }
+  });
 }
 
 template <typename T>
@@ -182,107 +155,150 @@ void DefectsReference(DibImage& raw, const uint8_t* hot, const uint8_t* dead, in
   }
 }
 
-// The same correction in time linear in the frame's size. The reference searches, for each marked
-// pixel, along its row and column for the nearest unmarked pixel; where the scene's fine detail
-// marks long runs (a Bayer mosaic's neighbours differ by colour), that is quadratic and takes seconds
-// per frame. Here the nearest unmarked pixel to the left and above is remembered while scanning, and
-// the nearest one to the right and below is found by pointers that only move forward (per row and per
-// column), so every pixel is passed a bounded number of times. Marks and sources are the reference's:
-// unmarked pixels are never written, so every source still holds its original value.
+// The same correction in time linear in the frame's size, split over threads with the same bytes for any
+// number of them. The reference searches, for each marked pixel, along its row and column for the nearest
+// unmarked pixel; where the scene's fine detail marks long runs (a Bayer mosaic's neighbours differ by
+// colour), that is quadratic. Unmarked pixels are never changed, so every source is an original value,
+// and the work goes in three steps with the pool's barrier between them:
+//  1. marks of every inner row (kept as bits: a byte per pixel would be most of the memory traffic), in
+//     blocks of kBlockRows rows, and per block and column the topmost and bottommost unmarked value (if
+//     the block has one there);
+//  2. per column (split over threads by columns), from those summaries, the nearest unmarked value above
+//     each block (at or above its first row's row above) and below it (at or below its end row): a run
+//     of marks crossing any number of blocks and thread seams is resolved here;
+//  3. per block, the nearest unmarked value below each pixel bottom-up into rows kept in the cache, then
+//     top-down the row's left and right fills and the carried value above, and the mean of the four.
+// Each block's result depends on the marks and originals only, never on which thread ran its neighbour.
+constexpr int kBlockRows = 32;
+
 template <typename T>
-void MarkDefects(const DibImage& raw, const uint8_t* hot, const uint8_t* dead, int offsetX, int offsetY, int threshold,
-                 uint8_t* work) {
-  const int w = raw.Width();
-  const int h = raw.Height();
-  for (int y = 1; y < h - 1; ++y) {
-    const T* up = reinterpret_cast<const T*>(raw.Row(y - 1));
-    const T* row = reinterpret_cast<const T*>(raw.Row(y));
-    const T* down = reinterpret_cast<const T*>(raw.Row(y + 1));
-    uint8_t* marks = work + static_cast<size_t>(y) * w;
-    for (int x = 1; x < w - 1; ++x) {
-      const int mean = (row[x - 1] + row[x + 1] + up[x] + down[x]) >> 2;
-      const int diff = row[x] - mean;
-      marks[x] = (diff >= threshold || -diff >= threshold) ? 1 : 0;
-    }
+struct DefectPass {
+  DibImage* raw;
+  const uint8_t* flagged;  // hot or dead in the maps of the frame's depth, null when not allocated
+  int offsetX, offsetY, threshold;
+  const MaskRowKernels<T>* k;
+  void (*pack)(const uint8_t* marks, int width, uint8_t* bits);
+  void (*unpack)(const uint8_t* bits, int width, uint8_t* marks);
+  int width, height, blocks, parts;
+  uint8_t* marks;        // a bit per pixel, markStride bytes per row, rows 1 .. height - 2 set
+  size_t markStride;
+  T* top;                // per block: topmost unmarked value, then (step 2) the nearest one below the block
+  T* bottom;             // per block: bottommost unmarked value, then (step 2) the nearest one above it
+  uint8_t* topFound;     // per block: whether the column has an unmarked pixel in the block
+  uint8_t* bottomFound;
+  T* partRows;           // per part: kBlockRows + 3 rows of scratch
+  uint8_t* partMarks;    // per part: kBlockRows rows of a byte per pixel
+
+  T* Row(int y) const { return reinterpret_cast<T*>(raw->Row(y)); }
+  uint8_t* Marks(int y) const { return marks + static_cast<size_t>(y) * markStride; }
+  size_t At(int block) const { return static_cast<size_t>(block) * width; }
+  T* Scratch(int part) const { return partRows + static_cast<size_t>(part) * (kBlockRows + 3) * width; }
+  uint8_t* ByteMarks(int part) const { return partMarks + static_cast<size_t>(part) * kBlockRows * width; }
+  int BlockBegin(int b) const { return 1 + b * kBlockRows; }
+  int BlockEnd(int b) const { return std::min(height - 1, BlockBegin(b) + kBlockRows); }
+  int PartBegin(int count, int part) const { return static_cast<int>(static_cast<int64_t>(count) * part / parts); }
+
+  void MarkBlock(int b, uint8_t* bytes) const {
     // The maps cover the sensor; a frame row or column outside it has no map entry.
-    const int ry = y + offsetY;
-    const int xEnd = std::min(w - 1, DefectMask::kWidth - offsetX);
-    if (ry >= DefectMask::kHeight || xEnd <= 1) continue;
-    const size_t mapRow = static_cast<size_t>(ry) * DefectMask::kWidth;
-    for (const uint8_t* map : {hot, dead}) {
-      if (map == nullptr) continue;
-      const uint8_t* m = map + mapRow + static_cast<size_t>(offsetX);
-      for (int x = 1; x < xEnd; ++x) marks[x] |= m[x];
+    const int mapEnd = std::min(width - 1, DefectMask::kWidth - offsetX);
+    std::memset(topFound + At(b), 0, static_cast<size_t>(width));
+    std::memset(bottomFound + At(b), 0, static_cast<size_t>(width));
+    for (int y = BlockBegin(b); y < BlockEnd(b); ++y) {
+      const int ry = y + offsetY;
+      const size_t mapRow = static_cast<size_t>(ry) * DefectMask::kWidth + static_cast<size_t>(offsetX);
+      const bool mapped = ry < DefectMask::kHeight && mapEnd > 1;
+      k->mark(Row(y - 1), Row(y), Row(y + 1), mapped && flagged != nullptr ? flagged + mapRow : nullptr, mapEnd, width,
+              threshold, bytes);
+      k->summarize(Row(y), bytes, width, top + At(b), topFound + At(b), bottom + At(b), bottomFound + At(b));
+      pack(bytes, width, Marks(y));
     }
   }
+
+  // Rows 0 and height - 1 are never marked: the first block's value above and the last one's below.
+  void CarryColumns(int x0, int x1, T* carry) const {
+    if (x0 >= x1) return;
+    const size_t n = static_cast<size_t>(x1 - x0);
+    std::memcpy(carry + x0, Row(0) + x0, n * sizeof(T));
+    for (int b = 0; b < blocks; ++b) {
+      T* s = bottom + At(b);
+      const uint8_t* found = bottomFound + At(b);
+      for (int x = x0; x < x1; ++x) {
+        const T own = s[x];
+        s[x] = carry[x];
+        carry[x] = found[x] != 0 ? own : carry[x];
+      }
+    }
+    std::memcpy(carry + x0, Row(height - 1) + x0, n * sizeof(T));
+    for (int b = blocks - 1; b >= 0; --b) {
+      T* s = top + At(b);
+      const uint8_t* found = topFound + At(b);
+      for (int x = x0; x < x1; ++x) {
+        const T own = s[x];
+        s[x] = carry[x];
+        carry[x] = found[x] != 0 ? own : carry[x];
+      }
+    }
+  }
+
+  void ReplaceBlock(int b, T* scratch, uint8_t* bytes) const {
+    const int y0 = BlockBegin(b);
+    const int y1 = BlockEnd(b);
+    T* down = scratch;  // row y's values at down + (y - y0) × width
+    T* left = scratch + static_cast<size_t>(kBlockRows) * width;
+    T* right = left + width;
+    auto byteMarks = [&](int y) { return bytes + static_cast<size_t>(y - y0) * width; };
+    for (int y = y0; y < y1; ++y) unpack(Marks(y), width, byteMarks(y));
+    const T* below = top + At(b);
+    for (int y = y1 - 1; y >= y0; --y) {
+      T* d = down + static_cast<size_t>(y - y0) * width;
+      k->fillDown(Row(y), byteMarks(y), below, d, width);
+      below = d;
+    }
+    T* above = bottom + At(b);
+    for (int y = y0; y < y1; ++y) {
+      k->replace(Row(y), byteMarks(y), above, down + static_cast<size_t>(y - y0) * width, left, right, width);
+    }
+  }
+};
+
+// Calls fn(part) for every part, one part per pool thread.
+template <typename Fn>
+void ForParts(RowPool* pool, int parts, Fn&& fn) {
+  if (parts == 1) {
+    fn(0);
+    return;
+  }
+  pool->Run(parts, [&](int i0, int i1) {
+    for (int i = i0; i < i1; ++i) fn(i);
+  });
 }
 
-// `ifMarked` where the mark (0 or 1) is set, else `otherwise`, by a mask rather than a branch.
 template <typename T>
-inline T Select(uint8_t mark, T ifMarked, T otherwise) {
-  const T keep = static_cast<T>(0u - mark);
-  return static_cast<T>((ifMarked & keep) | (otherwise & static_cast<T>(~keep)));
-}
-
-// Replacement in four sweeps of fixed work per pixel. The outermost rows and columns are never marked, so
-// every marked pixel has an unmarked pixel in each of the four directions and its new value is the sum
-// of the four nearest ones over 4. Unmarked pixels keep their values, so every source is original:
-//  - bottom-up, the value of the nearest unmarked pixel below each pixel (`down`, one row per frame row);
-//  - per row, the nearest unmarked values to the left and right by one scan each way;
-//  - top-down, the nearest unmarked value above each column, carried from row to row, and the new row.
-template <typename T>
-void ReplaceDefects(DibImage& raw, const uint8_t* work, uint8_t* scratch) {
-  const int w = raw.Width();
-  const int h = raw.Height();
-  if (w < 3 || h < 3) return;
-  const size_t rowLength = static_cast<size_t>(w);
-  // Rows 1 .. h - 2 of `down`, then the carried row above, the left and the right values: (h + 3) rows.
-  T* __restrict down = reinterpret_cast<T*>(scratch);
-  T* __restrict above = down + rowLength * static_cast<size_t>(h);
-  T* __restrict left = above + rowLength;
-  T* __restrict right = left + rowLength;
-  auto row = [&](int y) { return reinterpret_cast<T*>(raw.Row(y)); };
-  auto marks = [&](int y) { return work + static_cast<size_t>(y) * rowLength; };
-  std::memcpy(down + static_cast<size_t>(h - 2) * rowLength, row(h - 1), rowLength * sizeof(T));
-  for (int y = h - 3; y >= 1; --y) {
-    const T* __restrict next = row(y + 1);
-    const uint8_t* __restrict m = marks(y + 1);
-    const T* __restrict below = down + static_cast<size_t>(y + 1) * rowLength;
-    T* __restrict d = down + static_cast<size_t>(y) * rowLength;
-    for (int x = 0; x < w; ++x) d[x] = Select<T>(m[x], below[x], next[x]);
-  }
-  std::memcpy(above, row(0), rowLength * sizeof(T));
-  for (int y = 1; y < h - 1; ++y) {
-    T* __restrict r = row(y);
-    const uint8_t* __restrict m = marks(y);
-    // Both scans at once: two independent chains, without branches (the marks of noise are random).
-    T fromLeft = r[0];
-    T fromRight = r[w - 1];
-    for (int x = 1, xr = w - 2; x < w - 1; ++x, --xr) {
-      left[x] = fromLeft;
-      fromLeft = Select<T>(m[x], fromLeft, r[x]);
-      right[xr] = fromRight;
-      fromRight = Select<T>(m[xr], fromRight, r[xr]);
+void CorrectDefectsFast(const DefectPass<T>& p, RowPool* pool) {
+  ForParts(pool, p.parts, [&](int part) {
+    for (int b = p.PartBegin(p.blocks, part); b < p.PartBegin(p.blocks, part + 1); ++b) {
+      p.MarkBlock(b, p.ByteMarks(part));
     }
-    const T* __restrict d = down + static_cast<size_t>(y) * rowLength;
-    for (int x = 1; x < w - 1; ++x) {
-      const T v = r[x];
-      const T mean = static_cast<T>((static_cast<int>(left[x]) + right[x] + above[x] + d[x]) >> 2);
-      r[x] = Select<T>(m[x], mean, v);
-      above[x] = Select<T>(m[x], above[x], v);
+  });
+  ForParts(pool, p.parts, [&](int part) {
+    p.CarryColumns(p.PartBegin(p.width, part), p.PartBegin(p.width, part + 1), p.Scratch(part));
+  });
+  ForParts(pool, p.parts, [&](int part) {
+    for (int b = p.PartBegin(p.blocks, part); b < p.PartBegin(p.blocks, part + 1); ++b) {
+      p.ReplaceBlock(b, p.Scratch(part), p.ByteMarks(part));
     }
-  }
+  });
 }
-
 }  // namespace
 
 bool DefectMask::EnsureAllocated() {
   if (Allocated()) return true;
   if (Resize(dark8_) && Resize(bright8_) && Resize(dark16_) && Resize(bright16_) && Resize(hot8_) && Resize(dead8_) &&
-      Resize(hot16_) && Resize(dead16_)) {
+      Resize(hot16_) && Resize(dead16_) && Resize(flagged8_) && Resize(flagged16_)) {
     return true;
   }
   dark8_ = {}, bright8_ = {}, dark16_ = {}, bright16_ = {}, hot8_ = {}, dead8_ = {}, hot16_ = {}, dead16_ = {};
+  flagged8_ = {}, flagged16_ = {};
   return false;
 }
 
@@ -300,6 +316,8 @@ const uint8_t* DefectMask::Map(int depthBits, int which) const {
   return which == 0 ? hot16_.data() : dead16_.data();
 }
 
+const MaskKernels& DefectMask::Kernels() const { return kernels_ != nullptr ? *kernels_ : ActiveMaskKernels(); }
+
 void DefectMask::RebuildMap(int depthBits, int which) {
   uint8_t* map = const_cast<uint8_t*>(Map(depthBits, which));
   if (map == nullptr) return;
@@ -316,6 +334,11 @@ void DefectMask::RebuildMap(int depthBits, int which) {
       map[i] = flagged ? 1 : 0;
     }
   }
+  // The correction reads one map per pixel instead of two.
+  const uint8_t* hot = Map(depthBits, 0);
+  const uint8_t* dead = Map(depthBits, 1);
+  uint8_t* either = depthBits == 8 ? flagged8_.data() : flagged16_.data();
+  for (size_t i = 0; i < kPixels; ++i) either[i] = static_cast<uint8_t>(hot[i] | dead[i]);
 }
 
 MaskStatus DefectMask::Capture(const DibImage& raw, int which) {
@@ -333,13 +356,14 @@ MaskStatus DefectMask::Capture(const DibImage& raw, int which) {
   return MaskStatus::kOk;
 }
 
-void DefectMask::CorrectShading(DibImage& raw, int offsetX, int offsetY) const {
+void DefectMask::CorrectShading(DibImage& raw, int offsetX, int offsetY, RowPool* pool) const {
   // Unallocated references read as zero: dark equals bright and nothing changes.
   if (!Allocated() || !raw.Valid() || offsetX < 0 || offsetY < 0) return;
+  const MaskKernels& k = Kernels();
   if (raw.BitsPerPixel() == 8) {
-    Shade<uint8_t>(raw, dark8_.data(), bright8_.data(), offsetX, offsetY);
+    Shade<uint8_t>(raw, dark8_.data(), bright8_.data(), offsetX, offsetY, k.k8, pool);
   } else if (raw.BitsPerPixel() == 16) {
-    Shade<uint16_t>(raw, dark16_.data(), bright16_.data(), offsetX, offsetY);
+    Shade<uint16_t>(raw, dark16_.data(), bright16_.data(), offsetX, offsetY, k.k16, pool);
   }
 }
 
@@ -353,30 +377,60 @@ void DefectMask::CorrectShadingReference(DibImage& raw, int offsetX, int offsetY
   }
 }
 
-void DefectMask::CorrectDefects(DibImage& raw, int offsetX, int offsetY) {
+void DefectMask::CorrectDefects(DibImage& raw, int offsetX, int offsetY, RowPool* pool) {
   if (!raw.Valid() || offsetX < 0 || offsetY < 0 || (raw.BitsPerPixel() != 8 && raw.BitsPerPixel() != 16)) return;
   const int w = raw.Width();
   const int h = raw.Height();
-  const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
-  const size_t scratchBytes = static_cast<size_t>(raw.BytesPerPixel()) * static_cast<size_t>(w) * (h + 3u);
+  if (w < 3 || h < 3) return;  // no inner pixel: nothing is marked
+  const int parts = pool != nullptr ? pool->Threads() : 1;
+  const int blocks = (h - 2 + kBlockRows - 1) / kBlockRows;
+  const size_t sample = static_cast<size_t>(raw.BytesPerPixel());
+  const size_t summaryRows = static_cast<size_t>(blocks) * static_cast<size_t>(w);
+  const size_t partRows = static_cast<size_t>(parts) * (kBlockRows + 3) * static_cast<size_t>(w);
+  // Samples first (top, bottom, the parts' rows), then the bytes of the two found flags and the parts'
+  // byte marks.
+  const size_t partMarks = static_cast<size_t>(parts) * kBlockRows * static_cast<size_t>(w);
+  const size_t scratchBytes = sample * (2 * summaryRows + partRows) + 2 * summaryRows + partMarks;
+  // Whole 64-bit words of marks per row.
+  const size_t markStride = (static_cast<size_t>(w) + 63) / 64 * 8;
   try {
-    if (work_.size() != pixels) work_.assign(pixels, 0);
+    if (work_.size() != markStride * static_cast<size_t>(h)) work_.assign(markStride * static_cast<size_t>(h), 0);
     if (scratch_.size() < scratchBytes) scratch_.resize(scratchBytes);
   } catch (const std::bad_alloc&) {
     work_ = {};
     scratch_ = {};
     return;
   }
-  // The outermost rows and columns stay unmarked; MarkDefects sets every other mark.
-  std::fill_n(work_.begin(), w, uint8_t{0});
-  std::fill_n(work_.end() - w, w, uint8_t{0});
-  for (int y = 1; y < h - 1; ++y) work_[static_cast<size_t>(y) * w] = work_[static_cast<size_t>(y) * w + w - 1] = 0;
+  const MaskKernels& k = Kernels();
+  uint8_t* flags = scratch_.data() + sample * (2 * summaryRows + partRows);
+  auto run = [&](auto* samples, const auto& kernels, int depth, int threshold) {
+    using T = std::remove_pointer_t<decltype(samples)>;
+    const DefectPass<T> pass{.raw = &raw,
+                             .flagged = !Allocated() ? nullptr : depth == 8 ? flagged8_.data() : flagged16_.data(),
+                             .offsetX = offsetX,
+                             .offsetY = offsetY,
+                             .threshold = threshold,
+                             .k = &kernels,
+                             .pack = k.pack,
+                             .unpack = k.unpack,
+                             .width = w,
+                             .height = h,
+                             .blocks = blocks,
+                             .parts = parts,
+                             .marks = work_.data(),
+                             .markStride = markStride,
+                             .top = samples,
+                             .bottom = samples + summaryRows,
+                             .topFound = flags,
+                             .bottomFound = flags + summaryRows,
+                             .partRows = samples + 2 * summaryRows,
+                             .partMarks = flags + 2 * summaryRows};
+    CorrectDefectsFast(pass, pool);
+  };
   if (raw.BitsPerPixel() == 8) {
-    MarkDefects<uint8_t>(raw, Map(8, 0), Map(8, 1), offsetX, offsetY, kThreshold8, work_.data());
-    ReplaceDefects<uint8_t>(raw, work_.data(), scratch_.data());
+    run(scratch_.data(), k.k8, 8, kThreshold8);
   } else {
-    MarkDefects<uint16_t>(raw, Map(16, 0), Map(16, 1), offsetX, offsetY, kThreshold16, work_.data());
-    ReplaceDefects<uint16_t>(raw, work_.data(), scratch_.data());
+    run(reinterpret_cast<uint16_t*>(scratch_.data()), k.k16, 16, kThreshold16);
   }
 }
 

@@ -13,6 +13,9 @@
 
 namespace orvane::image {
 
+class RowPool;
+struct MaskKernels;
+
 enum class MaskStatus {
   kOk = 0,
   kBadSelector,  // capture of a full-size frame with a selector other than 0 (dark) or 1 (bright)
@@ -31,7 +34,7 @@ class DefectMask {
 
   DefectMask() = default;
 
-  // The 180 MB of references and maps are taken on first use (capture, load, or a correction switched on);
+  // The 204 MB of references and maps are taken on first use (capture, load, or a correction switched on);
   // until then every reference and map reads as zero.
   [[nodiscard]] bool EnsureAllocated();
   bool Allocated() const { return !dark8_.empty(); }
@@ -43,8 +46,9 @@ class DefectMask {
 
   // Flat-field normalisation between the references at the frame's position (offsetX, offsetY in the
   // sensor): 8-bit x' = ((x - d) × 256) / (w - d) when d != w; 16-bit ((x - d) × 65536) / (w - d) when d < w;
-  // limited to the sample range. A full-size frame keeps a two-pixel border.
-  void CorrectShading(DibImage& raw, int offsetX, int offsetY) const;
+  // limited to the sample range. A full-size frame keeps a two-pixel border. Rows are split over the
+  // pool's threads when one is given; the bytes are the same for any number of them.
+  void CorrectShading(DibImage& raw, int offsetX, int offsetY, RowPool* pool = nullptr) const;
   // The same normalisation with a division per pixel as written above: the reference the tests compare
   // CorrectShading with, byte for byte.
   void CorrectShadingReference(DibImage& raw, int offsetX, int offsetY) const;
@@ -52,8 +56,9 @@ class DefectMask {
   // Marks pixels flagged by the hot or dead map or differing from their four neighbours' mean by at least
   // 30 (8-bit) or 480 (16-bit), then replaces each marked pixel by the mean of the nearest unmarked pixels
   // to its left, right, top and bottom. The outermost rows and columns are never replaced.
-  // Runs in time linear in the frame's size, however many pixels are marked.
-  void CorrectDefects(DibImage& raw, int offsetX, int offsetY);
+  // Runs in time linear in the frame's size, however many pixels are marked, split over the pool's
+  // threads when one is given; the bytes are the same for any number of them.
+  void CorrectDefects(DibImage& raw, int offsetX, int offsetY, RowPool* pool = nullptr);
   // The same correction searched pixel by pixel as described above (quadratic where long runs are
   // marked): the reference the tests compare CorrectDefects with, byte for byte.
   void CorrectDefectsReference(DibImage& raw, int offsetX, int offsetY);
@@ -64,6 +69,10 @@ class DefectMask {
   MaskStatus Save(const char* path) const;
   MaskStatus Load(const char* path);
 
+  // The row kernels the corrections use: null (the default) for the set chosen at start-up; tests pass
+  // each set the CPU runs.
+  void UseKernels(const MaskKernels* kernels) { kernels_ = kernels; }
+
   // Read access for tests and the SDK object (null until allocated).
   const uint8_t* Reference8(int which) const;
   const uint16_t* Reference16(int which) const;
@@ -72,14 +81,20 @@ class DefectMask {
 
  private:
   void RebuildMap(int depthBits, int which);
+  const MaskKernels& Kernels() const;
+
+  const MaskKernels* kernels_ = nullptr;
 
   // References and maps, kWidth × kHeight each; empty until allocated.
   std::vector<uint8_t> dark8_, bright8_;
   std::vector<uint16_t> dark16_, bright16_;
   std::vector<uint8_t> hot8_, dead8_, hot16_, dead16_;
-  // Pixels flagged in the current frame, frame-sized; resized only when the frame size changes.
+  // Hot or dead, per depth: rebuilt with the maps, so that the correction reads one map per pixel.
+  std::vector<uint8_t> flagged8_, flagged16_;
+  // Pixels marked in the current frame, a bit each; resized only when the frame size changes.
   std::vector<uint8_t> work_;
-  // The nearest unmarked values of the correction: a frame of them and three rows.
+  // The correction's per-block summaries of unmarked values and each thread's rows of nearest unmarked
+  // values; grown only when the frame size or thread count needs more.
   std::vector<uint8_t> scratch_;
 };
 

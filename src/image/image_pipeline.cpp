@@ -198,8 +198,8 @@ bool ImagePipeline::Run(const PipelineSettings& settingsIn, const PipelineImages
   }
 
   // 2. Shading, then defect correction.
-  if (mask != nullptr && s.maskFilter != 0) mask->CorrectShading(*raw, s.offsetX, s.offsetY);
-  if (mask != nullptr && s.dotFilter != 0) mask->CorrectDefects(*raw, s.offsetX, s.offsetY);
+  if (mask != nullptr && s.maskFilter != 0) mask->CorrectShading(*raw, s.offsetX, s.offsetY, pool_.get());
+  if (mask != nullptr && s.dotFilter != 0) mask->CorrectDefects(*raw, s.offsetX, s.offsetY, pool_.get());
 
   const int phase = EffectivePhase(std::clamp(s.bayerPhase, 0, 3), s.mirrorV != 0, s.mirrorH != 0);
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <random>
 #include <thread>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "../unusual_files.h"
+#include "image/defect_kernels.h"
+#include "image/row_pool.h"
 #include "image_test_util.h"
 
 namespace orvane::image {
@@ -28,7 +31,32 @@ using test::Fill;
 using test::Get;
 using test::Set;
 
-std::string TempPath(const char* name) { return ::testing::TempDir() + "orvane_mask_" + name; }
+// Every kernel set this CPU runs, each with no pool (one thread) and pools of two and three threads.
+struct Variant {
+  const MaskKernels* kernels;
+  RowPool* pool;
+};
+std::vector<Variant> Variants() {
+  static RowPool two(2), three(3);
+  std::vector<Variant> all;
+  for (const MaskKernels* k : {&BaselineMaskKernels(), Avx2MaskKernels(), Avx512MaskKernels()}) {
+    for (RowPool* pool : {static_cast<RowPool*>(nullptr), &two, &three}) {
+      if (k != nullptr) all.push_back({k, pool});
+    }
+  }
+  return all;
+}
+::testing::Message Describe(const Variant& v) {
+  return ::testing::Message() << v.kernels->name << ", " << (v.pool != nullptr ? v.pool->Threads() : 1)
+                              << " threads";
+}
+
+// Test processes (of this build or another one on the machine) run at once: every file name of this
+// process carries its own suffix, so that none removes or overwrites another's mask file.
+std::string TempPath(const char* name) {
+  static const std::string suffix = std::to_string(std::random_device{}());
+  return ::testing::TempDir() + "orvane_mask_" + name + "_" + suffix;
+}
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -255,9 +283,12 @@ TEST(DefectMask, DotFilterOnAFullFrameOfMarkedPixelsDoesNotHang) {
   }
 }
 
-// The linear-time correction against the pixel-by-pixel reference, byte for byte: noise (most
-// pixels marked, long marked runs), a smooth scene with few outliers, column stripes (every inner
-// pixel marked), maps with hot and dead pixels, frames cut by the sensor's edge through their offset.
+// The linear-time correction against the pixel-by-pixel reference, byte for byte, with every kernel set
+// and one to three threads: noise (most pixels marked, long marked runs), a smooth scene with few
+// outliers, column stripes (every inner pixel marked), and stripes over a region whose top and bottom
+// rows vary by column, so that vertical runs of marks start and end in every block and cross the
+// threads' seams; maps with hot and dead pixels; frames cut by the sensor's edge through their offset.
+// A full-size frame of noise at the end.
 TEST(DefectMask, DotFilterEqualsItsReferenceByteForByte) {
   DibImage dark8, bright8, dark16, bright16;
   ASSERT_TRUE(dark8.Create(kW, kH, 8) && bright8.Create(kW, kH, 8));
@@ -274,33 +305,44 @@ TEST(DefectMask, DotFilterEqualsItsReferenceByteForByte) {
   ASSERT_EQ(withMaps.Capture(dark16, 0), MaskStatus::kOk);
   ASSERT_EQ(withMaps.Capture(bright16, 1), MaskStatus::kOk);
   DefectMask noMaps;
-  enum class Scene { kNoise, kSmooth, kStripes };
+  enum class Scene { kNoise, kSmooth, kStripes, kRuns };
   const struct {
     int width, height, offsetX, offsetY;
-  } kFrames[] = {{3, 3, 0, 0},   {1, 7, 0, 0},   {4, 3, 0, 0},
-                 {3, 90, 0, 0},  {90, 3, 0, 0},  {64, 48, 0, 0},
-                 {301, 199, kW - 250, kH - 150}, {257, 131, 17, 9}};
+  } kFrames[] = {{3, 3, 0, 0},   {1, 7, 0, 0},     {4, 3, 0, 0},        {3, 90, 0, 0},
+                 {90, 3, 0, 0},  {64, 48, 0, 0},   {35, 400, 0, 0},     {301, 199, kW - 250, kH - 150},
+                 {257, 131, 17, 9}, {130, 700, kW - 100, 40}, {kW, kH, 0, 0},
+                 // One register of inner pixels (32 and 64 samples) and one sample fewer or more.
+                 {33, 40, 0, 0}, {34, 40, 0, 0}, {35, 40, 0, 0}, {65, 40, 0, 0}, {66, 40, 0, 0}, {67, 40, 0, 0}};
   for (DefectMask* mask : {&noMaps, &withMaps}) {
     for (int bits : {8, 16}) {
-      for (Scene scene : {Scene::kNoise, Scene::kSmooth, Scene::kStripes}) {
+      for (Scene scene : {Scene::kNoise, Scene::kSmooth, Scene::kStripes, Scene::kRuns}) {
         for (const auto& f : kFrames) {
+          // The reference searches runs pixel by pixel: full size with noise only (its runs are short).
+          if (f.width == kW && scene != Scene::kNoise) continue;
           SCOPED_TRACE(::testing::Message() << bits << " bits, scene " << static_cast<int>(scene) << ", "
                                             << f.width << "x" << f.height << " at " << f.offsetX << "," << f.offsetY
                                             << (mask == &withMaps ? ", maps" : ""));
-          DibImage fast, reference;
-          ASSERT_TRUE(fast.Create(f.width, f.height, bits));
+          DibImage source, reference, fast;
+          ASSERT_TRUE(source.Create(f.width, f.height, bits));
           const int top = bits == 8 ? 255 : 65535;
-          if (scene == Scene::kNoise) test::FillRandom(fast, static_cast<uint32_t>(f.width * 7 + bits), 0.1);
+          if (scene == Scene::kNoise) test::FillRandom(source, static_cast<uint32_t>(f.width * 7 + bits), 0.1);
           for (int y = 0; scene != Scene::kNoise && y < f.height; ++y) {
             for (int x = 0; x < f.width; ++x) {
-              const int v = scene == Scene::kStripes ? (x % 2 ? top : 0) : (x + 2 * y) * top / (f.width + 2 * f.height);
-              Set(fast, y, x, (scene == Scene::kSmooth && (x * 31 + y * 17) % 97 == 0) ? top - v : v);
+              const bool inRun = y >= (x * 7) % 53 && y < f.height - (x * 13) % 61;
+              const bool stripe = scene == Scene::kStripes || (scene == Scene::kRuns && inRun);
+              const int v = stripe ? (x % 2 ? top : 0) : (x + 2 * y) * top / (f.width + 2 * f.height);
+              Set(source, y, x, (scene == Scene::kSmooth && (x * 31 + y * 17) % 97 == 0) ? top - v : v);
             }
           }
-          test::CopyPixels(reference, fast);
-          mask->CorrectDefects(fast, f.offsetX, f.offsetY);
+          test::CopyPixels(reference, source);
           mask->CorrectDefectsReference(reference, f.offsetX, f.offsetY);
-          ASSERT_TRUE(test::SamePixels(fast, reference));
+          for (const Variant& v : Variants()) {
+            test::CopyPixels(fast, source);
+            mask->UseKernels(v.kernels);
+            mask->CorrectDefects(fast, f.offsetX, f.offsetY, v.pool);
+            ASSERT_TRUE(test::SamePixels(fast, reference)) << Describe(v);
+          }
+          mask->UseKernels(nullptr);
         }
       }
     }
@@ -312,6 +354,7 @@ TEST(DefectMask, DotFilterEqualsItsReferenceByteForByte) {
 // each pair every sample value (equal, inverted and zero-width references included). 16-bit: noise and
 // the values at the edges of the range (d = w, d > w, x = d, x - d = w - d, the largest quotients).
 // Full frames keep their border; crops read the references at their offset, cut by the sensor's edge.
+// Every kernel set, one to three threads.
 TEST(DefectMask, ShadingEqualsItsReferenceByteForByte) {
   DefectMask mask;
   DibImage dark8, bright8, dark16, bright16;
@@ -338,21 +381,26 @@ TEST(DefectMask, ShadingEqualsItsReferenceByteForByte) {
       for (int pass = 0; pass < 2; ++pass) {
         SCOPED_TRACE(::testing::Message() << bits << " bits, " << f.width << "x" << f.height << " at " << f.offsetX
                                           << "," << f.offsetY << ", pass " << pass);
-        DibImage fast, reference;
-        ASSERT_TRUE(fast.Create(f.width, f.height, bits));
+        DibImage source, fast, reference;
+        ASSERT_TRUE(source.Create(f.width, f.height, bits));
         for (int y = 0; y < f.height; ++y) {
           for (int x = 0; x < f.width; ++x) {
             const int i = (y + f.offsetY) * kW + x + f.offsetX;
             // 8-bit: the sample runs through 0..255 over the frame's two passes; 16-bit: edges, then noise.
             const int v8 = ((i >> 16) + 128 * pass) & 255;
             const int v16 = y < 100 ? edges[(x / 100 + pass * 3) % 10] : ((i * 2654435761u) >> 16) & 0xFFFF;
-            Set(fast, y, x, bits == 8 ? v8 : v16);
+            Set(source, y, x, bits == 8 ? v8 : v16);
           }
         }
-        test::CopyPixels(reference, fast);
-        mask.CorrectShading(fast, f.offsetX, f.offsetY);
+        test::CopyPixels(reference, source);
         mask.CorrectShadingReference(reference, f.offsetX, f.offsetY);
-        ASSERT_TRUE(test::SamePixels(fast, reference));
+        for (const Variant& v : Variants()) {
+          test::CopyPixels(fast, source);
+          mask.UseKernels(v.kernels);
+          mask.CorrectShading(fast, f.offsetX, f.offsetY, v.pool);
+          ASSERT_TRUE(test::SamePixels(fast, reference)) << Describe(v);
+        }
+        mask.UseKernels(nullptr);
       }
     }
   }

@@ -288,6 +288,46 @@ TEST(ImagePipeline, GrayModes) {
   EXPECT_FALSE(pipeline.Run(PipelineSettings{.colorMode = 9}, frame.Images(), nullptr, nullptr, nullptr));
 }
 
+// The shading and the dot filter run on the raw frame with the pipeline's own threads: at one to three
+// threads, both depths and frames away from the sensor's origin, the raw frame equals the references'.
+TEST(ImagePipeline, MaskCorrectionsOnThePipelinesThreadsEqualTheReferences) {
+  DefectMask mask;
+  for (int bits : {8, 16}) {
+    DibImage dark, bright;
+    ASSERT_TRUE(dark.Create(DefectMask::kWidth, DefectMask::kHeight, bits));
+    ASSERT_TRUE(bright.Create(DefectMask::kWidth, DefectMask::kHeight, bits));
+    test::FillRandom(dark, static_cast<uint32_t>(70 + bits), 0.02);
+    test::FillRandom(bright, static_cast<uint32_t>(80 + bits), 0.02);
+    ASSERT_EQ(mask.Capture(dark, 0), MaskStatus::kOk);
+    ASSERT_EQ(mask.Capture(bright, 1), MaskStatus::kOk);
+  }
+  for (auto [width, height, offsetX, offsetY] : {std::tuple{600, 131, 1200, 700}, {257, 300, 3800, 2900}}) {
+    for (int mode : {0, 1}) {
+      PipelineSettings s;
+      s.colorMode = mode;
+      s.maskFilter = 1;
+      s.dotFilter = 1;
+      s.offsetX = offsetX;
+      s.offsetY = offsetY;
+      Frame frame(width, height);
+      DibImage* raw = frame.Images().Raw(mode);
+      test::FillRandom(*raw, static_cast<uint32_t>(width + mode), 0.05);
+      DibImage expected;
+      test::CopyPixels(expected, *raw);
+      mask.CorrectShadingReference(expected, offsetX, offsetY);
+      mask.CorrectDefectsReference(expected, offsetX, offsetY);
+      for (int threads : {1, 2, 3}) {
+        Frame run(width, height);
+        test::CopyPixels(*run.Images().Raw(mode), *raw);
+        ImagePipeline pipeline(threads);
+        ASSERT_TRUE(pipeline.Run(s, run.Images(), &mask, nullptr, nullptr));
+        EXPECT_TRUE(test::SamePixels(expected, *run.Images().Output(mode)))
+            << width << " x " << height << " mode " << mode << " threads " << threads;
+      }
+    }
+  }
+}
+
 TEST(ImagePipeline, FramesAllocateNothingOnceTheGeometryIsSet) {
   Frame frame(64, 48);
   test::FillRandom(frame.raw8, 50);
