@@ -143,27 +143,51 @@ void MeasureGrayBalance(const DibImage& raw, int phase, int gain[4]) {
   }
 }
 
+namespace {
+
+// Adds the samples in the even and in the odd columns of one row (a loop the compiler vectorises), in
+// pieces of 2^16 columns whose 32-bit sums cannot overflow.
+template <typename T>
+void SumColumnPairs(const T* row, int width, uint64_t* even, uint64_t* odd) {
+  for (int begin = 0; begin < width; begin += 65536) {
+    const int end = std::min(width, begin + 65536);
+    uint32_t e = 0, o = 0;
+    int x = begin;
+    for (; x + 1 < end; x += 2) {
+      e += row[x];
+      o += row[x + 1];
+    }
+    if (x < end) e += row[x];
+    *even += e;
+    *odd += o;
+  }
+}
+
+}  // namespace
+
 bool MeasureWhiteBalance(const DibImage& raw, int phase, int* red, int* blue) {
   const int rowFlag = PhaseRowFlag(phase);
   const int colFlag = PhaseColFlag(phase);
-  uint64_t sumG = 0, sumR = 0, sumB = 0, countG = 0, countR = 0, countB = 0;
+  // sum[row parity][column parity] of the flag-adjusted pattern: green where the parities agree, red on
+  // rows of parity 1, blue on rows of parity 0.
+  uint64_t sum[2][2] = {}, count[2][2] = {};
+  const int width = raw.Width();
   for (int y = 0; y < raw.Height(); ++y) {
     const int py = (y + rowFlag) & 1;
-    for (int x = 0; x < raw.Width(); ++x) {
-      const int px = (x + colFlag) & 1;
-      const uint64_t v = raw.BitsPerPixel() == 8 ? raw.Row(y)[x] : reinterpret_cast<const uint16_t*>(raw.Row(y))[x];
-      if (py == px) {
-        sumG += v;
-        ++countG;
-      } else if (py == 1) {
-        sumR += v;
-        ++countR;
-      } else {
-        sumB += v;
-        ++countB;
-      }
+    uint64_t even = 0, odd = 0;
+    if (raw.BitsPerPixel() == 8) {
+      SumColumnPairs(raw.Row(y), width, &even, &odd);
+    } else {
+      SumColumnPairs(reinterpret_cast<const uint16_t*>(raw.Row(y)), width, &even, &odd);
     }
+    sum[py][colFlag & 1] += even;
+    count[py][colFlag & 1] += static_cast<uint64_t>((width + 1) / 2);
+    sum[py][(colFlag + 1) & 1] += odd;
+    count[py][(colFlag + 1) & 1] += static_cast<uint64_t>(width / 2);
   }
+  const uint64_t sumG = sum[0][0] + sum[1][1], countG = count[0][0] + count[1][1];
+  const uint64_t sumR = sum[1][0], countR = count[1][0];
+  const uint64_t sumB = sum[0][1], countB = count[0][1];
   if (countG == 0 || countR == 0 || countB == 0) return false;
   const double mG = static_cast<double>(sumG) / static_cast<double>(countG);
   const double mR = static_cast<double>(sumR) / static_cast<double>(countR);

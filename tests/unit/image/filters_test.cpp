@@ -96,6 +96,36 @@ TEST(WhiteBalance, GainsBringRedAndBlueToGreenAndColourlessFramesKeepThem) {
   EXPECT_EQ(blue, 45);
 }
 
+// The balance sums whole columns of a row at a time: every phase, depth and odd size gives the gains of
+// the frame's colour means taken sample by sample.
+TEST(WhiteBalance, EveryPhaseDepthAndOddSizeMeasuresTheColourMeans) {
+  const std::pair<int, int> sizes[] = {{5, 3}, {6, 7}, {101, 33}};
+  for (int bits : {8, 16}) {
+    for (auto [width, height] : sizes) {
+      DibImage raw;
+      ASSERT_TRUE(raw.Create(width, height, bits));
+      test::FillRandom(raw, static_cast<uint32_t>(width * bits), 0);
+      for (int phase = 0; phase < 4; ++phase) {
+        double sum[3] = {}, count[3] = {};  // green, red, blue
+        for (int y = 0; y < height; ++y) {
+          for (int x = 0; x < width; ++x) {
+            const int py = (y + PhaseRowFlag(phase)) & 1, px = (x + PhaseColFlag(phase)) & 1;
+            const int colour = py == px ? 0 : (py == 1 ? 1 : 2);
+            sum[colour] += Get(raw, y, x);
+            count[colour] += 1;
+          }
+        }
+        const double g = sum[0] / count[0], r = sum[1] / count[1], b = sum[2] / count[2], o = g + r + b;
+        auto expected = [&](double m) { return std::min(400, static_cast<int>(o / (3 * m) * 100 / (o / (3 * g)))); };
+        int red = 0, blue = 0;
+        ASSERT_TRUE(MeasureWhiteBalance(raw, phase, &red, &blue));
+        EXPECT_EQ(red, expected(r)) << bits << " bits " << width << " x " << height << " phase " << phase;
+        EXPECT_EQ(blue, expected(b)) << bits << " bits " << width << " x " << height << " phase " << phase;
+      }
+    }
+  }
+}
+
 TEST(HueSaturation, Hue120TurnsRedIntoGreenAndFullCircleOrMinus255WorkedNumbers) {
   EXPECT_EQ(HueShift(120), 509);
   EXPECT_EQ(HueShift(360), 0);
