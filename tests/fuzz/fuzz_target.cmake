@@ -16,10 +16,12 @@ function(orvane_fuzz_target name)
   add_dependencies(orvane_fuzz ${name})
 endfunction()
 
-# Clang ignores the `#pragma GCC target("avx2")` that lets the image layer's AVX2 file use AVX2 (it is
-# only called after a CPU check): give that file the same target on its command line instead.
-set_property(SOURCE ${ORVANE_SOURCE_ROOT}/src/image/fast_kernels_avx2.cpp DIRECTORY ${ORVANE_SOURCE_ROOT}/src/image
+# Clang ignores the `#pragma GCC target(...)` that lets the image layer's AVX2 and AVX-512 files use
+# those instructions (they are only called after a CPU check): give those files the same target on
+# their command line instead.
+file(GLOB avx2_sources CONFIGURE_DEPENDS ${ORVANE_SOURCE_ROOT}/src/image/*_avx2.cpp)
+set_property(SOURCE ${avx2_sources} DIRECTORY ${ORVANE_SOURCE_ROOT}/src/image
              APPEND PROPERTY COMPILE_OPTIONS -mavx2 -Wno-unknown-pragmas)
-file(GLOB avx512_sources CONFIGURE_DEPENDS ${ORVANE_SOURCE_ROOT}/src/image/fast_kernels_avx512*.cpp)
+file(GLOB avx512_sources CONFIGURE_DEPENDS ${ORVANE_SOURCE_ROOT}/src/image/*_avx512*.cpp)
 set_property(SOURCE ${avx512_sources} DIRECTORY ${ORVANE_SOURCE_ROOT}/src/image
              APPEND PROPERTY COMPILE_OPTIONS -mavx512f -mavx512bw -mavx512vl -mavx512dq -mavx512vbmi -Wno-unknown-pragmas)
