@@ -1,6 +1,8 @@
 // The device object against the virtual camera through the real controller and the driver seam.
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -77,6 +79,37 @@ INSTANTIATE_TEST_SUITE_P(Modes, DeviceSimStreamTest,
                                            StreamCase{"Full16", 4000, 3000, 0, 1, 2},
                                            StreamCase{"SubSampled17", 2048, 1080, 17, 0, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+#ifndef _WIN32
+uint64_t ProcessCpuTimeNs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000000000u + static_cast<uint64_t>(t.tv_nsec);
+}
+
+// The camera's own work (rendering, payload copies) is counted as CPU time of the threads that call
+// into it: some for a few frames at the sensor's rate, never more than the whole process used, so the
+// waits for each frame are not counted. (Windows counts thread times in scheduler ticks: Linux only.)
+TEST_F(DeviceSimTest, TheCameraCountsItsWorkNotItsWaits) {
+  Camera().SetPacing(orvane::sim::Pacing::kSensorTiming);
+  ASSERT_EQ(device->SetWindow(0, 0, 4000, 3000, 0), 1);
+  ASSERT_EQ(device->SetBitDepth(0), 1);
+  std::vector<uint8_t> frame(static_cast<size_t>(4000) * 3000);
+  ASSERT_EQ(device->StartTransfer(0), 1);
+  const uint64_t cameraBefore = Camera().counters().cpuNs;
+  const uint64_t processBefore = ProcessCpuTimeNs();
+  for (int taken = 0; taken < 8;) {
+    const int result = device->WaitFrame(5000);
+    ASSERT_NE(result, kFailed);
+    if (result == kNew && device->GetFrame(frame.data(), static_cast<int32_t>(frame.size()), 1) == 0) ++taken;
+  }
+  const uint64_t camera = Camera().counters().cpuNs - cameraBefore;
+  const uint64_t process = ProcessCpuTimeNs() - processBefore;
+  device->StopTransfer(1);
+  EXPECT_GT(camera, 0u);
+  EXPECT_LE(camera, process);
+}
+#endif
 
 // 20 failed headers: the controller's own 15 attempts fail once, the engine re-arms and tries again.
 // Stop-before-payload reads one header; the stop's stream reset lets the next start begin with a header.
