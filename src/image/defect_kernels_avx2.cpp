@@ -1,11 +1,12 @@
 // The row kernels of the mask corrections for AVX2: the left and right fills by hand (a fill is a chain
 // from pixel to pixel, which the compiler leaves scalar), everything else vectorised by the compiler
 // (32 marks or samples per step, eight quotients per division). Only used after
-// __builtin_cpu_supports("avx2") said yes.
+// the pipeline kernels' CPU check said yes.
 #include <cstdint>
 #include <cstring>
 
 #include "image/defect_kernels.h"
+#include "image/kernels.h"
 
 #if defined(__x86_64__)
 
@@ -167,12 +168,8 @@ constexpr MaskRowKernels<T> Avx2MaskRowKernels() {
 const MaskKernels* Avx2MaskKernels() {
   static const MaskKernels set{"avx2", PackMarksAvx2, UnpackMarksAvx2, Avx2MaskRowKernels<uint8_t>(),
                                Avx2MaskRowKernels<uint16_t>()};
-  // cpu_init first: the answer may be asked for before libgcc's own constructor has run.
-  static const bool supported = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return supported ? &set : nullptr;
+  // The CPU check is the pipeline kernels' own.
+  return Avx2Kernels() != nullptr ? &set : nullptr;
 }
 
 }  // namespace orvane::image
