@@ -15,6 +15,8 @@
 #   client leave before Xvfb is stopped (Xvfb dies badly under live clients).
 # - Without a window manager every hide/destroy of a window waits 2 s for a reply: the prefix turns
 #   off X11 window management ("Managed"="N").
+# - A program that crashes would wait on wine's crash dialog until CTest's timeout: the prefix turns
+#   the dialog off, so the debugger prints the crash and its backtrace to stderr and ends the program.
 # - Debian's wine does not find its own fonts: they are linked into C:\windows\Fonts, and the
 #   Japanese UI font is mapped to VL PGothic.
 # - The ja_JP.UTF-8 locale is generated so that programs started with LANG=ja_JP.UTF-8 see the
@@ -80,6 +82,9 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
 "MS UI Gothic"="VL PGothic"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
 EOF
     local settings_dos="Z:${prefix//\//\\}\\.settings.reg"
     env -u DISPLAY timeout "${ORVANE_WINE_BOOT_TIMEOUT}" wine reg import "${settings_dos}" \

@@ -39,6 +39,8 @@ RawValue QueryRaw(const std::string& key, const char* name) {
 }
 
 TEST(Win32SettingsStoreTest, PersistenceWritesDwordsAndAnEightByteBinaryExposure) {
+  // The tree is made only where none exists: start from none, also when the prefix is reused.
+  RegDeleteTreeA(HKEY_CURRENT_USER, kRoot);
   SettingsSession session;
   persistence::SettingsPersistence persistence(session, kRoot);
   ASSERT_TRUE(persistence.CreateDefaultTree(0, {}));
