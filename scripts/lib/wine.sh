@@ -17,6 +17,11 @@
 #   off X11 window management ("Managed"="N").
 # - A program that crashes would wait on wine's crash dialog until CTest's timeout: the prefix turns
 #   the dialog off, so the debugger prints the crash and its backtrace to stderr and ends the program.
+# - Wine's desktop process quits a second after its last other user has gone, and the next program
+#   that needs the desktop starts it again with that program's standard error: a test that happens
+#   to do so keeps CTest's output pipe open and CTest waits until the test's timeout. The session
+#   starts a small program that holds the desktop from the start to the end (wine_desktop_keeper.c,
+#   compiled into each prefix).
 # - Debian's wine does not find its own fonts: they are linked into C:\windows\Fonts, and the
 #   Japanese UI font is mapped to VL PGothic.
 # - The ja_JP.UTF-8 locale is generated so that programs started with LANG=ja_JP.UTF-8 see the
@@ -32,6 +37,7 @@ export WINEARCH=win64
 : "${ORVANE_WINE_BOOT_TIMEOUT:=600}"
 
 _wine_prefix_marker=.orvane-temporary-prefix
+_wine_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 _wine_log() { echo "wine.sh: $*" >&2; }
 
@@ -102,6 +108,7 @@ EOF
     return 1
   fi
 
+  _wine_build_desktop_keeper "${prefix}"
   local fonts=${prefix}/drive_c/windows/Fonts font
   mkdir -p "${fonts}"
   for font in /usr/share/wine/fonts/*.ttf; do
@@ -109,6 +116,17 @@ EOF
     ln -sf "${font}" "${fonts}/$(basename "${font}")"
   done
   return 0
+}
+
+# Compiles the desktop keeper into the prefix; without it a session still runs, only not guarded.
+_wine_build_desktop_keeper() {
+  local prefix=$1
+  if ! command -v x86_64-w64-mingw32-gcc >/dev/null 2>&1; then
+    _wine_log "x86_64-w64-mingw32-gcc not found: the session's desktop is not held (see wine_desktop_keeper.c)"
+    return 0
+  fi
+  x86_64-w64-mingw32-gcc -O1 -mwindows -o "${prefix}/desktop-keeper.exe" "${_wine_lib_dir}/wine_desktop_keeper.c" ||
+    _wine_log "compiling the desktop keeper failed: the session's desktop is not held"
 }
 
 # wine_session CMD [ARGS...]
@@ -134,6 +152,15 @@ wine_session() {
     # rpcss.exe, ...), which live on and keep the standard handles they inherited: start them
     # here with none, or the first test would hold its caller'"'"'s output pipe open for good.
     wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
+    # Hold the desktop until the server ends, so that no test program starts it (see above).
+    keeper=${WINEPREFIX}/desktop-keeper.exe held=${WINEPREFIX}/.desktop-held
+    if [ -f "$keeper" ]; then
+      rm -f "$held"
+      wine "$keeper" "Z:${held//\//\\}" </dev/null >/dev/null 2>&1 &
+      tries=600
+      while [ ! -e "$held" ] && [ "$tries" -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
+      [ -e "$held" ] || echo "wine.sh: the desktop keeper did not start within 60 s" >&2
+    fi
     rc=0
     "$@" || rc=$?
     wineserver -k >/dev/null 2>&1 || true
