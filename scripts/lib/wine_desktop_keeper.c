@@ -8,15 +8,23 @@
  * none either, creates the file named on its command line once the desktop is there, and stays a
  * user of the desktop until the session's wine server ends it.
  */
+#include <string.h>
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
   HANDLE ready;
+  char* path = commandLine;
+  char* end;
   (void)instance;
   (void)previous;
   (void)show;
+  if (*path == '"') { /* a path with spaces comes quoted */
+    ++path;
+    end = strchr(path, '"');
+    if (end != NULL) *end = '\0';
+  }
   if (GetDesktopWindow() == NULL) return 1;
-  ready = CreateFileA(commandLine, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  ready = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (ready == INVALID_HANDLE_VALUE) return 2;
   CloseHandle(ready);
   Sleep(INFINITE);

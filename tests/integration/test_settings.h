@@ -1,5 +1,6 @@
 // Gives a test a settings store of its own, so that what one test saves at release does not reach
-// the next: a fresh directory on Linux, the SDK's registry key removed on Windows.
+// the next: a fresh directory on Linux; on Windows the SDK's registry key removed, in a user hive
+// that the process has to itself.
 #pragma once
 
 #include <string>
