@@ -157,9 +157,12 @@ wine_session() {
     if [ -f "$keeper" ]; then
       rm -f "$held"
       wine "$keeper" "Z:${held//\//\\}" </dev/null >/dev/null 2>&1 &
-      tries=600
-      while [ ! -e "$held" ] && [ "$tries" -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
-      [ -e "$held" ] || echo "wine.sh: the desktop keeper did not start within 60 s" >&2
+      keeper_pid=$! tries=600
+      while [ ! -e "$held" ] && [ "$tries" -gt 0 ] && kill -0 "$keeper_pid" 2>/dev/null; do
+        sleep 0.1
+        tries=$((tries - 1))
+      done
+      [ -e "$held" ] || echo "wine.sh: the desktop keeper did not hold the desktop (ended, or not within 60 s)" >&2
     fi
     rc=0
     "$@" || rc=$?
